@@ -1,0 +1,76 @@
+#include "core/orvanta.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLibrary>
+
+#include "core/hosterror.h"
+
+namespace host {
+
+namespace {
+
+LoginContext& ctx() {
+    static LoginContext c;
+    return c;
+}
+
+using EntryNoArgs = void (*)();
+using EntryWithParams = void (*)(const QVariant&);
+
+}  // namespace
+
+QString Orvanta::EmprProc() { return ctx().empresa; }
+QString Orvanta::FiliProc() { return ctx().filial; }
+
+QDate Orvanta::DataProc(const QString& branch) {
+    const auto it = ctx().dataProcFilial.constFind(branch);
+    if (it != ctx().dataProcFilial.constEnd() && it->isValid())
+        return *it;
+    return ctx().dataProc.isValid() ? ctx().dataProc : QDate::currentDate();
+}
+
+QString Orvanta::Operador() { return ctx().operador; }
+QString Orvanta::WebURL() { return ctx().webUrl; }
+int Orvanta::WebPort() { return ctx().webPort; }
+
+const LoginContext& Orvanta::context() { return ctx(); }
+void Orvanta::setContext(const LoginContext& c) { ctx() = c; }
+
+void Orvanta::setWebServer(const QString& hostName, int port) {
+    ctx().webUrl = hostName;
+    ctx().webPort = port;
+}
+
+QString Orvanta::modulePath(const QString& code) {
+    QString dir = ctx().moduleDir;
+    if (dir.isEmpty())
+        dir = QCoreApplication::applicationDirPath() + "/../modules";
+    return QDir(dir).filePath("lib" + code + ".so");
+}
+
+void Orvanta::LoadBPL(const QString& code, const QVariant& params) {
+    const QString path = modulePath(code);
+    if (!QFileInfo::exists(path))
+        throw EHostError(QString("Módulo %1 não encontrado (%2).").arg(code, path));
+    // Modules stay loaded for the life of the program, as the suite's packages do: their
+    // windows and unit variables outlive the call.
+    auto* lib = new QLibrary(path, QCoreApplication::instance());
+    if (!lib->load()) {
+        const QString why = lib->errorString();
+        delete lib;
+        throw EHostError(QString("Não foi possível carregar o módulo %1: %2").arg(code, why));
+    }
+    if (auto withParams = reinterpret_cast<EntryWithParams>(lib->resolve("IniProcParams"))) {
+        withParams(params);
+        return;
+    }
+    if (auto entry = reinterpret_cast<EntryNoArgs>(lib->resolve("IniProc"))) {
+        entry();
+        return;
+    }
+    throw EHostError(QString("O módulo %1 não tem o ponto de entrada IniProc.").arg(code));
+}
+
+}  // namespace host

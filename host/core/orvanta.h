@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QDate>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <functional>
+
+namespace host {
+
+// The login context the host program sets from its command line, and the suite's module
+// loader. Modules read it through these functions only.
+struct LoginContext {
+    QString empresa = "01";       // logged-in company code
+    QString filial = "0001";      // logged-in branch code
+    QDate dataProc;               // processing date (invalid: today)
+    QHash<QString, QDate> dataProcFilial;  // per-branch processing dates, when they differ
+    QString operador = "ADMIN";   // operator code
+    QString webUrl = "127.0.0.1"; // application server host
+    int webPort = 0;              // application server port
+    QString database;             // "sqlite:PATH" or "postgres:CONNINFO"
+    QString moduleDir;            // where LoadBPL finds the suite's modules
+};
+
+class Orvanta {
+public:
+    static QString EmprProc();
+    static QString FiliProc();
+    static QDate DataProc(const QString& branch);
+    static QString Operador();
+    static QString WebURL();
+    static int WebPort();
+
+    // Opens the suite's module of that code ("DFE15200") with a list of texts. Raises
+    // EHostError with a clear text when the module cannot be found or has no entry.
+    static void LoadBPL(const QString& code, const QVariant& params = {});
+
+    // Host program side.
+    static const LoginContext& context();
+    static void setContext(const LoginContext& ctx);
+    static void setWebServer(const QString& host, int port);
+
+    // The file LoadBPL would load for a module code.
+    static QString modulePath(const QString& code);
+};
+
+}  // namespace host

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QFlags>
+#include <QString>
+#include <QStringList>
+#include <QList>
+#include <memory>
+
+class QWidget;
+
+namespace host {
+
+class TClientDataSet;
+
+// The one seam through which the host and the modules ask the user anything: message
+// dialogs, the error report, the directory chooser and the pick lists. The default
+// implementation uses QMessageBox, QFileDialog and the host's own list window; tests install
+// the scripted one (tests/support/scripteddialogs.h) that records and answers from a queue.
+enum class MsgType { Warning, Error, Information, Confirmation, Custom };
+
+enum class MsgButton {
+    None = 0,
+    Yes = 0x01,
+    No = 0x02,
+    Ok = 0x04,
+    Cancel = 0x08,
+    Abort = 0x10,
+    Retry = 0x20,
+    Ignore = 0x40,
+};
+Q_DECLARE_FLAGS(MsgButtons, MsgButton)
+Q_DECLARE_OPERATORS_FOR_FLAGS(MsgButtons)
+
+// A pick list over the rows of a data set: one row (lookup buttons) or several (Pesqlista).
+struct PickRequest {
+    QString title;                // window title
+    TClientDataSet* source = nullptr;  // rows offered, in the data set's view order
+    QStringList columns;          // field names shown; empty = the visible fields
+    QString keyField;             // the code field (searched first when typing)
+    bool multiple = false;
+};
+
+class DialogSeam {
+public:
+    virtual ~DialogSeam() = default;
+
+    // A message with a type and a set of buttons; returns the button pressed.
+    virtual MsgButton message(const QString& text, MsgType type, MsgButtons buttons,
+                              QWidget* parent) = 0;
+    // The host's error report (a stopping error, or a failure that reached a handler boundary).
+    virtual void error(const QString& text, QWidget* parent) = 0;
+    // A directory; empty when cancelled. allowCreate lets the user make a new one.
+    virtual QString chooseDirectory(const QString& caption, const QString& start,
+                                    bool allowCreate, QWidget* parent) = 0;
+    // The chosen view rows of req.source (0-based, ascending); empty when cancelled.
+    virtual QList<int> pick(const PickRequest& req, QWidget* parent) = 0;
+};
+
+// The seam in force. Never null: the default implementation is used until one is installed.
+DialogSeam& dialogs();
+// Installs a seam (the host keeps ownership with the caller); nullptr restores the default.
+void setDialogs(DialogSeam* seam);
+
+}  // namespace host

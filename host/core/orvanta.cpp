@@ -3,7 +3,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QLibrary>
+#include <QRegularExpression>
+#include <memory>
 
 #include "core/hosterror.h"
 
@@ -21,8 +24,12 @@ using EntryWithParams = void (*)(const QVariant&);
 
 }  // namespace
 
-QString Orvanta::EmprProc() { return ctx().empresa; }
-QString Orvanta::FiliProc() { return ctx().filial; }
+QString Orvanta::EmprProc() {
+    return ctx().empresa;
+}
+QString Orvanta::FiliProc() {
+    return ctx().filial;
+}
 
 QDate Orvanta::DataProc(const QString& branch) {
     const auto it = ctx().dataProcFilial.constFind(branch);
@@ -31,12 +38,22 @@ QDate Orvanta::DataProc(const QString& branch) {
     return ctx().dataProc.isValid() ? ctx().dataProc : QDate::currentDate();
 }
 
-QString Orvanta::Operador() { return ctx().operador; }
-QString Orvanta::WebURL() { return ctx().webUrl; }
-int Orvanta::WebPort() { return ctx().webPort; }
+QString Orvanta::Operador() {
+    return ctx().operador;
+}
+QString Orvanta::WebURL() {
+    return ctx().webUrl;
+}
+int Orvanta::WebPort() {
+    return ctx().webPort;
+}
 
-const LoginContext& Orvanta::context() { return ctx(); }
-void Orvanta::setContext(const LoginContext& c) { ctx() = c; }
+const LoginContext& Orvanta::context() {
+    return ctx();
+}
+void Orvanta::setContext(const LoginContext& c) {
+    ctx() = c;
+}
 
 void Orvanta::setWebServer(const QString& hostName, int port) {
     ctx().webUrl = hostName;
@@ -50,17 +67,42 @@ QString Orvanta::modulePath(const QString& code) {
     return QDir(dir).filePath("lib" + code + ".so");
 }
 
+bool Orvanta::validModuleCode(const QString& code) {
+    static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9_]{1,32}$"));
+    return re.match(code).hasMatch();
+}
+
+QStringList Orvanta::paramTexts(const QVariant& params) {
+    if (!params.isValid() || params.isNull())
+        return {};
+    if (params.canConvert<QVariantList>() && params.typeId() != QMetaType::QString &&
+        params.typeId() != QMetaType::QByteArray) {
+        QStringList out;
+        for (const QVariant& v : params.toList())
+            out << v.toString();
+        return out;
+    }
+    return {params.toString()};
+}
+
 void Orvanta::LoadBPL(const QString& code, const QVariant& params) {
+    if (!validModuleCode(code))
+        throw EHostError(QString("Código de módulo inválido: \"%1\".").arg(code));
     const QString path = modulePath(code);
     if (!QFileInfo::exists(path))
         throw EHostError(QString("Módulo %1 não encontrado (%2).").arg(code, path));
     // Modules stay loaded for the life of the program, as the suite's packages do: their
-    // windows and unit variables outlive the call.
-    auto* lib = new QLibrary(path, QCoreApplication::instance());
-    if (!lib->load()) {
-        const QString why = lib->errorString();
-        delete lib;
-        throw EHostError(QString("Não foi possível carregar o módulo %1: %2").arg(code, why));
+    // windows and unit variables outlive the call. A module opened again reuses its library.
+    static QHash<QString, QLibrary*> loaded;
+    QLibrary* lib = loaded.value(path);
+    if (!lib) {
+        auto fresh = std::make_unique<QLibrary>(path);
+        if (!fresh->load()) {
+            throw EHostError(QString("Não foi possível carregar o módulo %1: %2")
+                                 .arg(code, fresh->errorString()));
+        }
+        lib = fresh.release();
+        loaded.insert(path, lib);
     }
     if (auto withParams = reinterpret_cast<EntryWithParams>(lib->resolve("IniProcParams"))) {
         withParams(params);

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QFlags>
+#include <QList>
 #include <QString>
 #include <QStringList>
-#include <QList>
 #include <memory>
 
 class QWidget;
@@ -33,15 +33,19 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(MsgButtons)
 
 // A pick list over the rows of a data set: one row (lookup buttons) or several (Pesqlista).
 struct PickRequest {
-    QString title;                // window title
+    QString title;                     // window title
     TClientDataSet* source = nullptr;  // rows offered, in the data set's view order
-    QStringList columns;          // field names shown; empty = the visible fields
-    QString keyField;             // the code field (searched first when typing)
+    QStringList columns;               // field names shown; empty = the visible fields
+    QString keyField;                  // the code field (searched first when typing)
     bool multiple = false;
+    // Lookup buttons with PesqChave: the list opens on the row whose keyField equals this
+    // value (the code already typed in the edit); empty or not found: the first row.
+    QString startKey;
+    QList<int> preselected;  // view rows chosen when the list opens (multiple choice)
 };
 
 class DialogSeam {
-public:
+  public:
     virtual ~DialogSeam() = default;
 
     // A message with a type and a set of buttons; returns the button pressed.
@@ -50,8 +54,8 @@ public:
     // The host's error report (a stopping error, or a failure that reached a handler boundary).
     virtual void error(const QString& text, QWidget* parent) = 0;
     // A directory; empty when cancelled. allowCreate lets the user make a new one.
-    virtual QString chooseDirectory(const QString& caption, const QString& start,
-                                    bool allowCreate, QWidget* parent) = 0;
+    virtual QString chooseDirectory(const QString& caption, const QString& start, bool allowCreate,
+                                    QWidget* parent) = 0;
     // The chosen view rows of req.source (0-based, ascending); empty when cancelled.
     virtual QList<int> pick(const PickRequest& req, QWidget* parent) = 0;
 };
@@ -60,5 +64,7 @@ public:
 DialogSeam& dialogs();
 // Installs a seam (the host keeps ownership with the caller); nullptr restores the default.
 void setDialogs(DialogSeam* seam);
+// The seam installed with setDialogs, or nullptr while the default is in force.
+DialogSeam* installedDialogs();
 
 }  // namespace host

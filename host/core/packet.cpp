@@ -1,0 +1,922 @@
+#include "core/packet.h"
+
+#include <QLocale>
+#include <QSet>
+#include <QStringDecoder>
+#include <QTime>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace host {
+
+namespace {
+
+constexpr qint64 kJulian1970 = 2440588;             // QDate(1970, 1, 1).toJulianDay()
+constexpr qint64 kMinDays = 1721426 - kJulian1970;  // 0001-01-01
+constexpr qint64 kMaxDays = 5373484 - kJulian1970;  // 9999-12-31
+constexpr qint64 kMsPerDay = 86400000;
+
+[[noreturn]] void coerceFail(const QVariant& v, const FieldDef& def) {
+    throw EPacketError(QStringLiteral("Valor \"%1\" inválido para o campo %2 (%3).")
+                           .arg(v.toString().left(60), def.name, fieldTypeName(def.type)));
+}
+
+bool isIntegral(const QVariant& v) {
+    switch (v.metaType().id()) {
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Long:
+        case QMetaType::ULong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Char:
+        case QMetaType::SChar:
+        case QMetaType::UChar:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool isFloating(const QVariant& v) {
+    const int id = v.metaType().id();
+    return id == QMetaType::Double || id == QMetaType::Float;
+}
+
+bool isText(const QVariant& v) {
+    const int id = v.metaType().id();
+    return id == QMetaType::QString || id == QMetaType::QByteArray || id == QMetaType::QChar;
+}
+
+double parseNumber(const QString& text, bool* ok) {
+    const QString t = text.trimmed();
+    double d = t.toDouble(ok);
+    if (!*ok) {
+        d = QLocale().toDouble(t, ok);
+    }
+    if (!*ok) {
+        // "1.234,56": the pt_BR way, whatever the default locale is.
+        d = QLocale(QLocale::Portuguese, QLocale::Brazil).toDouble(t, ok);
+    }
+    return d;
+}
+
+QDate parseDate(const QString& text) {
+    const QString t = text.trimmed();
+    for (const char* fmt : {"dd/MM/yyyy", "d/M/yyyy", "yyyy-MM-dd"}) {
+        QDate d = QDate::fromString(t, QLatin1String(fmt));
+        if (d.isValid()) {
+            return d;
+        }
+    }
+    return {};
+}
+
+QDateTime parseDateTime(const QString& text) {
+    const QString t = text.trimmed();
+    for (const char* fmt : {"dd/MM/yyyy hh:mm:ss", "dd/MM/yyyy hh:mm", "dd/MM/yyyy hh:mm:ss.zzz",
+                            "yyyy-MM-ddThh:mm:ss", "yyyy-MM-ddThh:mm:ss.zzz", "yyyy-MM-dd hh:mm:ss",
+                            "yyyy-MM-ddThh:mm"}) {
+        QDateTime dt = QDateTime::fromString(t, QLatin1String(fmt));
+        if (dt.isValid()) {
+            return dt;
+        }
+    }
+    QDate d = parseDate(t);
+    if (d.isValid()) {
+        return QDateTime(d, QTime(0, 0));
+    }
+    return {};
+}
+
+}  // namespace
+
+QString fieldTypeName(FieldType type) {
+    switch (type) {
+        case FieldType::String:
+            return QStringLiteral("String");
+        case FieldType::Memo:
+            return QStringLiteral("Memo");
+        case FieldType::Integer:
+            return QStringLiteral("Integer");
+        case FieldType::Float:
+            return QStringLiteral("Float");
+        case FieldType::Boolean:
+            return QStringLiteral("Boolean");
+        case FieldType::Date:
+            return QStringLiteral("Date");
+        case FieldType::DateTime:
+            return QStringLiteral("DateTime");
+    }
+    return QStringLiteral("tipo %1").arg(int(type));
+}
+
+// --- dates --------------------------------------------------------------------------------------
+
+qint64 packetDays(const QDate& date) {
+    return date.toJulianDay() - kJulian1970;
+}
+
+QDate packetDate(qint64 days) {
+    return QDate::fromJulianDay(days + kJulian1970);
+}
+
+qint64 packetMillis(const QDate& date, const QTime& time) {
+    return packetDays(date) * kMsPerDay + (time.isValid() ? time.msecsSinceStartOfDay() : 0);
+}
+
+qint64 packetMillis(const QDateTime& dt) {
+    return packetMillis(dt.date(), dt.time());
+}
+
+void packetSplitMillis(qint64 millis, qint64& days, int& msOfDay) {
+    days = millis / kMsPerDay;
+    qint64 rest = millis % kMsPerDay;
+    if (rest < 0) {
+        rest += kMsPerDay;
+        --days;
+    }
+    msOfDay = int(rest);
+}
+
+QDateTime packetDateTime(qint64 millis) {
+    qint64 days;
+    int ms;
+    packetSplitMillis(millis, days, ms);
+    return QDateTime(packetDate(days), QTime::fromMSecsSinceStartOfDay(ms));
+}
+
+bool packetDaysInRange(qint64 days) {
+    return days >= kMinDays && days <= kMaxDays;
+}
+
+bool packetMillisInRange(qint64 millis) {
+    return millis >= kMinDays * kMsPerDay && millis < (kMaxDays + 1) * kMsPerDay;
+}
+
+QVariant packetCoerce(const QVariant& v, const FieldDef& def) {
+    if (!v.isValid() || v.isNull()) {
+        return {};
+    }
+    const int id = v.metaType().id();
+    switch (def.type) {
+        case FieldType::String:
+        case FieldType::Memo:
+            if (id == QMetaType::QString) {
+                return v;
+            }
+            if (isText(v) || isIntegral(v) || isFloating(v) || id == QMetaType::Bool) {
+                return v.toString();
+            }
+            if (id == QMetaType::QDate) {
+                return v.toDate().toString(QStringLiteral("dd/MM/yyyy"));
+            }
+            if (id == QMetaType::QDateTime) {
+                return v.toDateTime().toString(QStringLiteral("dd/MM/yyyy hh:mm:ss"));
+            }
+            coerceFail(v, def);
+        case FieldType::Integer: {
+            if (id == QMetaType::LongLong) {
+                return v;
+            }
+            if (id == QMetaType::ULongLong) {
+                if (v.toULongLong() > quint64(std::numeric_limits<qint64>::max())) {
+                    coerceFail(v, def);
+                }
+                return QVariant(qint64(v.toULongLong()));
+            }
+            if (isIntegral(v) || id == QMetaType::Bool) {
+                return QVariant(v.toLongLong());
+            }
+            if (isFloating(v)) {
+                const double d = v.toDouble();
+                if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 9.2e18) {
+                    return QVariant(qint64(d));
+                }
+                coerceFail(v, def);
+            }
+            if (isText(v)) {
+                const QString t = v.toString().trimmed();
+                if (t.isEmpty()) {
+                    return {};
+                }
+                bool ok = false;
+                const qint64 n = t.toLongLong(&ok);
+                if (ok) {
+                    return QVariant(n);
+                }
+            }
+            coerceFail(v, def);
+        }
+        case FieldType::Float: {
+            if (id == QMetaType::Double) {
+                return v;
+            }
+            if (isIntegral(v) || isFloating(v)) {
+                return QVariant(v.toDouble());
+            }
+            if (isText(v)) {
+                const QString t = v.toString().trimmed();
+                if (t.isEmpty()) {
+                    return {};
+                }
+                bool ok = false;
+                const double d = parseNumber(t, &ok);
+                if (ok) {
+                    return QVariant(d);
+                }
+            }
+            coerceFail(v, def);
+        }
+        case FieldType::Boolean: {
+            if (id == QMetaType::Bool) {
+                return v;
+            }
+            if (isIntegral(v)) {
+                return QVariant(v.toLongLong() != 0);
+            }
+            if (isText(v)) {
+                const QString t = v.toString().trimmed().toUpper();
+                if (t.isEmpty()) {
+                    return {};
+                }
+                if (t == u"S" || t == u"T" || t == u"TRUE" || t == u"1" || t == u"Y" ||
+                    t == u"SIM") {
+                    return QVariant(true);
+                }
+                if (t == u"N" || t == u"F" || t == u"FALSE" || t == u"0" || t == u"NAO" ||
+                    t == u"NÃO") {
+                    return QVariant(false);
+                }
+            }
+            coerceFail(v, def);
+        }
+        case FieldType::Date: {
+            QDate d;
+            if (id == QMetaType::QDate) {
+                d = v.toDate();
+            } else if (id == QMetaType::QDateTime) {
+                const QDateTime dt = v.toDateTime();
+                if (!dt.isValid()) {
+                    return {};
+                }
+                d = dt.date();
+            } else if (isText(v)) {
+                const QString t = v.toString().trimmed();
+                if (t.isEmpty()) {
+                    return {};
+                }
+                d = parseDate(t);
+                if (!d.isValid()) {
+                    const QDateTime dt = parseDateTime(t);
+                    d = dt.date();
+                }
+                if (!d.isValid()) {
+                    coerceFail(v, def);
+                }
+            } else {
+                coerceFail(v, def);
+            }
+            if (!d.isValid()) {
+                return {};
+            }
+            if (!packetDaysInRange(packetDays(d))) {
+                coerceFail(v, def);
+            }
+            return QVariant(d);
+        }
+        case FieldType::DateTime: {
+            QDateTime dt;
+            if (id == QMetaType::QDateTime) {
+                dt = v.toDateTime();
+                if (!dt.isValid()) {
+                    return {};
+                }
+            } else if (id == QMetaType::QDate) {
+                const QDate d = v.toDate();
+                if (!d.isValid()) {
+                    return {};
+                }
+                dt = QDateTime(d, QTime(0, 0));
+            } else if (isText(v)) {
+                const QString t = v.toString().trimmed();
+                if (t.isEmpty()) {
+                    return {};
+                }
+                dt = parseDateTime(t);
+                if (!dt.isValid()) {
+                    coerceFail(v, def);
+                }
+            } else {
+                coerceFail(v, def);
+            }
+            if (!packetDaysInRange(packetDays(dt.date()))) {
+                coerceFail(v, def);
+            }
+            // Keep the wall-clock value, whatever zone the caller's value carried.
+            return QVariant(QDateTime(dt.date(), dt.time()));
+        }
+    }
+    coerceFail(v, def);
+}
+
+// --- writer -------------------------------------------------------------------------------------
+
+PacketWriter::PacketWriter(const QList<FieldDef>& fields, qsizetype rowCount,
+                           qsizetype reserveBytes)
+    : m_fields(fields), m_writer(&m_bytes), m_expectedRows(rowCount) {
+    if (reserveBytes > 0) {
+        m_bytes.reserve(reserveBytes);
+    }
+    if (m_fields.size() > kPacketMaxFields) {
+        throw EPacketError(QStringLiteral("Pacote com campos demais (%1).").arg(m_fields.size()));
+    }
+    QSet<QString> names;
+    for (const FieldDef& f : m_fields) {
+        if (f.name.isEmpty()) {
+            throw EPacketError(QStringLiteral("Campo sem nome no pacote."));
+        }
+        if (int(f.type) < 1 || int(f.type) > 7) {
+            throw EPacketError(QStringLiteral("Campo %1 com tipo desconhecido.").arg(f.name));
+        }
+        const QString key = f.name.toUpper();
+        if (names.contains(key)) {
+            throw EPacketError(QStringLiteral("Campo %1 repetido no pacote.").arg(f.name));
+        }
+        names.insert(key);
+    }
+    m_writer.startArray(4);
+    m_writer.append(QLatin1String(kPacketMagic));
+    m_writer.append(quint64(kPacketVersion));
+    m_writer.startArray(quint64(m_fields.size()));
+    for (const FieldDef& f : m_fields) {
+        m_writer.startArray(4);
+        m_writer.append(f.name);
+        m_writer.append(quint64(f.type));
+        m_writer.append(quint64(qMax(0, f.size)));
+        m_writer.append(f.fixed);
+        m_writer.endArray();
+    }
+    m_writer.endArray();
+    if (rowCount >= 0) {
+        m_writer.startArray(quint64(rowCount));
+    } else {
+        m_writer.startArray();
+    }
+}
+
+void PacketWriter::beginRow() {
+    if (m_finished || m_col != -1) {
+        throw EPacketError(QStringLiteral("Linha de pacote começada fora de ordem."));
+    }
+    if (m_expectedRows >= 0 && m_rows >= m_expectedRows) {
+        throw EPacketError(
+            QStringLiteral("Pacote com mais linhas que as %1 anunciadas.").arg(m_expectedRows));
+    }
+    m_writer.startArray(quint64(m_fields.size()));
+    m_col = 0;
+}
+
+void PacketWriter::checkCell() {
+    if (m_col < 0 || m_col >= m_fields.size()) {
+        throw EPacketError(QStringLiteral("Valor fora de uma linha do pacote."));
+    }
+}
+
+void PacketWriter::null() {
+    checkCell();
+    m_writer.append(nullptr);
+    ++m_col;
+}
+
+void PacketWriter::string(const QString& s) {
+    checkCell();
+    m_writer.append(s);
+    ++m_col;
+}
+
+void PacketWriter::integer(qint64 v) {
+    checkCell();
+    m_writer.append(v);
+    ++m_col;
+}
+
+void PacketWriter::floating(double v) {
+    checkCell();
+    m_writer.append(v);
+    ++m_col;
+}
+
+void PacketWriter::boolean(bool v) {
+    checkCell();
+    m_writer.append(v);
+    ++m_col;
+}
+
+void PacketWriter::dateDays(qint64 days) {
+    integer(days);
+}
+
+void PacketWriter::dateTimeMillis(qint64 millis) {
+    integer(millis);
+}
+
+void PacketWriter::value(const QVariant& raw) {
+    checkCell();
+    const FieldDef& def = m_fields.at(m_col);
+    const QVariant v = packetCoerce(raw, def);
+    if (!v.isValid()) {
+        null();
+        return;
+    }
+    switch (def.type) {
+        case FieldType::String:
+        case FieldType::Memo:
+            string(v.toString());
+            break;
+        case FieldType::Integer:
+            integer(v.toLongLong());
+            break;
+        case FieldType::Float:
+            floating(v.toDouble());
+            break;
+        case FieldType::Boolean:
+            boolean(v.toBool());
+            break;
+        case FieldType::Date:
+            dateDays(packetDays(v.toDate()));
+            break;
+        case FieldType::DateTime:
+            dateTimeMillis(packetMillis(v.toDateTime()));
+            break;
+    }
+}
+
+void PacketWriter::endRow() {
+    if (m_col != m_fields.size()) {
+        throw EPacketError(QStringLiteral("Linha %1 do pacote com %2 valores; esperados %3.")
+                               .arg(m_rows + 1)
+                               .arg(qMax(0, m_col))
+                               .arg(m_fields.size()));
+    }
+    m_writer.endArray();
+    m_col = -1;
+    ++m_rows;
+}
+
+void PacketWriter::row(const QVariantList& values) {
+    if (values.size() != m_fields.size()) {
+        throw EPacketError(QStringLiteral("Linha %1 do pacote com %2 valores; esperados %3.")
+                               .arg(m_rows + 1)
+                               .arg(values.size())
+                               .arg(m_fields.size()));
+    }
+    beginRow();
+    for (const QVariant& v : values) {
+        value(v);
+    }
+    endRow();
+}
+
+QByteArray PacketWriter::finish() {
+    if (m_finished) {
+        return m_bytes;
+    }
+    if (m_col != -1) {
+        throw EPacketError(QStringLiteral("Pacote terminado no meio de uma linha."));
+    }
+    if (m_expectedRows >= 0 && m_rows != m_expectedRows) {
+        throw EPacketError(
+            QStringLiteral("Pacote com %1 linhas; anunciadas %2.").arg(m_rows).arg(m_expectedRows));
+    }
+    m_writer.endArray();  // rows
+    m_writer.endArray();  // top
+    m_finished = true;
+    return m_bytes;
+}
+
+// --- reader -------------------------------------------------------------------------------------
+
+PacketReader::PacketReader(const QByteArray& packet) : m_r(packet), m_size(packet.size()) {
+    if (packet.isEmpty()) {
+        fail(QStringLiteral("pacote vazio"));
+    }
+    if (!m_r.isArray() || !m_r.isLengthKnown() || m_r.length() != 4) {
+        fail(QStringLiteral("o pacote não começa por uma lista de 4 itens"));
+    }
+    m_r.enterContainer();
+    checkReader();
+    if (!m_r.isString()) {
+        fail(QStringLiteral("marca do pacote ausente"));
+    }
+    const QString magic = readText("marca");
+    if (magic != QLatin1String(kPacketMagic)) {
+        fail(QStringLiteral("marca \"%1\" desconhecida").arg(magic.left(20)));
+    }
+    if (!m_r.isUnsignedInteger()) {
+        fail(QStringLiteral("versão do pacote ausente"));
+    }
+    const quint64 version = m_r.toUnsignedInteger();
+    m_r.next();
+    checkReader();
+    if (version != quint64(kPacketVersion)) {
+        fail(QStringLiteral("versão %1 não suportada").arg(version));
+    }
+    if (!m_r.isArray() || !m_r.isLengthKnown()) {
+        fail(QStringLiteral("lista de campos ausente"));
+    }
+    const quint64 nFields = m_r.length();
+    if (nFields > quint64(kPacketMaxFields)) {
+        fail(QStringLiteral("%1 campos é mais que o máximo de %2")
+                 .arg(nFields)
+                 .arg(kPacketMaxFields));
+    }
+    m_r.enterContainer();
+    checkReader();
+    QSet<QString> names;
+    while (m_r.hasNext()) {
+        if (!m_r.isArray() || !m_r.isLengthKnown() || m_r.length() != 4) {
+            fail(QStringLiteral("definição do campo %1 malformada").arg(m_fields.size() + 1));
+        }
+        m_r.enterContainer();
+        checkReader();
+        FieldDef def;
+        if (!m_r.isString()) {
+            fail(QStringLiteral("nome do campo %1 ausente").arg(m_fields.size() + 1));
+        }
+        def.name = readText("nome de campo");
+        if (def.name.isEmpty() || def.name.size() > 256) {
+            fail(QStringLiteral("nome do campo %1 inválido").arg(m_fields.size() + 1));
+        }
+        if (names.contains(def.name.toUpper())) {
+            fail(QStringLiteral("campo %1 repetido").arg(def.name));
+        }
+        names.insert(def.name.toUpper());
+        if (!m_r.isUnsignedInteger()) {
+            fail(QStringLiteral("tipo do campo %1 ausente").arg(def.name));
+        }
+        const quint64 type = m_r.toUnsignedInteger();
+        m_r.next();
+        checkReader();
+        if (type < 1 || type > 7) {
+            fail(QStringLiteral("tipo %1 desconhecido no campo %2").arg(type).arg(def.name));
+        }
+        def.type = FieldType(type);
+        if (!m_r.isUnsignedInteger()) {
+            fail(QStringLiteral("tamanho do campo %1 ausente").arg(def.name));
+        }
+        const quint64 size = m_r.toUnsignedInteger();
+        m_r.next();
+        checkReader();
+        if (size > 1000000) {
+            fail(QStringLiteral("tamanho %1 absurdo no campo %2").arg(size).arg(def.name));
+        }
+        def.size = int(size);
+        if (!m_r.isBool()) {
+            fail(QStringLiteral("largura fixa do campo %1 ausente").arg(def.name));
+        }
+        def.fixed = m_r.toBool();
+        m_r.next();
+        checkReader();
+        if (m_r.hasNext()) {
+            fail(QStringLiteral("definição do campo %1 malformada").arg(def.name));
+        }
+        m_r.leaveContainer();
+        checkReader();
+        m_fields.append(def);
+    }
+    m_r.leaveContainer();
+    checkReader();
+    if (!m_r.isArray()) {
+        fail(QStringLiteral("lista de linhas ausente"));
+    }
+    if (m_r.isLengthKnown()) {
+        const qint64 left = qint64(packet.size()) - m_r.currentOffset();
+        m_rowHint = qsizetype(qMin<quint64>(m_r.length(), quint64(qMax<qint64>(0, left))));
+    }
+    m_r.enterContainer();
+    checkReader();
+}
+
+void PacketReader::fail(const QString& what) const {
+    QString text = QStringLiteral("Pacote de dados inválido: %1").arg(what);
+    if (m_r.lastError() != QCborError::NoError) {
+        if (m_r.lastError() == QCborError::EndOfFile) {
+            text += QStringLiteral(" (pacote truncado)");
+        } else {
+            text += QStringLiteral(" (%1)").arg(m_r.lastError().toString());
+        }
+    }
+    text += QStringLiteral(", na posição %1.").arg(m_r.currentOffset());
+    throw EPacketError(text);
+}
+
+void PacketReader::checkReader() const {
+    if (m_r.lastError() != QCborError::NoError) {
+        fail(m_r.lastError() == QCborError::EndOfFile ? QStringLiteral("fim inesperado")
+                                                      : QStringLiteral("CBOR malformado"));
+    }
+}
+
+QString PacketReader::readText(const char* what) {
+    QString s;
+    auto r = m_r.readString();
+    while (r.status == QCborStreamReader::Ok) {
+        s += r.data;
+        r = m_r.readString();
+    }
+    if (r.status == QCborStreamReader::Error) {
+        fail(QStringLiteral("texto ilegível (%1)").arg(QLatin1String(what)));
+    }
+    return s;
+}
+
+bool PacketReader::nextRow() {
+    if (m_done) {
+        return false;
+    }
+    if (m_col != -1) {
+        fail(QStringLiteral("linha %1 não terminada").arg(m_rowNo + 1));
+    }
+    checkReader();
+    if (!m_r.hasNext()) {
+        checkReader();
+        m_r.leaveContainer();  // rows
+        checkReader();
+        if (m_r.hasNext()) {
+            fail(QStringLiteral("itens a mais depois das linhas"));
+        }
+        m_r.leaveContainer();  // top
+        // At the end of the bytes the reader may report "end of file" for the next (absent)
+        // item: that is the clean end. Anything left after the top-level item is garbage.
+        if (m_r.currentOffset() != m_size) {
+            fail(QStringLiteral("dados após o fim do pacote"));
+        }
+        if (m_r.lastError() != QCborError::NoError && m_r.lastError() != QCborError::EndOfFile) {
+            checkReader();
+        }
+        m_done = true;
+        return false;
+    }
+    if (!m_r.isArray()) {
+        fail(QStringLiteral("linha %1 não é uma lista").arg(m_rowNo + 1));
+    }
+    if (m_r.isLengthKnown() && m_r.length() != quint64(m_fields.size())) {
+        fail(QStringLiteral("linha %1 com %2 valores; esperados %3")
+                 .arg(m_rowNo + 1)
+                 .arg(m_r.length())
+                 .arg(m_fields.size()));
+    }
+    m_r.enterContainer();
+    checkReader();
+    m_col = 0;
+    return true;
+}
+
+void PacketReader::readCell(PacketCell& cell) {
+    if (m_col < 0 || m_col >= m_fields.size() || !m_r.hasNext()) {
+        fail(QStringLiteral("linha %1 com valores a menos; esperados %2")
+                 .arg(m_rowNo + 1)
+                 .arg(m_fields.size()));
+    }
+    const FieldDef& def = m_fields.at(m_col);
+    auto wrongType = [&]() {
+        fail(QStringLiteral("valor de tipo errado no campo %1 (%2) da linha %3")
+                 .arg(def.name, fieldTypeName(def.type))
+                 .arg(m_rowNo + 1));
+    };
+    if (m_r.isNull()) {
+        cell.null = true;
+        m_r.next();
+        checkReader();
+        ++m_col;
+        return;
+    }
+    cell.null = false;
+    switch (def.type) {
+        case FieldType::String:
+        case FieldType::Memo:
+            if (!m_r.isString()) {
+                wrongType();
+            }
+            if (m_shortTexts && m_r.isLengthKnown() && m_r.length() <= PacketCell::kShortMax) {
+                const qsizetype len = qsizetype(m_r.length());
+                char buf[8] = {};
+                qsizetype total = 0;
+                for (;;) {
+                    const auto r = m_r.readStringChunk(buf + total, 8 - total);
+                    if (r.status == QCborStreamReader::Ok) {
+                        total += r.data;
+                        if (total > len) {
+                            break;
+                        }
+                        continue;
+                    }
+                    if (r.status == QCborStreamReader::EndOfString) {
+                        break;
+                    }
+                    fail(QStringLiteral("texto ilegível no campo %1").arg(def.name));
+                }
+                if (total != len) {
+                    fail(QStringLiteral("texto malformado no campo %1").arg(def.name));
+                }
+                quint64 key = 0;
+                std::memcpy(&key, buf, PacketCell::kShortMax);
+                cell.shortKey = key | (quint64(len) << 56);
+                cell.isShort = true;
+                ++m_col;
+                return;
+            }
+            cell.isShort = false;
+            cell.s = readText("valor");
+            ++m_col;
+            return;
+        case FieldType::Integer:
+            if (!m_r.isInteger()) {
+                wrongType();
+            }
+            cell.i = readInteger("inteiro");
+            break;
+        case FieldType::Float:
+            if (m_r.isDouble()) {
+                cell.d = m_r.toDouble();
+            } else if (m_r.isFloat()) {
+                cell.d = double(m_r.toFloat());
+            } else if (m_r.isFloat16()) {
+                cell.d = double(float(m_r.toFloat16()));
+            } else if (m_r.isInteger()) {
+                cell.d = double(readInteger("número"));
+                ++m_col;
+                return;
+            } else {
+                wrongType();
+            }
+            m_r.next();
+            break;
+        case FieldType::Boolean:
+            if (!m_r.isBool()) {
+                wrongType();
+            }
+            cell.i = m_r.toBool() ? 1 : 0;
+            m_r.next();
+            break;
+        case FieldType::Date:
+            if (!m_r.isInteger()) {
+                wrongType();
+            }
+            cell.i = readInteger("data");
+            if (!packetDaysInRange(cell.i)) {
+                fail(QStringLiteral("data fora do intervalo no campo %1 da linha %2")
+                         .arg(def.name)
+                         .arg(m_rowNo + 1));
+            }
+            ++m_col;
+            return;
+        case FieldType::DateTime:
+            if (!m_r.isInteger()) {
+                wrongType();
+            }
+            cell.i = readInteger("data e hora");
+            if (!packetMillisInRange(cell.i)) {
+                fail(QStringLiteral("data e hora fora do intervalo no campo %1 da linha %2")
+                         .arg(def.name)
+                         .arg(m_rowNo + 1));
+            }
+            ++m_col;
+            return;
+    }
+    checkReader();
+    ++m_col;
+}
+
+qint64 PacketReader::readInteger(const char* what) {
+    qint64 v = 0;
+    if (m_r.isUnsignedInteger()) {
+        const quint64 u = m_r.toUnsignedInteger();
+        if (u > quint64(std::numeric_limits<qint64>::max())) {
+            fail(QStringLiteral("%1 grande demais").arg(QLatin1String(what)));
+        }
+        v = qint64(u);
+    } else {
+        // Qt gives the absolute value of the negative number (0 stands for -2^64).
+        const quint64 n = quint64(m_r.toNegativeInteger());
+        constexpr quint64 kMinAbs = quint64(1) << 63;
+        if (n == 0 || n > kMinAbs) {
+            fail(QStringLiteral("%1 pequeno demais").arg(QLatin1String(what)));
+        }
+        v = n == kMinAbs ? std::numeric_limits<qint64>::min() : -qint64(n);
+    }
+    m_r.next();
+    checkReader();
+    return v;
+}
+
+void PacketReader::endRow() {
+    if (m_col != m_fields.size() || m_r.hasNext()) {
+        fail(QStringLiteral("linha %1 com valores a mais; esperados %2")
+                 .arg(m_rowNo + 1)
+                 .arg(m_fields.size()));
+    }
+    m_r.leaveContainer();
+    checkReader();
+    m_col = -1;
+    ++m_rowNo;
+}
+
+QString PacketCell::shortText(quint64 key) {
+    const int len = int(key >> 56);
+    char buf[8];
+    std::memcpy(buf, &key, 8);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString s = decoder.decode(QByteArrayView(buf, len));
+    if (decoder.hasError()) {
+        throw EPacketError(QStringLiteral("Pacote de dados inválido: texto com UTF-8 malformado."));
+    }
+    return s;
+}
+
+// --- whole packets ------------------------------------------------------------------------------
+
+QByteArray encodePacket(const QList<FieldDef>& fields, const QList<QVariantList>& rows) {
+    PacketWriter w(fields, rows.size());
+    for (const QVariantList& r : rows) {
+        w.row(r);
+    }
+    return w.finish();
+}
+
+DecodedPacket decodePacket(const QByteArray& packet) {
+    PacketReader r(packet);
+    DecodedPacket out;
+    out.fields = r.fields();
+    if (r.rowCountHint() > 0) {
+        out.rows.reserve(r.rowCountHint());
+    }
+    PacketCell cell;
+    while (r.nextRow()) {
+        QVariantList row;
+        row.reserve(out.fields.size());
+        for (const FieldDef& def : out.fields) {
+            r.readCell(cell);
+            if (cell.null) {
+                row.append(QVariant());
+                continue;
+            }
+            switch (def.type) {
+                case FieldType::String:
+                case FieldType::Memo:
+                    row.append(QVariant(std::move(cell.s)));
+                    cell.s = QString();
+                    break;
+                case FieldType::Integer:
+                    row.append(QVariant(cell.i));
+                    break;
+                case FieldType::Float:
+                    row.append(QVariant(cell.d));
+                    break;
+                case FieldType::Boolean:
+                    row.append(QVariant(cell.i != 0));
+                    break;
+                case FieldType::Date:
+                    row.append(QVariant(packetDate(cell.i)));
+                    break;
+                case FieldType::DateTime:
+                    row.append(QVariant(packetDateTime(cell.i)));
+                    break;
+            }
+        }
+        r.endRow();
+        out.rows.append(std::move(row));
+    }
+    return out;
+}
+
+QList<FieldDef> packetFields(const QByteArray& packet) {
+    return decodePacket(packet).fields;
+}
+
+bool looksLikePacket(const QByteArray& bytes) {
+    QCborStreamReader r(bytes);
+    if (!r.isArray()) {
+        return false;
+    }
+    r.enterContainer();
+    if (r.lastError() != QCborError::NoError || !r.isString()) {
+        return false;
+    }
+    QString s;
+    auto chunk = r.readString();
+    while (chunk.status == QCborStreamReader::Ok) {
+        s += chunk.data;
+        if (s.size() > 16) {
+            return false;
+        }
+        chunk = r.readString();
+    }
+    return chunk.status == QCborStreamReader::EndOfString && s == QLatin1String(kPacketMagic);
+}
+
+}  // namespace host

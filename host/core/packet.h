@@ -1,0 +1,180 @@
+#pragma once
+
+// Data packets: the whole content of a data set (field definitions and rows) as one CBOR
+// (RFC 8949) item, written with QCborStreamWriter and read with QCborStreamReader. The same
+// codec serves the client data set, the wire protocol and the application server.
+//
+// Layout (one top-level definite-length array of 4 items):
+//
+//   [ "ORVPKT",                                  magic text
+//     1,                                         format version (unsigned integer)
+//     [ [name, type, size, fixed], ... ],        field definitions, in column order:
+//                                                  name  text, non-empty, unique ignoring case
+//                                                  type  unsigned, FieldType (1 String .. 7
+//                                                  DateTime) size  unsigned, characters of a
+//                                                  String, else 0 fixed bool, fixed-width String
+//     [ [v1, v2, ... vN], ... ] ]                rows (definite or indefinite length array), each
+//                                                an array of exactly N values, one per field
+//
+// Values, by field type; any value may be CBOR null (a null field):
+//   String, Memo   text string (UTF-8)
+//   Integer        integer (major type 0 or 1), within qint64
+//   Float          floating point (half, single or double); an integer is also accepted
+//   Boolean        true / false
+//   Date           integer: days since 1970-01-01 (proleptic Gregorian, 1970-01-01 = 0)
+//   DateTime       integer: milliseconds since 1970-01-01 00:00:00.000 of the naive local
+//                  date-time, computed arithmetically (days * 86400000 + ms of the day): no
+//                  time zone is applied, so a value always comes back as the same date and
+//                  wall-clock time. Both date kinds must lie within the years 1 to 9999.
+//
+// Nothing may follow the top-level array. A packet that breaks any of these rules raises
+// EPacketError with a text that says what is wrong; the reader never trusts a declared length
+// for memory reservation beyond what the remaining bytes could hold.
+
+#include <QByteArray>
+#include <QCborStreamReader>
+#include <QCborStreamWriter>
+#include <QDate>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+#include "core/clientdataset.h"
+#include "core/hosterror.h"
+
+namespace host {
+
+inline constexpr char kPacketMagic[] = "ORVPKT";
+inline constexpr int kPacketVersion = 1;
+inline constexpr int kPacketMaxFields = 4096;
+
+// --- naive date / date-time numbers -------------------------------------------------------
+// Days since 1970-01-01 of a date (no time zone involved).
+qint64 packetDays(const QDate& date);
+QDate packetDate(qint64 days);
+// Milliseconds since 1970-01-01 00:00 of the date-time's own date and wall-clock time.
+qint64 packetMillis(const QDateTime& dt);
+qint64 packetMillis(const QDate& date, const QTime& time);
+// The naive local date-time of a millisecond count (Qt::LocalTime).
+QDateTime packetDateTime(qint64 millis);
+// Splits a millisecond count into days and milliseconds of the day (floor division).
+void packetSplitMillis(qint64 millis, qint64& days, int& msOfDay);
+// True when days (or millis) lie within years 1..9999.
+bool packetDaysInRange(qint64 days);
+bool packetMillisInRange(qint64 millis);
+
+// Converts a QVariant to the value a field of that type carries (QString, qint64, double,
+// bool, QDate, QDateTime), or an invalid QVariant for null. Throws EPacketError when the value
+// does not fit the type.
+QVariant packetCoerce(const QVariant& value, const FieldDef& def);
+
+// --- writing ------------------------------------------------------------------------------------
+// Streams a packet row by row. rowCount must be the exact number of rows that follow (a
+// negative count writes an indefinite-length row array).
+class PacketWriter {
+  public:
+    PacketWriter(const QList<FieldDef>& fields, qsizetype rowCount, qsizetype reserveBytes = 0);
+    PacketWriter(const PacketWriter&) = delete;
+    PacketWriter& operator=(const PacketWriter&) = delete;
+
+    // One row: every field in order, through the typed calls below or value().
+    void beginRow();
+    void null();
+    void string(const QString& s);
+    void integer(qint64 v);
+    void floating(double v);
+    void boolean(bool v);
+    void dateDays(qint64 days);
+    void dateTimeMillis(qint64 millis);
+    // A QVariant of (or convertible to) the type of the next field; invalid/null gives null.
+    void value(const QVariant& v);
+    void endRow();
+
+    // A whole row of QVariants (one per field).
+    void row(const QVariantList& values);
+
+    QByteArray finish();
+
+  private:
+    void checkCell();
+    QList<FieldDef> m_fields;
+    QByteArray m_bytes;
+    QCborStreamWriter m_writer;
+    qsizetype m_expectedRows;
+    qsizetype m_rows = 0;
+    int m_col = -1;  // -1 outside a row
+    bool m_finished = false;
+};
+
+// --- reading ------------------------------------------------------------------------------------
+// One decoded value: the active member follows the field's type.
+struct PacketCell {
+    bool null = true;
+    qint64 i = 0;  // Integer, Boolean (0/1), Date (days), DateTime (millis)
+    double d = 0;  // Float
+    QString s;     // String, Memo
+    // With PacketReader::setShortTexts(true), a text of at most 7 UTF-8 bytes comes as its
+    // raw bytes instead of s: bytes 0-6 of shortKey, the length in the top byte. Codes like
+    // "N" or "0001" then cost no allocation; shortText() makes the QString when needed.
+    bool isShort = false;
+    quint64 shortKey = 0;
+
+    static constexpr int kShortMax = 7;
+    // The text of a short key; throws EPacketError when the bytes are not valid UTF-8.
+    static QString shortText(quint64 key);
+};
+
+// Pulls a packet apart: the header and field definitions are read (and checked) by the
+// constructor, the rows one value at a time. Every failure is an EPacketError.
+class PacketReader {
+  public:
+    explicit PacketReader(const QByteArray& packet);
+    PacketReader(const PacketReader&) = delete;
+    PacketReader& operator=(const PacketReader&) = delete;
+
+    const QList<FieldDef>& fields() const { return m_fields; }
+    // Upper bound of the rows (the declared count, capped by the bytes left), or -1.
+    qsizetype rowCountHint() const { return m_rowHint; }
+
+    // Moves to the next row; false when the rows are over and the packet ended cleanly.
+    bool nextRow();
+    // The value of the next field of the current row (in field order).
+    void readCell(PacketCell& cell);
+    // Ends the current row (every field must have been read).
+    void endRow();
+    // Short texts as raw keys (see PacketCell); off by default.
+    void setShortTexts(bool on) { m_shortTexts = on; }
+
+  private:
+    [[noreturn]] void fail(const QString& what) const;
+    void checkReader() const;
+    QString readText(const char* what);
+    qint64 readInteger(const char* what);
+
+    mutable QCborStreamReader m_r;  // lastError() is not const
+    qint64 m_size = 0;
+    QList<FieldDef> m_fields;
+    qsizetype m_rowHint = -1;
+    qsizetype m_rowNo = 0;
+    int m_col = -1;
+    bool m_done = false;
+    bool m_shortTexts = false;
+};
+
+// --- whole packets as values -----------------------------------------------------------------
+struct DecodedPacket {
+    QList<FieldDef> fields;
+    QList<QVariantList> rows;  // values as packetCoerce gives them
+};
+
+QByteArray encodePacket(const QList<FieldDef>& fields, const QList<QVariantList>& rows);
+DecodedPacket decodePacket(const QByteArray& packet);
+// Only the field definitions (the rows are checked too).
+QList<FieldDef> packetFields(const QByteArray& packet);
+// True when the bytes start like a packet (magic text); no full check.
+bool looksLikePacket(const QByteArray& bytes);
+
+QString fieldTypeName(FieldType type);
+
+}  // namespace host

@@ -1,0 +1,35 @@
+#include "forms/frmrotigeral.h"
+
+#include "ui/dialogs.h"
+#include "ui/handler.h"
+
+namespace host {
+
+TfrmRotiGeral::TfrmRotiGeral(QWidget* parent) : TDialogPadrao(parent) {
+    setupUi(this);
+    setModal(true);
+    sbtConfirma->setText(QStringLiteral("Confirmar"));
+    sbtHelp->setText(QStringLiteral("Ajuda"));
+    sbtConfirma->setIcon(standardGlyph(StdGlyph::Confirmar, this));
+    sbtHelp->setIcon(standardGlyph(StdGlyph::Ajuda, this));
+    for (TButtonFlat* b : {sbtConfirma, sbtHelp})
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    bind(sbtConfirma, &QAbstractButton::clicked, this, [this] { sbtConfirmaClick(); });
+    bind(sbtHelp, &QAbstractButton::clicked, this, [this] { sbtHelpClick(); });
+}
+
+TfrmRotiGeral::~TfrmRotiGeral() = default;
+
+void TfrmRotiGeral::sbtConfirmaClick() {
+    SetModalResult(QDialog::Accepted);
+}
+
+void TfrmRotiGeral::sbtHelpClick() {
+    const QString code = lblCodTela->text().trimmed();
+    dialogs().message(code.isEmpty()
+                          ? QStringLiteral("A ajuda desta rotina não está instalada.")
+                          : QStringLiteral("A ajuda da tela %1 não está instalada.").arg(code),
+                      MsgType::Information, MsgButton::Ok, this);
+}
+
+}  // namespace host

@@ -1,0 +1,116 @@
+#pragma once
+
+// The application server's wire protocol, shared by the client connection (TNetConnection)
+// and the application server.
+//
+// Framing: every message is a 4-byte big-endian payload length followed by that many bytes
+// of CBOR (RFC 8949). A length of zero or above the frame limit is a broken stream.
+//
+// Messages, each one CBOR map with text keys:
+//   request  {"server": text, "method": text, "args": array}
+//   reply    {"result": value}   or   {"error": text}
+// Unknown keys are skipped, so either side may add keys later; a missing or mistyped key,
+// or both "result" and "error" in one reply, is a malformed message.
+//
+// Values (QVariant <-> CBOR):
+//   invalid QVariant / nullptr      <-> null (undefined is read as null too)
+//   bool                            <-> true / false
+//   signed and unsigned integers    <-> integers; read back as int when the value fits,
+//                                       else qlonglong (qulonglong above the qint64 range)
+//   double, float                   <-> floating point (half, single and double are read)
+//   QString, QChar                  <-> text string
+//   QByteArray                      <-> byte string. On this wire a QByteArray is ALWAYS a
+//                                       data packet (the CBOR of a client data set, written
+//                                       by the packet codec); the bytes travel untouched.
+//   QDate                           <-> tag 1004 (RFC 8943 full-date) over "yyyy-MM-dd";
+//                                       an invalid QDate travels as the empty text
+//   QDateTime (naive local time)    <-> tag kTagLocalDateTime over "yyyy-MM-ddTHH:mm:ss.zzz",
+//                                       no offset: both ends read it as their local time;
+//                                       an invalid QDateTime travels as the empty text
+//   QVariantList, QStringList       <-> array (nested to any depth up to kMaxNesting);
+//                                       read back as QVariantList
+// Any other kind of value (maps, QTime, QPoint...) cannot be sent and raises ENetError.
+//
+// Every failure, on writing or reading, raises host::ENetError with a plain text.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+#include <optional>
+
+namespace host::wire {
+
+// Largest payload either side accepts: big enough for any packet of notes the module sends
+// or receives, small enough that a corrupted length cannot make a reader allocate gigabytes.
+constexpr qsizetype kMaxFrameSize = 256 * 1024 * 1024;
+
+// Size of the length prefix of a frame.
+constexpr qsizetype kHeaderSize = 4;
+
+// Deepest array nesting a reader accepts (results are arrays of packets, a few levels deep).
+constexpr int kMaxNesting = 64;
+
+// CBOR tag of a calendar date: RFC 8943 "full-date" text.
+constexpr quint64 kTagDate = 1004;
+
+// CBOR tag of a naive local date and time. Private to this protocol (no registered tag
+// carries a date-time without an offset).
+constexpr quint64 kTagLocalDateTime = 20038;
+
+struct Request {
+    QString server;  // remote module, e.g. "DFE58000.rdmManifestacao"
+    QString method;  // method name, e.g. "GetNotasDestinadas"
+    QVariantList args;
+};
+
+struct Reply {
+    bool ok = true;
+    QVariant result;  // when ok
+    QString error;    // when !ok
+
+    static Reply success(const QVariant& value) { return Reply{true, value, {}}; }
+    static Reply failure(const QString& text) { return Reply{false, {}, text}; }
+};
+
+// --- whole frames (length prefix included), ready to write to a socket ----------------------
+QByteArray requestFrame(const Request& request);
+QByteArray replyFrame(const Reply& reply);
+
+// --- payloads (the bytes of one frame without its length prefix) ----------------------------
+Request decodeRequest(const QByteArray& payload);
+Reply decodeReply(const QByteArray& payload);
+
+// One value as bare CBOR, and back (the whole input must be exactly one value).
+QByteArray encodeValue(const QVariant& value);
+QVariant decodeValue(const QByteArray& cbor);
+
+// Frames a payload (length prefix + bytes); raises ENetError above the frame limit.
+QByteArray frame(const QByteArray& payload, qsizetype maxFrameSize = kMaxFrameSize);
+
+// Collects the bytes of a stream as they arrive, in pieces of any size, and hands out the
+// payload of each complete frame in order. A header declaring a length of zero or above the
+// limit raises ENetError as soon as its four bytes are in: the stream cannot be trusted
+// after that, and the owner should drop the connection.
+class FrameBuffer {
+  public:
+    explicit FrameBuffer(qsizetype maxFrameSize = kMaxFrameSize) : m_max(maxFrameSize) {}
+
+    void append(QByteArrayView bytes) { m_data.append(bytes.data(), bytes.size()); }
+
+    // The next complete payload, or nothing while its bytes are still missing.
+    std::optional<QByteArray> takeFrame();
+
+    // Bytes received and not yet handed out (a partial frame, or frames not yet taken).
+    qsizetype pending() const { return m_data.size() - m_start; }
+    bool isEmpty() const { return pending() == 0; }
+    void clear();
+
+  private:
+    QByteArray m_data;
+    qsizetype m_start = 0;  // first byte not yet handed out
+    qsizetype m_max;
+};
+
+}  // namespace host::wire

@@ -1,0 +1,168 @@
+#include "ui/dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "ui/picklistdialog.h"
+
+namespace host {
+
+namespace {
+
+QWidget* parentOr(QWidget* parent) {
+    return parent ? parent : QApplication::activeWindow();
+}
+
+struct ButtonInfo {
+    MsgButton button;
+    QMessageBox::StandardButton standard;
+    const char* caption;
+};
+
+// In the order they appear on the box.
+constexpr ButtonInfo kButtons[] = {
+    {MsgButton::Yes, QMessageBox::Yes, "Sim"},
+    {MsgButton::No, QMessageBox::No, "Não"},
+    {MsgButton::Ok, QMessageBox::Ok, "OK"},
+    {MsgButton::Cancel, QMessageBox::Cancel, "Cancelar"},
+    {MsgButton::Abort, QMessageBox::Abort, "Abortar"},
+    {MsgButton::Retry, QMessageBox::Retry, "Repetir"},
+    {MsgButton::Ignore, QMessageBox::Ignore, "Ignorar"},
+};
+
+QString titleOf(MsgType type) {
+    switch (type) {
+        case MsgType::Warning:
+            return QStringLiteral("Atenção");
+        case MsgType::Error:
+            return QStringLiteral("Erro");
+        case MsgType::Information:
+            return QStringLiteral("Informação");
+        case MsgType::Confirmation:
+            return QStringLiteral("Confirmação");
+        case MsgType::Custom:
+            break;
+    }
+    return QApplication::applicationDisplayName().isEmpty()
+               ? QStringLiteral("Mensagem")
+               : QApplication::applicationDisplayName();
+}
+
+QMessageBox::Icon iconOf(MsgType type) {
+    switch (type) {
+        case MsgType::Warning:
+            return QMessageBox::Warning;
+        case MsgType::Error:
+            return QMessageBox::Critical;
+        case MsgType::Information:
+            return QMessageBox::Information;
+        case MsgType::Confirmation:
+            return QMessageBox::Question;
+        case MsgType::Custom:
+            break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// The answer when the box is closed without a button (Esc, the window's close box): the most
+// cautious button offered.
+MsgButton cautiousAnswer(MsgButtons buttons) {
+    for (MsgButton b : {MsgButton::Cancel, MsgButton::No, MsgButton::Abort, MsgButton::Ignore,
+                        MsgButton::Ok, MsgButton::Yes, MsgButton::Retry}) {
+        if (buttons.testFlag(b)) {
+            return b;
+        }
+    }
+    return MsgButton::Ok;
+}
+
+class DefaultDialogs : public DialogSeam {
+  public:
+    MsgButton message(const QString& text, MsgType type, MsgButtons buttons,
+                      QWidget* parent) override {
+        if (buttons == MsgButtons()) {
+            buttons = MsgButton::Ok;
+        }
+        QMessageBox box(iconOf(type), titleOf(type), text, QMessageBox::NoButton, parentOr(parent));
+        QList<QPair<QAbstractButton*, MsgButton>> added;
+        for (const ButtonInfo& info : kButtons) {
+            if (buttons.testFlag(info.button)) {
+                QPushButton* b = box.addButton(info.standard);
+                b->setText(QString::fromUtf8(info.caption));
+                added.append({b, info.button});
+            }
+        }
+        // Enter takes the affirmative answer; Esc the cautious one.
+        const MsgButton cautious = cautiousAnswer(buttons);
+        for (const auto& [b, which] : added) {
+            if (which == MsgButton::Yes ||
+                (which == MsgButton::Ok && !buttons.testFlag(MsgButton::Yes))) {
+                box.setDefaultButton(static_cast<QPushButton*>(b));
+            }
+            if (which == cautious) {
+                box.setEscapeButton(b);
+            }
+        }
+        box.exec();
+        for (const auto& [b, which] : added) {
+            if (box.clickedButton() == b) {
+                return which;
+            }
+        }
+        return cautious;
+    }
+
+    void error(const QString& text, QWidget* parent) override {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Erro"), text, QMessageBox::Ok,
+                        parentOr(parent));
+        box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+        box.exec();
+    }
+
+    QString chooseDirectory(const QString& caption, const QString& start, bool allowCreate,
+                            QWidget* parent) override {
+        QFileDialog dlg(parentOr(parent), caption, start);
+        dlg.setFileMode(QFileDialog::Directory);
+        dlg.setOption(QFileDialog::ShowDirsOnly, true);
+        // A read-only chooser offers no "new folder" button.
+        dlg.setOption(QFileDialog::ReadOnly, !allowCreate);
+        dlg.setLabelText(QFileDialog::Accept, QStringLiteral("Selecionar"));
+        dlg.setLabelText(QFileDialog::Reject, QStringLiteral("Cancelar"));
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) {
+            return {};
+        }
+        return dlg.selectedFiles().constFirst();
+    }
+
+    QList<int> pick(const PickRequest& req, QWidget* parent) override {
+        PickListDialog dlg(req, parentOr(parent));
+        if (dlg.exec() != QDialog::Accepted) {
+            return {};
+        }
+        return dlg.chosenRows();
+    }
+};
+
+DialogSeam* g_installed = nullptr;
+
+}  // namespace
+
+DialogSeam& dialogs() {
+    if (g_installed) {
+        return *g_installed;
+    }
+    static DefaultDialogs defaults;
+    return defaults;
+}
+
+void setDialogs(DialogSeam* seam) {
+    g_installed = seam;
+}
+
+DialogSeam* installedDialogs() {
+    return g_installed;
+}
+
+}  // namespace host

@@ -1,0 +1,351 @@
+#include <QCborStreamWriter>
+#include <QRandomGenerator>
+#include <QtTest>
+#include <limits>
+
+#include "core/clientdataset.h"
+#include "core/packet.h"
+
+using namespace host;
+
+namespace {
+
+QList<FieldDef> allTypes() {
+    return {{"S", FieldType::String, 10, false}, {"F", FieldType::String, 1, true},
+            {"M", FieldType::Memo, 0, false},    {"I", FieldType::Integer, 0, false},
+            {"D", FieldType::Float, 0, false},   {"B", FieldType::Boolean, 0, false},
+            {"DT", FieldType::Date, 0, false},   {"TS", FieldType::DateTime, 0, false}};
+}
+
+QList<QVariantList> sampleRows() {
+    const QString longText(4000, u'ç');
+    return {
+        {QString("Ação"), QString("S"), QString("linha 1\nlinha 2"), qint64(42), 1234.5, true,
+         QDate(2024, 2, 29), QDateTime(QDate(2024, 3, 1), QTime(13, 45, 10, 123))},
+        {QString(""), QVariant(), longText, std::numeric_limits<qint64>::max(), -0.001, false,
+         QDate(1, 1, 1), QDateTime(QDate(1969, 12, 31), QTime(23, 59, 59, 999))},
+        {QVariant(), QString("N"), QVariant(), std::numeric_limits<qint64>::min(), QVariant(),
+         QVariant(), QDate(9999, 12, 31), QDateTime(QDate(2023, 7, 15), QTime(0, 0))},
+        {QString("ÁÉÍÓÚ ãõ 日本"), QString(""), QString(""), qint64(0), 0.0, QVariant(), QVariant(),
+         QVariant()},
+    };
+}
+
+// A packet written by hand, for layouts the writer refuses to produce.
+QByteArray handPacket(const std::function<void(QCborStreamWriter&)>& body) {
+    QByteArray bytes;
+    QCborStreamWriter w(&bytes);
+    body(w);
+    return bytes;
+}
+
+void writeHeader(QCborStreamWriter& w, const QString& magic = "ORVPKT", quint64 version = 1) {
+    w.startArray(4);
+    w.append(magic);
+    w.append(version);
+    w.startArray(2);
+    w.startArray(4);
+    w.append(QStringLiteral("NOME"));
+    w.append(quint64(FieldType::String));
+    w.append(quint64(20));
+    w.append(false);
+    w.endArray();
+    w.startArray(4);
+    w.append(QStringLiteral("VALOR"));
+    w.append(quint64(FieldType::Integer));
+    w.append(quint64(0));
+    w.append(false);
+    w.endArray();
+    w.endArray();
+}
+
+}  // namespace
+
+class TestPacket : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void roundTripsEveryFieldType() {
+        const QByteArray bytes = encodePacket(allTypes(), sampleRows());
+        QVERIFY(looksLikePacket(bytes));
+        const DecodedPacket p = decodePacket(bytes);
+        QCOMPARE(p.fields, allTypes());
+        QCOMPARE(p.rows.size(), sampleRows().size());
+        const QList<QVariantList> expected = sampleRows();
+        for (int r = 0; r < expected.size(); ++r) {
+            for (int c = 0; c < expected[r].size(); ++c) {
+                const QVariant want = expected[r][c];
+                const QVariant got = p.rows[r][c];
+                QVERIFY2(want.isValid() == got.isValid(),
+                         qPrintable(QString("row %1 col %2").arg(r).arg(c)));
+                if (!want.isValid()) {
+                    continue;
+                }
+                if (c == 7) {
+                    QCOMPARE(got.toDateTime().date(), want.toDateTime().date());
+                    QCOMPARE(got.toDateTime().time(), want.toDateTime().time());
+                } else if (c == 3) {
+                    QCOMPARE(got.toLongLong(), want.toLongLong());
+                } else {
+                    QCOMPARE(got, want);
+                }
+            }
+        }
+        QCOMPARE(p.rows[1][2].toString().size(), 4000);
+        // An empty text stays empty, a null stays null.
+        QVERIFY(p.rows[1][0].isValid());
+        QCOMPARE(p.rows[1][0].toString(), QString());
+        QVERIFY(!p.rows[2][0].isValid());
+    }
+
+    void dataSetReproducesThePacketByteForByte() {
+        const QByteArray bytes = encodePacket(allTypes(), sampleRows());
+        TClientDataSet ds;
+        ds.SetData(bytes);
+        QCOMPARE(ds.RecordCount(), 4);
+        QCOMPARE(ds.Data(), bytes);
+        QCOMPARE(ds.FieldByName("TS").AsDateTime(),
+                 QDateTime(QDate(2024, 3, 1), QTime(13, 45, 10, 123)));
+        QCOMPARE(ds.FieldByName("DT").AsDate(), QDate(2024, 2, 29));
+        QCOMPARE(ds.FieldByName("I").AsInteger(), 42);
+    }
+
+    void emptyPacketAndNoRows() {
+        const QByteArray bytes = encodePacket(allTypes(), {});
+        const DecodedPacket p = decodePacket(bytes);
+        QCOMPARE(p.fields.size(), 8);
+        QVERIFY(p.rows.isEmpty());
+        TClientDataSet ds;
+        ds.SetData(bytes);
+        QVERIFY(ds.Active());
+        QVERIFY(ds.IsEmpty());
+        QVERIFY(ds.Eof());
+    }
+
+    void dateNumbersAreArithmetic() {
+        QCOMPARE(packetDays(QDate(1970, 1, 1)), 0);
+        QCOMPARE(packetDays(QDate(1969, 12, 31)), -1);
+        QCOMPARE(packetMillis(QDate(1970, 1, 2), QTime(0, 0, 1)), 86401000);
+        QCOMPARE(packetMillis(QDate(1969, 12, 31), QTime(23, 59, 59, 999)), -1);
+        const QDateTime back = packetDateTime(-1);
+        QCOMPARE(back.date(), QDate(1969, 12, 31));
+        QCOMPARE(back.time(), QTime(23, 59, 59, 999));
+        QVERIFY(!packetDaysInRange(packetDays(QDate(1, 1, 1)) - 1));
+        QVERIFY(packetDaysInRange(packetDays(QDate(9999, 12, 31))));
+    }
+
+    void coercionOfLooseValues() {
+        const FieldDef f{"V", FieldType::Float, 0, false};
+        QCOMPARE(packetCoerce(QString("1234.5"), f).toDouble(), 1234.5);
+        QCOMPARE(packetCoerce(QString("1.234,5"), f).toDouble(), 1234.5);
+        QVERIFY(!packetCoerce(QString(""), f).isValid());
+        QVERIFY_THROWS_EXCEPTION(EPacketError, packetCoerce(QString("abc"), f));
+        const FieldDef i{"I", FieldType::Integer, 0, false};
+        QCOMPARE(packetCoerce(2.0, i).toLongLong(), 2);
+        QVERIFY_THROWS_EXCEPTION(EPacketError, packetCoerce(2.5, i));
+        QVERIFY_THROWS_EXCEPTION(EPacketError, packetCoerce(QVariant(quint64(1) << 63), i));
+        const FieldDef dt{"D", FieldType::DateTime, 0, false};
+        QCOMPARE(packetCoerce(QString("05/06/2024 07:08:09"), dt).toDateTime(),
+                 QDateTime(QDate(2024, 6, 5), QTime(7, 8, 9)));
+        QCOMPARE(packetCoerce(QDate(2024, 6, 5), dt).toDateTime(),
+                 QDateTime(QDate(2024, 6, 5), QTime(0, 0)));
+        QVERIFY_THROWS_EXCEPTION(EPacketError, packetCoerce(QString("31/02/2024"), dt));
+    }
+
+    void writerRefusesInconsistentRows() {
+        PacketWriter w(allTypes(), 1);
+        QVERIFY_THROWS_EXCEPTION(EPacketError, w.row({QString("a")}));
+        PacketWriter w2(allTypes(), 2);
+        w2.row(sampleRows()[0]);
+        QVERIFY_THROWS_EXCEPTION(EPacketError, w2.finish());  // one row short
+        QVERIFY_THROWS_EXCEPTION(EPacketError, PacketWriter({{"A", FieldType::String, 1, false},
+                                                             {"a", FieldType::Integer, 0, false}},
+                                                            0));
+    }
+
+    void malformedPacketsAreRejected_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("mentions");
+
+        QTest::newRow("not cbor") << QByteArray("hello world") << "";
+        QTest::newRow("empty") << QByteArray() << "vazio";
+        QTest::newRow("wrong magic") << handPacket([](QCborStreamWriter& w) {
+            writeHeader(w, "XXXX");
+            w.startArray(0);
+            w.endArray();
+            w.endArray();
+        }) << "marca";
+        QTest::newRow("future version") << handPacket([](QCborStreamWriter& w) {
+            writeHeader(w, "ORVPKT", 2);
+            w.startArray(0);
+            w.endArray();
+            w.endArray();
+        }) << "versão";
+        QTest::newRow("text in integer field") << handPacket([](QCborStreamWriter& w) {
+            writeHeader(w);
+            w.startArray(1);
+            w.startArray(2);
+            w.append(QStringLiteral("x"));
+            w.append(QStringLiteral("12"));
+            w.endArray();
+            w.endArray();
+            w.endArray();
+        }) << "VALOR";
+        QTest::newRow("short row") << handPacket([](QCborStreamWriter& w) {
+            writeHeader(w);
+            w.startArray(1);
+            w.startArray(1);
+            w.append(QStringLiteral("x"));
+            w.endArray();
+            w.endArray();
+            w.endArray();
+        }) << "linha 1";
+        QTest::newRow("long row, indefinite") << handPacket([](QCborStreamWriter& w) {
+            writeHeader(w);
+            w.startArray();
+            w.startArray();
+            w.append(QStringLiteral("x"));
+            w.append(qint64(1));
+            w.append(qint64(2));
+            w.endArray();
+            w.endArray();
+            w.endArray();
+        }) << "a mais";
+        QTest::newRow("trailing garbage")
+            << encodePacket({{"A", FieldType::Integer, 0, false}}, {{qint64(1)}}) +
+                   QByteArray("\x01", 1)
+            << "após";
+        QTest::newRow("oversized row count") << handPacket([](QCborStreamWriter& w) {
+            writeHeader(w);
+            w.startArray(quint64(1) << 40);
+            w.startArray(2);
+            w.append(QStringLiteral("x"));
+            w.append(qint64(1));
+            w.endArray();
+            w.endArray();
+            w.endArray();
+        }) << "";
+        QTest::newRow("oversized string length")
+            << QByteArray::fromHex("84664f5256504b5401818464") + QByteArray("NOME") +
+                   QByteArray::fromHex("0114f4") + QByteArray::fromHex("81817bffffffffffffff00") +
+                   QByteArray("ab")
+            << "";
+        QTest::newRow("unknown field type") << handPacket([](QCborStreamWriter& w) {
+            w.startArray(4);
+            w.append(QStringLiteral("ORVPKT"));
+            w.append(quint64(1));
+            w.startArray(1);
+            w.startArray(4);
+            w.append(QStringLiteral("X"));
+            w.append(quint64(9));
+            w.append(quint64(0));
+            w.append(false);
+            w.endArray();
+            w.endArray();
+            w.startArray(0);
+            w.endArray();
+            w.endArray();
+        }) << "tipo 9";
+        QTest::newRow("date out of range") << handPacket([](QCborStreamWriter& w) {
+            w.startArray(4);
+            w.append(QStringLiteral("ORVPKT"));
+            w.append(quint64(1));
+            w.startArray(1);
+            w.startArray(4);
+            w.append(QStringLiteral("D"));
+            w.append(quint64(FieldType::DateTime));
+            w.append(quint64(0));
+            w.append(false);
+            w.endArray();
+            w.endArray();
+            w.startArray(1);
+            w.startArray(1);
+            w.append(std::numeric_limits<qint64>::max());
+            w.endArray();
+            w.endArray();
+            w.endArray();
+        }) << "intervalo";
+        QTest::newRow("integer beyond int64") << handPacket([](QCborStreamWriter& w) {
+            writeHeader(w);
+            w.startArray(1);
+            w.startArray(2);
+            w.append(QStringLiteral("x"));
+            w.append(std::numeric_limits<quint64>::max());
+            w.endArray();
+            w.endArray();
+            w.endArray();
+        }) << "grande demais";
+    }
+
+    void malformedPacketsAreRejected() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, mentions);
+        try {
+            decodePacket(bytes);
+            QFAIL("decoded a malformed packet");
+        } catch (const EPacketError& e) {
+            QVERIFY2(e.text().contains(mentions), qPrintable(e.text()));
+            QVERIFY(e.text().startsWith("Pacote de dados inválido"));
+        }
+        // A data set that already holds rows keeps them.
+        TClientDataSet ds;
+        ds.SetData(encodePacket(allTypes(), sampleRows()));
+        ds.Next();
+        QVERIFY_THROWS_EXCEPTION(EPacketError, ds.SetData(bytes));
+        QCOMPARE(ds.RecordCount(), 4);
+        QCOMPARE(ds.RecNo(), 2);
+        QCOMPARE(ds.FieldCount(), 8);
+    }
+
+    void everyTruncationIsAnError() {
+        const QByteArray bytes =
+            encodePacket(allTypes(), sampleRows().mid(0, 1) + sampleRows().mid(2));
+        const QByteArray good = encodePacket(allTypes(), sampleRows());
+        TClientDataSet ds;
+        ds.SetData(good);
+        for (int cut = 0; cut < bytes.size(); ++cut) {
+            const QByteArray part = bytes.left(cut);
+            bool threw = false;
+            try {
+                decodePacket(part);
+            } catch (const EPacketError&) {
+                threw = true;
+            }
+            QVERIFY2(threw, qPrintable(QString("cut at %1 decoded").arg(cut)));
+            QVERIFY_THROWS_EXCEPTION(EPacketError, ds.SetData(part));
+        }
+        QCOMPARE(ds.Data(), good);
+    }
+
+    void randomByteFlipsNeverCrash() {
+        const QByteArray bytes =
+            encodePacket(allTypes(), sampleRows().mid(0, 1) + sampleRows().mid(2));
+        QRandomGenerator rng(20240517);
+        int rejected = 0;
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray bad = bytes;
+            const int flips = 1 + int(rng.bounded(3));
+            for (int k = 0; k < flips; ++k) {
+                const int at = int(rng.bounded(bad.size()));
+                bad[at] = char(bad[at] ^ char(1 + rng.bounded(255)));
+            }
+            TClientDataSet ds;
+            try {
+                ds.SetData(bad);
+                // Whatever decoded must be a consistent data set that encodes again.
+                const QByteArray again = ds.Data();
+                QCOMPARE(decodePacket(again).rows.size(), ds.RecordCount());
+            } catch (const EPacketError&) {
+                ++rejected;
+                QVERIFY(!ds.Active());
+            } catch (const EDataSetError&) {
+                ++rejected;
+                QVERIFY(!ds.Active());
+            }
+        }
+        QVERIFY(rejected > 1000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPacket)
+#include "tst_packet.moc"

@@ -1,0 +1,192 @@
+#include <QSignalSpy>
+#include <QTest>
+
+#include "ui/maskedit.h"
+#include "widgetfixtures.h"
+
+using host::TMaskEdit;
+
+namespace {
+const QString kCnpj = QStringLiteral("99.999.999/9999-99;0;_");
+const QString kCpf = QStringLiteral("999.999.999-99;0;_");
+const QString kCnpjAlfa = QStringLiteral(">aa.aaa.aaa/aaaa-99;0;_");
+}  // namespace
+
+class TstMaskEdit : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { widgettest::pinLocale(); }
+
+    void formatMaskText_data() {
+        QTest::addColumn<QString>("mask");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("cnpj") << kCnpj << "12345678000199"
+                              << "12.345.678/0001-99";
+        QTest::newRow("cpf") << kCpf << "12345678901"
+                             << "123.456.789-01";
+        QTest::newRow("already formatted") << kCpf << "123.456.789-01"
+                                           << "123.456.789-01";
+        QTest::newRow("short value") << kCpf << "1234"
+                                     << "123.4__.___-__";
+        QTest::newRow("empty value") << kCpf << ""
+                                     << "";
+        QTest::newRow("no mask") << ""
+                                 << "abc"
+                                 << "abc";
+        QTest::newRow("alphanumeric cnpj") << kCnpjAlfa << "12abc34500019a"
+                                           << "12.ABC.345/0001-9_";
+        QTest::newRow("escaped literal") << "\\A99;0;_"
+                                         << "12"
+                                         << "A12";
+    }
+    void formatMaskText() {
+        QFETCH(QString, mask);
+        QFETCH(QString, value);
+        QFETCH(QString, shown);
+        QCOMPARE(host::FormatMaskText(mask, value), shown);
+    }
+
+    void digitsOnlyPositionsRefuseOtherKeys() {
+        TMaskEdit e;
+        e.SetEditMask(QStringLiteral("99;0; "));
+        QTest::keyClicks(&e, QStringLiteral("a1x2"));
+        QCOMPARE(e.Text(), QStringLiteral("12"));
+        QTest::keyClicks(&e, QStringLiteral("3"));  // the mask is full
+        QCOMPARE(e.Text(), QStringLiteral("12"));
+    }
+
+    void partialEntryHasNoBlanksInValue() {
+        TMaskEdit e;
+        e.SetEditMask(QStringLiteral("999999999;0; "));
+        QTest::keyClicks(&e, QStringLiteral("123"));
+        QCOMPARE(e.Text(), QStringLiteral("123"));
+        QCOMPARE(e.EditText(), QStringLiteral("123      "));
+    }
+
+    void upperCaseMask() {
+        TMaskEdit e;
+        e.SetEditMask(QStringLiteral(">aaaa;0; "));
+        QTest::keyClicks(&e, QStringLiteral("ab-1cz"));
+        QCOMPARE(e.Text(), QStringLiteral("AB1C"));
+    }
+
+    void literalsShownButNotStored() {
+        TMaskEdit e;
+        e.SetEditMask(kCnpj);
+        QTest::keyClicks(&e, QStringLiteral("12345678000199"));
+        QCOMPARE(e.EditText(), QStringLiteral("12.345.678/0001-99"));
+        QCOMPARE(e.Text(), QStringLiteral("12345678000199"));
+    }
+
+    void literalsStoredWhenSaveIsOne() {
+        TMaskEdit e;
+        e.SetEditMask(QStringLiteral("99/99;1;_"));
+        QTest::keyClicks(&e, QStringLiteral("0512"));
+        QCOMPARE(e.Text(), QStringLiteral("05/12"));
+    }
+
+    void alphanumericCnpjTakesLettersButNotInCheckDigits() {
+        TMaskEdit e;
+        e.SetEditMask(kCnpjAlfa);
+        QTest::keyClicks(&e, QStringLiteral("12abc345de01xy"));
+        // Letters are raised in the first twelve positions; the check digits refuse them.
+        QCOMPARE(e.Text(), QStringLiteral("12ABC345DE01"));
+        QTest::keyClicks(&e, QStringLiteral("98"));
+        QCOMPARE(e.EditText(), QStringLiteral("12.ABC.345/DE01-98"));
+    }
+
+    void maxLengthWithoutMask() {
+        TMaskEdit e;
+        e.SetMaxLength(5);
+        QTest::keyClicks(&e, QStringLiteral("ABCDEFG"));
+        QCOMPARE(e.Text(), QStringLiteral("ABCDE"));
+        e.SetMaxLength(0);
+        QTest::keyClicks(&e, QStringLiteral("FG"));
+        QCOMPARE(e.Text(), QStringLiteral("ABCDEFG"));
+    }
+
+    void setTextEmitsChangedOnlyOnRealChange() {
+        TMaskEdit e;
+        e.SetEditMask(QStringLiteral("99;0; "));
+        QSignalSpy spy(&e, &TMaskEdit::changed);
+        e.SetText(QStringLiteral("01"));
+        QCOMPARE(spy.count(), 1);
+        e.SetText(QStringLiteral("01"));
+        QCOMPARE(spy.count(), 1);
+        e.SetText(QString());
+        QCOMPARE(spy.count(), 2);
+        QCOMPARE(e.Text(), QString());
+        QTest::keyClicks(&e, QStringLiteral("7"));
+        QCOMPARE(spy.count(), 3);
+    }
+
+    void changingTheMaskKeepsTheValue() {
+        TMaskEdit e;
+        QSignalSpy spy(&e, &TMaskEdit::changed);
+        QTest::keyClicks(&e, QStringLiteral("12345678000199"));
+        const int typed = spy.count();
+        QCOMPARE(typed, 14);
+
+        e.SetEditMask(kCnpj);
+        QCOMPARE(e.EditText(), QStringLiteral("12.345.678/0001-99"));
+        QCOMPARE(e.Text(), QStringLiteral("12345678000199"));
+        QCOMPARE(spy.count(), typed + 1);  // what the edit shows changed once
+
+        // The user edits bare digits again once the mask is cleared.
+        e.SetEditMask(QString());
+        QCOMPARE(e.EditText(), QStringLiteral("12345678000199"));
+        QCOMPARE(spy.count(), typed + 2);
+
+        // A mask change that shows the same text is no change.
+        e.SetText(QStringLiteral("AB"));
+        const int before = spy.count();
+        e.SetEditMask(QStringLiteral("cc;0;_"));
+        QCOMPARE(e.EditText(), QStringLiteral("AB"));
+        QCOMPARE(spy.count(), before);
+    }
+
+    void blockedSignalsDetachTheChangeHandler() {
+        TMaskEdit e;
+        e.SetText(QStringLiteral("12345678000199"));
+        QSignalSpy spy(&e, &TMaskEdit::changed);
+        {
+            const QSignalBlocker block(&e);
+            e.SetEditMask(kCnpj);
+        }
+        QCOMPARE(spy.count(), 0);
+        // ...and the edit still knows what it shows: typing over it is one change.
+        e.selectAll();
+        QTest::keyClicks(&e, QStringLiteral("9"));
+        QCOMPARE(spy.count(), 1);
+    }
+
+    void setTextLaysValueOverMask() {
+        TMaskEdit e;
+        e.SetEditMask(kCpf);
+        e.SetText(QStringLiteral("12345678901"));
+        QCOMPARE(e.EditText(), QStringLiteral("123.456.789-01"));
+        e.SetText(QStringLiteral("987.654.321-00"));
+        QCOMPARE(e.Text(), QStringLiteral("98765432100"));
+        e.SetText(QStringLiteral("12a"));  // characters no position takes are dropped
+        QCOMPARE(e.Text(), QStringLiteral("12"));
+    }
+
+    void parseUnderstandsOldNotation() {
+        const auto m = host::EditMask::parse(QStringLiteral(">aaaa;0; "));
+        QCOMPARE(int(m.positions.size()), 4);
+        QVERIFY(!m.saveLiterals);
+        QCOMPARE(m.blank, QLatin1Char(' '));
+        QCOMPARE(m.toInputMask(), QStringLiteral(">nnnn; "));
+        const auto d = host::EditMask::parse(QStringLiteral("99/99"));
+        QVERIFY(d.saveLiterals);
+        QCOMPARE(d.blank, QLatin1Char('_'));
+        QCOMPARE(d.toInputMask(), QStringLiteral("00/00;_"));
+        QCOMPARE(host::EditMask::parse(QStringLiteral("LlA0;1;*")).toInputMask(),
+                 QStringLiteral("AaN9;*"));
+    }
+};
+
+QTEST_MAIN(TstMaskEdit)
+#include "tst_maskedit.moc"

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStandardPaths>
 
 #include "core/hosterror.h"
 
@@ -59,6 +60,13 @@ QString uniqueConnectionName() {
 }
 
 }  // namespace
+
+QString defaultDatabaseUrl() {
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (dir.isEmpty())
+        dir = QDir::homePath() + QStringLiteral("/.orvanta");
+    return QStringLiteral("sqlite:") + dir + QStringLiteral("/empresa.db");
+}
 
 int installedVersion(QSqlDatabase& db, SqlDialect dialect, const QString& component) {
     if (!schemaTableExists(db, dialect))

@@ -36,6 +36,10 @@ struct SchemaComponent {
 // EMPRESA, INSCRESTAD, FILIAL, SERIEENTR, CLIENTE, FORNECEDOR, TIPOOPERAC and their demo rows.
 const SchemaComponent& companySchema();
 
+// The database a program uses when the login context names none: the SQLite file empresa.db
+// in the user's application data folder.
+QString defaultDatabaseUrl();
+
 // Makes sure the database at url ("sqlite:PATH" or "postgres:CONNINFO") holds the company
 // component and every extra component at their latest versions. A new database (an absent
 // SQLite file, a PostgreSQL database without SCHEMAVERSION) gets the schema and the demo data in

@@ -278,10 +278,11 @@ void insertCompanyDemoData(QSqlDatabase& db) {
 
     Inserter serie(db, QStringLiteral("SERIEENTR"),
                    {QStringLiteral("CDSERIEENTR"), QStringLiteral("DSSERIEENTR")});
-    serie.row({QStringLiteral("1"), QStringLiteral("Série 1 - NF-e de entrada")});
-    serie.row({QStringLiteral("2"), QStringLiteral("Série 2 - NF-e de entrada filiais")});
-    serie.row({QStringLiteral("3"), QStringLiteral("Série 3 - Devoluções")});
-    serie.row({QStringLiteral("890"), QStringLiteral("Série 890 - NF-e avulsa")});
+    // Descriptions stay within 20 characters: the report's series list shows no more.
+    serie.row({QStringLiteral("1"), QStringLiteral("NF-e série 1")});
+    serie.row({QStringLiteral("2"), QStringLiteral("NF-e série 2 filiais")});
+    serie.row({QStringLiteral("3"), QStringLiteral("Devoluções")});
+    serie.row({QStringLiteral("890"), QStringLiteral("NF-e avulsa")});
     serie.row({QStringLiteral("U"), QStringLiteral("Série única")});
 
     Inserter cliente(db, QStringLiteral("CLIENTE"),

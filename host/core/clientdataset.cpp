@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "core/filterexpr.h"
 #include "core/packet.h"
@@ -472,78 +473,59 @@ struct TClientDataSet::Impl {
         return 0;
     }
 
-    // Sorts rows (given in insertion order) by the index fields, stably. Text keys are folded
-    // once into one buffer, so each comparison is a plain compare of 16-bit units.
+    // Sorts rows (given in insertion order) by the index fields, stably. Each index field
+    // becomes one 64-bit key per row: a text's rank among the column's distinct folded texts
+    // (each distinct text is folded and sorted once), a number or date as itself (a double
+    // through an order-keeping bit mapping), null as the smallest key. The sort itself then
+    // compares plain integers.
     void sortRows(std::vector<Slot*>& rows) const {
         if (indexFields.empty() || rows.size() < 2) {
             return;
         }
         const size_t n = rows.size();
-        struct TextKey {
-            quint32 off;
-            quint32 len;  // UINT32_MAX: null
-        };
-        struct Column {
-            int field;
-            bool text;
-            bool flt;
-            std::vector<TextKey> keys;
-            std::vector<char16_t> arena;
-        };
-        std::vector<Column> cols;
-        for (int f : indexFields) {
-            Column c{f, isText(def(f).type), def(f).type == FieldType::Float, {}, {}};
-            if (c.text) {
-                const StringPool& pool = pools[size_t(f)];
-                // Fold each distinct string once.
-                std::vector<TextKey> folded(pool.strings.size(), TextKey{0, 0xFFFFFFFFu});
-                c.keys.resize(n);
+        const size_t nc = indexFields.size();
+        constexpr qint64 kNullKey = std::numeric_limits<qint64>::min();
+        std::vector<qint64> keys(n * nc);
+        for (size_t c = 0; c < nc; ++c) {
+            const int f = indexFields[c];
+            const FieldType type = def(f).type;
+            if (isText(type)) {
+                const std::vector<qint64> rank = textRanks(f);
+                for (size_t i = 0; i < n; ++i) {
+                    const Slot* r = rows[i];
+                    keys[i * nc + c] = isNull(r, f) ? kNullKey : rank[size_t(slot(r, f))];
+                }
+            } else if (type == FieldType::Float) {
                 for (size_t i = 0; i < n; ++i) {
                     const Slot* r = rows[i];
                     if (isNull(r, f)) {
-                        c.keys[i] = TextKey{0, 0xFFFFFFFFu};
+                        keys[i * nc + c] = kNullKey;
                         continue;
                     }
-                    const size_t id = size_t(slot(r, f));
-                    TextKey& k = folded[id];
-                    if (k.len == 0xFFFFFFFFu) {
-                        const QString& s = pool.strings[id];
-                        k.off = quint32(c.arena.size());
-                        k.len = quint32(s.size());
-                        foldAppend(s, c.arena);
+                    qint64 bits = std::bit_cast<qint64>(slotDouble(slot(r, f)));
+                    if (bits < 0) {
+                        bits ^= std::numeric_limits<qint64>::max();
                     }
-                    c.keys[i] = k;
+                    keys[i * nc + c] = bits;
+                }
+            } else {
+                for (size_t i = 0; i < n; ++i) {
+                    const Slot* r = rows[i];
+                    keys[i * nc + c] = isNull(r, f) ? kNullKey : qint64(slot(r, f));
                 }
             }
-            cols.push_back(std::move(c));
         }
         std::vector<quint32> perm(n);
         for (size_t i = 0; i < n; ++i) {
             perm[i] = quint32(i);
         }
-        std::stable_sort(perm.begin(), perm.end(), [&](quint32 x, quint32 y) {
-            for (const Column& c : cols) {
-                if (c.text) {
-                    const TextKey& a = c.keys[x];
-                    const TextKey& b = c.keys[y];
-                    const bool na = a.len == 0xFFFFFFFFu, nb = b.len == 0xFFFFFFFFu;
-                    if (na || nb) {
-                        if (na != nb) {
-                            return na;
-                        }
-                        continue;
-                    }
-                    const std::u16string_view va(c.arena.data() + a.off, a.len);
-                    const std::u16string_view vb(c.arena.data() + b.off, b.len);
-                    const int r = va.compare(vb);
-                    if (r != 0) {
-                        return r < 0;
-                    }
-                } else {
-                    const int r = compareField(rows[x], rows[y], c.field);
-                    if (r != 0) {
-                        return r < 0;
-                    }
+        const qint64* k = keys.data();
+        std::stable_sort(perm.begin(), perm.end(), [k, nc](quint32 x, quint32 y) {
+            const qint64* a = k + size_t(x) * nc;
+            const qint64* b = k + size_t(y) * nc;
+            for (size_t c = 0; c < nc; ++c) {
+                if (a[c] != b[c]) {
+                    return a[c] < b[c];
                 }
             }
             return false;
@@ -553,6 +535,36 @@ struct TClientDataSet::Impl {
             sorted[i] = rows[perm[i]];
         }
         rows.swap(sorted);
+    }
+
+    // Rank (from 0) of every pool entry of a text column in folded order; equal folded texts
+    // share a rank.
+    std::vector<qint64> textRanks(int f) const {
+        const std::vector<QString>& strings = pools[size_t(f)].strings;
+        const size_t m = strings.size();
+        std::vector<char16_t> arena;
+        std::vector<std::pair<quint32, quint32>> span(m);  // offset, length
+        for (size_t i = 0; i < m; ++i) {
+            span[i] = {quint32(arena.size()), quint32(strings[i].size())};
+            foldAppend(strings[i], arena);
+        }
+        auto view = [&](quint32 id) {
+            return std::u16string_view(arena.data() + span[id].first, span[id].second);
+        };
+        std::vector<quint32> ids(m);
+        for (size_t i = 0; i < m; ++i) {
+            ids[i] = quint32(i);
+        }
+        std::sort(ids.begin(), ids.end(), [&](quint32 a, quint32 b) { return view(a) < view(b); });
+        std::vector<qint64> rank(m);
+        qint64 r = 0;
+        for (size_t i = 0; i < m; ++i) {
+            if (i > 0 && view(ids[i]) != view(ids[i - 1])) {
+                ++r;
+            }
+            rank[ids[i]] = r;
+        }
+        return rank;
     }
 
     void rebuildOrder() {
@@ -736,6 +748,46 @@ void TClientDataSet::Impl::load(const QByteArray& packet) {
         fresh.base.reserve(size_t(reader.rowCountHint()));
     }
     const int nf = fresh.fieldCount();
+    // Codes repeat endlessly: their raw bytes map straight to a pool entry.
+    struct ShortCache {
+        quint64 key[64];
+        quint32 id[64];
+        ShortCache() { std::fill(std::begin(key), std::end(key), ~quint64(0)); }
+    };
+    std::vector<ShortCache> caches(static_cast<size_t>(nf));
+    // Longer texts are looked up by their bytes while that pays (issuer names repeat, access
+    // keys do not), so a repeated text costs neither a QString nor a UTF-8 decoding.
+    struct RawLoad {
+        QHash<QByteArray, quint32> index;
+        bool interning = true;
+        quint32 lookups = 0;
+        quint32 hits = 0;
+        quint32 add(QByteArrayView raw, StringPool& pool, Utf8Text& utf8) {
+            if (!interning) {
+                pool.strings.push_back(utf8.decode(raw));
+                return quint32(pool.strings.size() - 1);
+            }
+            ++lookups;
+            const QByteArray probe = QByteArray::fromRawData(raw.data(), raw.size());
+            auto it = index.constFind(probe);
+            if (it != index.cend()) {
+                ++hits;
+                return it.value();
+            }
+            pool.strings.push_back(utf8.decode(raw));
+            const quint32 id = quint32(pool.strings.size() - 1);
+            index.insert(QByteArray(raw.data(), raw.size()), id);
+            if (lookups == StringPool::kProbe && hits < StringPool::kMinHitsPerProbe) {
+                interning = false;
+                index = QHash<QByteArray, quint32>();
+            }
+            return id;
+        }
+    };
+    std::vector<RawLoad> rawLoads(static_cast<size_t>(nf));
+    Utf8Text utf8;
+    reader.setShortTexts(true);
+    reader.setRawTexts(true);
     PacketCell cell;
     while (reader.nextRow()) {
         std::unique_ptr<Slot[]> row(new Slot[size_t(fresh.nullWords + nf)]);
@@ -755,10 +807,25 @@ void TClientDataSet::Impl::load(const QByteArray& packet) {
             if (from == to || (isText(from) && isText(to))) {
                 switch (to) {
                     case FieldType::String:
-                    case FieldType::Memo:
-                        fresh.setSlot(row.get(), f, fresh.pools[size_t(f)].add(std::move(cell.s)));
-                        cell.s = QString();
+                    case FieldType::Memo: {
+                        quint32 id;
+                        if (cell.isShort) {
+                            ShortCache& c = caches[size_t(f)];
+                            const size_t at = size_t((cell.shortKey * 0x9E3779B97F4A7C15ull) >> 58);
+                            if (c.key[at] == cell.shortKey) {
+                                id = c.id[at];
+                            } else {
+                                id = fresh.pools[size_t(f)].add(
+                                    PacketCell::shortText(cell.shortKey));
+                                c.key[at] = cell.shortKey;
+                                c.id[at] = id;
+                            }
+                        } else {
+                            id = rawLoads[size_t(f)].add(cell.raw, fresh.pools[size_t(f)], utf8);
+                        }
+                        fresh.setSlot(row.get(), f, id);
                         break;
+                    }
                     case FieldType::Float:
                         fresh.setSlot(row.get(), f, doubleSlot(cell.d));
                         break;
@@ -773,7 +840,7 @@ void TClientDataSet::Impl::load(const QByteArray& packet) {
             switch (from) {
                 case FieldType::String:
                 case FieldType::Memo:
-                    v = cell.s;
+                    v = cell.isShort ? PacketCell::shortText(cell.shortKey) : utf8.decode(cell.raw);
                     break;
                 case FieldType::Integer:
                     v = cell.i;

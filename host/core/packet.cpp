@@ -731,6 +731,14 @@ void PacketReader::readCell(PacketCell& cell) {
                 return;
             }
             cell.isShort = false;
+            if (m_rawTexts) {
+                readRaw(def);
+                cell.isRaw = true;
+                cell.raw = QByteArrayView(m_raw.data(), qsizetype(m_raw.size()));
+                ++m_col;
+                return;
+            }
+            cell.isRaw = false;
             cell.s = readText("valor");
             ++m_col;
             return;
@@ -824,6 +832,40 @@ void PacketReader::endRow() {
     checkReader();
     m_col = -1;
     ++m_rowNo;
+}
+
+void PacketReader::readRaw(const FieldDef& def) {
+    m_raw.clear();
+    if (m_r.isLengthKnown()) {
+        const quint64 len = m_r.length();
+        if (len > quint64(m_size - m_r.currentOffset())) {
+            fail(QStringLiteral("texto do campo %1 maior que o pacote").arg(def.name));
+        }
+        m_raw.reserve(size_t(len));
+    }
+    for (;;) {
+        const size_t have = m_raw.size();
+        const size_t room = qMax<size_t>(m_raw.capacity() - have, 64);
+        m_raw.resize(have + room);
+        const auto r = m_r.readStringChunk(m_raw.data() + have, qsizetype(room));
+        if (r.status == QCborStreamReader::Ok) {
+            m_raw.resize(have + size_t(r.data));
+            continue;
+        }
+        m_raw.resize(have);
+        if (r.status == QCborStreamReader::EndOfString) {
+            return;
+        }
+        fail(QStringLiteral("texto ilegível no campo %1").arg(def.name));
+    }
+}
+
+QString Utf8Text::decode(QByteArrayView bytes) {
+    QString s = m_decoder.decode(bytes);
+    if (m_decoder.hasError()) {
+        throw EPacketError(QStringLiteral("Pacote de dados inválido: texto com UTF-8 malformado."));
+    }
+    return s;
 }
 
 QString PacketCell::shortText(quint64 key) {

@@ -38,7 +38,9 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringDecoder>
 #include <QVariant>
+#include <string>
 
 #include "core/clientdataset.h"
 #include "core/hosterror.h"
@@ -120,6 +122,11 @@ struct PacketCell {
     bool isShort = false;
     quint64 shortKey = 0;
 
+    // With PacketReader::setRawTexts(true), every other text comes as its UTF-8 bytes in raw
+    // (valid until the next readCell; not yet checked as UTF-8, see decodeRaw).
+    bool isRaw = false;
+    QByteArrayView raw;
+
     static constexpr int kShortMax = 7;
     // The text of a short key; throws EPacketError when the bytes are not valid UTF-8.
     static QString shortText(quint64 key);
@@ -145,11 +152,13 @@ class PacketReader {
     void endRow();
     // Short texts as raw keys (see PacketCell); off by default.
     void setShortTexts(bool on) { m_shortTexts = on; }
+    void setRawTexts(bool on) { m_rawTexts = on; }
 
   private:
     [[noreturn]] void fail(const QString& what) const;
     void checkReader() const;
     QString readText(const char* what);
+    void readRaw(const FieldDef& def);
     qint64 readInteger(const char* what);
 
     mutable QCborStreamReader m_r;  // lastError() is not const
@@ -160,6 +169,17 @@ class PacketReader {
     int m_col = -1;
     bool m_done = false;
     bool m_shortTexts = false;
+    bool m_rawTexts = false;
+    std::string m_raw;
+};
+
+// Turns raw text bytes into a QString; EPacketError when they are not valid UTF-8.
+class Utf8Text {
+  public:
+    QString decode(QByteArrayView bytes);
+
+  private:
+    QStringDecoder m_decoder{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless};
 };
 
 // --- whole packets as values -----------------------------------------------------------------

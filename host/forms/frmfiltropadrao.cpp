@@ -1,5 +1,7 @@
 #include "forms/frmfiltropadrao.h"
 
+#include "ui_frmfiltropadrao.h"
+
 #include <QAbstractSpinBox>
 #include <QCheckBox>
 #include <QComboBox>
@@ -84,7 +86,20 @@ void restoreValues(QWidget* frame, const QJsonObject& values) {
 }  // namespace
 
 TfrmFiltroPadrao::TfrmFiltroPadrao(QWidget* parent) : TDialogPadrao(parent) {
-    setupUi(this);
+    Ui::TfrmFiltroPadrao ui;
+    ui.setupUi(this);
+    layFiltro = ui.layFiltro;
+    grbFiltroPadrao = ui.grbFiltroPadrao;
+    panMenu = ui.panMenu;
+    layMenu = ui.layMenu;
+    sbtConfirma = ui.sbtConfirma;
+    sbtCancel = ui.sbtCancel;
+    sbtHelp = ui.sbtHelp;
+    panBotao = ui.panBotao;
+    layBotao = ui.layBotao;
+    btfSaveOpc = ui.btfSaveOpc;
+    btfLoadOpc = ui.btfLoadOpc;
+    lblCodTela = ui.lblCodTela;
     setModal(true);
 
     sbtConfirma->setText(QStringLiteral("Confirmar"));

@@ -1,9 +1,17 @@
 #pragma once
 
+#include <QAction>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
 #include <QStringList>
 
 #include "forms/dialogpadrao.h"
-#include "ui_frmfiltropadrao.h"
+#include "ui/buttonflat.h"
 
 class QMenu;
 
@@ -20,7 +28,7 @@ class TClientDataSet;
 // action is caHide, so the criteria stay for the next showing. A saved option set lives in
 // cdsCarregaOpcoes for the life of the dialog: one row per name with the values of the
 // criteria controls (edits, check and radio boxes, combo boxes, date and number fields).
-class TfrmFiltroPadrao : public TDialogPadrao, public Ui::TfrmFiltroPadrao {
+class TfrmFiltroPadrao : public TDialogPadrao {
     Q_OBJECT
 
   public:
@@ -37,6 +45,20 @@ class TfrmFiltroPadrao : public TDialogPadrao, public Ui::TfrmFiltroPadrao {
     QMenu* ppmOpcoes = nullptr;   // the saved sets, offered by btfLoadOpc
     QMenu* PopupMenu1 = nullptr;  // context menu of panBotao: save and load
     TClientDataSet* cdsCarregaOpcoes = nullptr;
+
+    // Components of the form description, by their object names.
+    QHBoxLayout* layFiltro = nullptr;
+    QGroupBox* grbFiltroPadrao = nullptr;
+    QFrame* panMenu = nullptr;
+    QVBoxLayout* layMenu = nullptr;
+    TButtonFlat* sbtConfirma = nullptr;
+    TButtonFlat* sbtCancel = nullptr;
+    TButtonFlat* sbtHelp = nullptr;
+    QFrame* panBotao = nullptr;
+    QVBoxLayout* layBotao = nullptr;
+    TButtonFlat* btfSaveOpc = nullptr;
+    TButtonFlat* btfLoadOpc = nullptr;
+    QLabel* lblCodTela = nullptr;
 
   protected:
     virtual void sbtConfirmaClick();  // confirm: the derived dialog checks and queries

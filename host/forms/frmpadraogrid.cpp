@@ -1,5 +1,7 @@
 #include "forms/frmpadraogrid.h"
 
+#include "ui_frmpadraogrid.h"
+
 #include <QCloseEvent>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -40,7 +42,39 @@ void setCommand(QAbstractButton* button, QAction* item, bool on) {
 }  // namespace
 
 TfrmPadraoGrid::TfrmPadraoGrid(QWidget* parent) : QWidget(parent) {
-    setupUi(this);
+    Ui::TfrmPadraoGrid ui;
+    ui.setupUi(this);
+    layPadrao = ui.layPadrao;
+    panMenu = ui.panMenu;
+    sbtIncluir = ui.sbtIncluir;
+    sbtAlterar = ui.sbtAlterar;
+    sbtExcluir = ui.sbtExcluir;
+    sbtProcurar = ui.sbtProcurar;
+    sbtOrdenar = ui.sbtOrdenar;
+    sbtVerificar = ui.sbtVerificar;
+    sbtCancelar = ui.sbtCancelar;
+    sbtConfirmar = ui.sbtConfirmar;
+    sbtImprimir = ui.sbtImprimir;
+    sbtFechar = ui.sbtFechar;
+    sbtAjuda = ui.sbtAjuda;
+    pgcPadrao = ui.pgcPadrao;
+    tshPadrao = ui.tshPadrao;
+    layLista = ui.layLista;
+    dbgPadrao = ui.dbgPadrao;
+    panNavigator = ui.panNavigator;
+    layNavigator = ui.layNavigator;
+    dbnPadrao = ui.dbnPadrao;
+    lblCodTela = ui.lblCodTela;
+    mnuIncluir = ui.mnuIncluir;
+    mnuAlterar = ui.mnuAlterar;
+    mnuExcluir = ui.mnuExcluir;
+    mnuProcurar = ui.mnuProcurar;
+    mnuOrdenar = ui.mnuOrdenar;
+    mnuVerificar = ui.mnuVerificar;
+    mnuCancelar = ui.mnuCancelar;
+    mnuConfirmar = ui.mnuConfirmar;
+    mnuListagem = ui.mnuListagem;
+    mnuFechar = ui.mnuFechar;
 
     dtsPadrao = new TDataSource(this);
     dtsPadrao->setObjectName(QStringLiteral("dtsPadrao"));

@@ -1,9 +1,19 @@
 #pragma once
 
+#include <QAction>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
 #include <QWidget>
 
 #include "forms/formsupport.h"
-#include "ui_frmpadraogrid.h"
+#include "ui/buttonflat.h"
+#include "ui/dbgrid.h"
+#include "ui/dbnavigator.h"
 
 class QMenuBar;
 class QMenu;
@@ -24,7 +34,7 @@ class TMessages;
 // the host's handler boundary, so a stop or an error ends the operation with its message.
 //
 // The components are public members named as the screen's objects (sbtIncluir, dbgPadrao...).
-class TfrmPadraoGrid : public QWidget, public Ui::TfrmPadraoGrid {
+class TfrmPadraoGrid : public QWidget {
     Q_OBJECT
 
   public:
@@ -48,6 +58,39 @@ class TfrmPadraoGrid : public QWidget, public Ui::TfrmPadraoGrid {
     QMenu* mnuManutencao = nullptr;
     TDataSource* dtsPadrao = nullptr;
     TMessages* msgPadrao = nullptr;
+
+    // Components of the form description, by their object names.
+    QVBoxLayout* layPadrao = nullptr;
+    QFrame* panMenu = nullptr;
+    TButtonFlat* sbtIncluir = nullptr;
+    TButtonFlat* sbtAlterar = nullptr;
+    TButtonFlat* sbtExcluir = nullptr;
+    TButtonFlat* sbtProcurar = nullptr;
+    TButtonFlat* sbtOrdenar = nullptr;
+    TButtonFlat* sbtVerificar = nullptr;
+    TButtonFlat* sbtCancelar = nullptr;
+    TButtonFlat* sbtConfirmar = nullptr;
+    TButtonFlat* sbtImprimir = nullptr;
+    TButtonFlat* sbtFechar = nullptr;
+    TButtonFlat* sbtAjuda = nullptr;
+    QTabWidget* pgcPadrao = nullptr;
+    QWidget* tshPadrao = nullptr;
+    QVBoxLayout* layLista = nullptr;
+    TDBGrid* dbgPadrao = nullptr;
+    QFrame* panNavigator = nullptr;
+    QHBoxLayout* layNavigator = nullptr;
+    TDBNavigator* dbnPadrao = nullptr;
+    QLabel* lblCodTela = nullptr;
+    QAction* mnuIncluir = nullptr;
+    QAction* mnuAlterar = nullptr;
+    QAction* mnuExcluir = nullptr;
+    QAction* mnuProcurar = nullptr;
+    QAction* mnuOrdenar = nullptr;
+    QAction* mnuVerificar = nullptr;
+    QAction* mnuCancelar = nullptr;
+    QAction* mnuConfirmar = nullptr;
+    QAction* mnuListagem = nullptr;
+    QAction* mnuFechar = nullptr;
 
   signals:
     // The screen is about to be destroyed (closed with caFree, or deleted): a creator that

@@ -1,12 +1,26 @@
 #include "forms/frmrotigeral.h"
 
+#include "ui_frmrotigeral.h"
+
 #include "ui/dialogs.h"
 #include "ui/handler.h"
 
 namespace host {
 
 TfrmRotiGeral::TfrmRotiGeral(QWidget* parent) : TDialogPadrao(parent) {
-    setupUi(this);
+    Ui::TfrmRotiGeral ui;
+    ui.setupUi(this);
+    layRotina = ui.layRotina;
+    grbDadosRel = ui.grbDadosRel;
+    panMenu = ui.panMenu;
+    layMenu = ui.layMenu;
+    panHelp = ui.panHelp;
+    layHelp = ui.layHelp;
+    sbtHelp = ui.sbtHelp;
+    panBotoes = ui.panBotoes;
+    layBotoes = ui.layBotoes;
+    sbtConfirma = ui.sbtConfirma;
+    lblCodTela = ui.lblCodTela;
     setModal(true);
     sbtConfirma->setText(QStringLiteral("Confirmar"));
     sbtHelp->setText(QStringLiteral("Ajuda"));

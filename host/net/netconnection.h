@@ -53,6 +53,8 @@ class TNetConnection : public QObject {
     QString ServerName() const { return m_serverName; }
     void SetServerName(const QString& name) { m_serverName = name; }
 
+    // Host and Port are read when a connection opens; changing them while connected takes
+    // effect at the next connection.
     QString Host() const { return m_host; }
     void SetHost(const QString& host) { m_host = host; }
 

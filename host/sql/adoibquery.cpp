@@ -5,6 +5,8 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include "core/packet.h"
+
 namespace host {
 
 namespace {
@@ -236,62 +238,64 @@ void TADOIBQuery::Open() {
         throw EDatabaseError(QStringLiteral("Erro do banco de dados em %1: %2\nInstrução:\n%3")
                                  .arg(describe(), q.lastError().text().trimmed(), statement));
 
-    // Column of the result that feeds each field of the data set.
-    QList<int> source;
+    // Field definitions of the result's columns, upper-case; a repeated name gets a suffix
+    // ("CDEMPRESA_1"), as the old toolkit named them.
+    QList<FieldDef> defs;
+    for (int c = 0; c < record.count(); ++c) {
+        const QSqlField f = record.field(c);
+        FieldDef def;
+        def.name = f.name().toUpper();
+        if (def.name.isEmpty())
+            def.name = QStringLiteral("COLUNA%1").arg(c + 1);
+        for (int k = 1;; ++k) {
+            bool clash = false;
+            for (const FieldDef& other : defs)
+                clash = clash || other.name.compare(def.name, Qt::CaseInsensitive) == 0;
+            if (!clash)
+                break;
+            def.name = f.name().toUpper() + QStringLiteral("_%1").arg(k);
+        }
+        def.type = fieldTypeOf(f.metaType());
+        if (def.type == FieldType::String) {
+            int size = f.length() > 0 ? int(f.length()) : 0;
+            // SQLite does not report sizes (nor does PostgreSQL for text): take the longest
+            // value fetched.
+            for (const QVariantList& row : rows)
+                size = qMax(size, int(row.at(c).toString().size()));
+            def.size = qMax(size, 1);
+        }
+        defs.append(def);
+    }
+    for (QVariantList& row : rows)
+        for (int c = 0; c < defs.size(); ++c)
+            row[c] = convertFor(defs.at(c).type, row.at(c));
+
     if (FieldCount() == 0 || m_autoFields) {
         ClearFields();
-        for (int c = 0; c < record.count(); ++c) {
-            const QSqlField f = record.field(c);
-            FieldDef def;
-            def.name = f.name().toUpper();
-            def.type = fieldTypeOf(f.metaType());
-            if (def.type == FieldType::String) {
-                int size = f.length() > 0 ? int(f.length()) : 0;
-                if (size == 0) {
-                    // SQLite does not report sizes: take the longest value fetched.
-                    for (const QVariantList& row : rows)
-                        size = qMax(size, int(row.at(c).toString().size()));
-                }
-                def.size = qMax(size, 1);
-            }
-            AddField(def);
-            source.append(c);
-        }
         m_autoFields = true;
     } else {
+        // Persistent fields are filled by name; one the statement does not return is an error
+        // worth the statement in its text.
         for (int i = 0; i < FieldCount(); ++i) {
             const QString name = Fields(i).FieldName();
-            int found = -1;
-            for (int c = 0; c < record.count() && found < 0; ++c)
-                if (record.fieldName(c).compare(name, Qt::CaseInsensitive) == 0)
-                    found = c;
-            if (found < 0)
+            bool found = false;
+            for (const FieldDef& def : defs)
+                found = found || def.name.compare(name, Qt::CaseInsensitive) == 0;
+            if (!found)
                 throw EDatabaseError(
                     QStringLiteral("%1: o campo %2 não veio no resultado da instrução.\n"
                                    "Instrução:\n%3")
                         .arg(describe(), name, statement));
-            source.append(found);
         }
     }
-
-    DisableControls();
     try {
-        CreateDataSet();
-        for (const QVariantList& row : rows) {
-            Append();
-            for (int i = 0; i < FieldCount(); ++i) {
-                TField& field = Fields(i);
-                field.SetValue(convertFor(field.DataType(), row.at(source.at(i))));
-            }
-            Post();
-        }
-        First();
-    } catch (...) {
-        EnableControls();
-        TClientDataSet::Close();
+        SetData(encodePacket(defs, rows));
+    } catch (const EDatabaseError&) {
         throw;
+    } catch (const EHostError& e) {
+        throw EDatabaseError(
+            QStringLiteral("%1: o resultado não pôde ser carregado: %2").arg(describe(), e.text()));
     }
-    EnableControls();
 }
 
 void TADOIBQuery::Close() {

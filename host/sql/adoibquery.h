@@ -19,7 +19,8 @@ class TParam {
     explicit TParam(QString name) : m_name(std::move(name)) {}
     const QString& Name() const { return m_name; }
 
-    void SetAsString(const QString& v) { assign(v); }
+    // An empty text is a value, never NULL, even when it comes as a null QString.
+    void SetAsString(const QString& v) { assign(v.isNull() ? QStringLiteral("") : v); }
     void SetAsInteger(qint64 v) { assign(v); }
     void SetAsFloat(double v) { assign(v); }
     void SetAsDate(const QDate& v) { assign(v); }

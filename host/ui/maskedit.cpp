@@ -339,10 +339,16 @@ void TMaskEdit::applyText(const QString& value) {
     }
     laid.truncate(end);
     setText(laid);
+    // Typing goes on after what is there, not after the blanks.
+    setCursorPosition(end);
 }
 
 void TMaskEdit::syncChanged() {
-    const QString shown = displayText();
+    // An edit with nothing typed is empty whatever mask lays its literals and blanks out.
+    QString shown = displayText();
+    if (!m_mask.isEmpty() && m_mask.valueOf(shown).isEmpty()) {
+        shown.clear();
+    }
     if (shown != m_lastShown) {
         m_lastShown = shown;
         emit changed();

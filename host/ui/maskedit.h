@@ -64,7 +64,8 @@ QString FormatMaskText(const QString& mask, const QString& value);
 // Text() is the value (without literals when the mask says save=0); EditText() is what the user
 // sees. changed() is the old OnChange: it is emitted once each time what the edit shows
 // actually changes, whether by typing, by SetText or by SetEditMask re-laying the value (a mask
-// change that leaves the shown text alone emits nothing). Block it with QSignalBlocker to
+// change that leaves the shown text alone emits nothing, and an edit with nothing typed counts
+// as empty whatever literals and blanks its mask shows). Block it with QSignalBlocker to
 // "detach" the change handler around a programmatic change.
 class TMaskEdit : public QLineEdit {
     Q_OBJECT

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QListWidget>
+#include <QMdiSubWindow>
 #include <QPushButton>
 #include <QVBoxLayout>
 

@@ -495,13 +495,6 @@ void TestNetConnection::openCloseAndConnectedProperty() {
     QVERIFY(!conn.Connected());
     QTRY_COMPARE(m_server->openConnections(), 0);
 
-    // The properties are reachable by name too, as a form description would set them.
-    QVERIFY(conn.setProperty("ServerName", "X.rdm"));
-    QCOMPARE(conn.ServerName(), QString("X.rdm"));
-    QVERIFY(conn.setProperty("Timeout", 5000));
-    QCOMPARE(conn.property("Timeout").toInt(), 5000);
-    QCOMPARE(conn.property("Connected").toBool(), false);
-
     target.port = closedPort();
     QVERIFY(netErrorOf([&] { conn.Open(); }).startsWith("Não foi possível conectar"));
     QVERIFY(!conn.Connected());

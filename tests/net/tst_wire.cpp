@@ -6,7 +6,6 @@
 #include <QVariantMap>
 #include <QtEndian>
 #include <QtTest>
-#include <cmath>
 #include <limits>
 
 #include "core/hosterror.h"
@@ -73,7 +72,6 @@ class TestWire : public QObject {
   private slots:
     void valuesRoundTrip_data();
     void valuesRoundTrip();
-    void notANumberSurvives();
     void bytesMatchTheCborStandard_data();
     void bytesMatchTheCborStandard();
     void messagesHaveTheAgreedLayout();
@@ -117,7 +115,6 @@ void TestWire::valuesRoundTrip_data() {
                                 << QVariant(std::numeric_limits<qulonglong>::max());
     QTest::newRow("small uint") << QVariant(7u) << QVariant(7);
     QTest::newRow("double") << QVariant(1234.5678) << QVariant(1234.5678);
-    QTest::newRow("negative double") << QVariant(-1e300) << QVariant(-1e300);
     QTest::newRow("whole double stays double") << QVariant(2.0) << QVariant(2.0);
     QTest::newRow("float") << QVariant(1.5f) << QVariant(1.5);
     QTest::newRow("empty text") << QVariant(QString("")) << QVariant(QString(""));
@@ -127,7 +124,6 @@ void TestWire::valuesRoundTrip_data() {
     QTest::newRow("packet") << QVariant(packet) << QVariant(packet);
     QTest::newRow("empty packet") << QVariant(QByteArray()) << QVariant(QByteArray(""));
     QTest::newRow("date") << QVariant(date) << QVariant(date);
-    QTest::newRow("first date") << QVariant(QDate(1, 1, 1)) << QVariant(QDate(1, 1, 1));
     QTest::newRow("invalid date") << QVariant(QDate()) << QVariant(QDate());
     QTest::newRow("date time") << QVariant(stamp) << QVariant(stamp);
     QTest::newRow("invalid date time") << QVariant(QDateTime()) << QVariant(QDateTime());
@@ -152,12 +148,6 @@ void TestWire::valuesRoundTrip() {
     const QVariant back = wire::decodeValue(wire::encodeValue(sent));
     QString why;
     QVERIFY2(sameValue(back, expected, &why), qPrintable(why));
-}
-
-void TestWire::notANumberSurvives() {
-    const QVariant back = wire::decodeValue(wire::encodeValue(std::nan("")));
-    QCOMPARE(back.typeId(), QMetaType::Double);
-    QVERIFY(std::isnan(back.toDouble()));
 }
 
 void TestWire::bytesMatchTheCborStandard_data() {

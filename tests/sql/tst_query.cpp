@@ -382,6 +382,17 @@ void TestQuery::nullAndDateParameters() {
     qry.Open();
     QCOMPARE(column(qry, QStringLiteral("CDEMPRESA")), QStringList{"03"});
 
+    // An empty text is a value; only Clear binds NULL.
+    qry.SQL = QStringList{QStringLiteral("SELECT COUNT(*) AS N FROM EMPRESA WHERE :P_X = ''")};
+    qry.SQL_PG = QStringList{
+        QStringLiteral("SELECT COUNT(*) AS N FROM EMPRESA WHERE CAST(:P_X AS VARCHAR) = ''")};
+    qry.ParamByName(QStringLiteral("P_X")).SetAsString(QString());
+    qry.Open();
+    QCOMPARE(qry.FieldByName(QStringLiteral("N")).AsInteger(), 3);
+    qry.ParamByName(QStringLiteral("P_X")).Clear();
+    qry.Open();
+    QCOMPARE(qry.FieldByName(QStringLiteral("N")).AsInteger(), 0);
+
     // Dates travel as dates: ISO text on SQLite, a date value on PostgreSQL.
     qry.SQL = QStringList{QStringLiteral("SELECT COUNT(*) AS N FROM EMPRESA"),
                           QStringLiteral(" WHERE :P_DATA = '2026-07-31'")};

@@ -207,6 +207,7 @@ void TestFocusEvents::messageBoxOpenedByAnExitDoesNotCountAsLeaving() {
     QCOMPARE(f.log, QStringList({"exit ed1a", "exit pan1", "enter pan2", "enter ed2"}));
 
     // Focus returns to the form from the box; nothing more fires, now or after.
+    f.window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
     QTRY_VERIFY(f.ed2->hasFocus());
     QTest::qWait(20);
@@ -237,6 +238,7 @@ void TestFocusEvents::dialogOpenedFromTheFormRunsItsOwnHandlersOnly() {
     QVERIFY(work.done());
     QCOMPARE(f.log, QStringList({"exit da", "enter db"}));
 
+    f.window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
     QTRY_VERIFY(f.ed1a->hasFocus());
     QCOMPARE(f.log, QStringList({"exit da", "enter db"}));

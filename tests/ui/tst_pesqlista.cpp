@@ -25,6 +25,7 @@ struct Operations {
     explicit Operations(const QList<QPair<QString, QString>>& rows) {
         ds.AddField({"CDTIPOOPER", FieldType::String, 2, false}).SetDisplayLabel("Código");
         ds.AddField({"NMTIPOOPER", FieldType::String, 40, false}).SetDisplayLabel("Nome");
+        ds.AddField({"IDENTRSAIDOP", FieldType::String, 1, false});
         ds.CreateDataSet();
         for (const auto& [code, name] : rows) {
             ds.Append();
@@ -150,7 +151,7 @@ void TestPesqlista::missingSourceOrFieldIsAClearError() {
 
 void TestPesqlista::pickListDialogShowsVisibleFieldsAndJumpsOnTyping() {
     Operations ops(sampleRows());
-    ops.ds.AddField({"IDOCULTO", FieldType::String, 1, false});  // declared late: not open
+    ops.ds.FieldByName("IDENTRSAIDOP").SetVisible(false);
     PickRequest req;
     req.title = "Tipo de Operação";
     req.source = &ops.ds;
@@ -161,6 +162,7 @@ void TestPesqlista::pickListDialogShowsVisibleFieldsAndJumpsOnTyping() {
 
     QCOMPARE(dlg.windowTitle(), QString("Tipo de Operação"));
     QCOMPARE(dlg.model()->rowCount(), 4);
+    QCOMPARE(dlg.model()->columnCount(), 2);  // the hidden field is not offered
     QCOMPARE(dlg.model()->headerData(0, Qt::Horizontal).toString(), QString("Código"));
     QCOMPARE(dlg.model()->headerData(1, Qt::Horizontal).toString(), QString("Nome"));
     QCOMPARE(dlg.model()->index(2, 1).data().toString(), QString("Transferência"));

@@ -122,6 +122,14 @@ class TstMaskEdit : public QObject {
         QCOMPARE(spy.count(), 3);
     }
 
+    void maskOnAnEmptyEditIsNoChange() {
+        TMaskEdit e;
+        QSignalSpy spy(&e, &TMaskEdit::changed);
+        e.SetEditMask(kCnpj);
+        e.SetEditMask(QString());
+        QCOMPARE(spy.count(), 0);
+    }
+
     void changingTheMaskKeepsTheValue() {
         TMaskEdit e;
         QSignalSpy spy(&e, &TMaskEdit::changed);

@@ -85,8 +85,12 @@ int main(int argc, char* argv[]) {
     window.show();
 
     if (!options.startModule.isEmpty()) {
-        QTimer::singleShot(0, &window,
-                           [&window, code = options.startModule] { window.openModule(code); });
+        QVariantList params;
+        for (const QString& p : options.startParams)
+            params << p;
+        QTimer::singleShot(0, &window, [&window, code = options.startModule, params] {
+            window.openModule(code, params.isEmpty() ? QVariant() : QVariant(params));
+        });
     }
 
     if (screenshot) {

@@ -2,10 +2,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLocale>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <cstdio>
@@ -129,6 +131,17 @@ QString MainWindow::loginSummary() const {
     return QStringLiteral("Empresa %1   Filial %2   Operador %3   Data %4   Servidor %5")
         .arg(c.empresa, c.filial, c.operador,
              QLocale().toString(host::Orvanta::DataProc(c.filial), QLocale::ShortFormat), server);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    m_area->closeAllSubWindows();
+    for (QMdiSubWindow* sub : m_area->subWindowList()) {
+        if (sub->isVisible()) {
+            event->ignore();
+            return;
+        }
+    }
+    event->accept();
 }
 
 void MainWindow::refreshLogin() {

@@ -35,6 +35,11 @@ class MainWindow : public QMainWindow {
     // The codes the "Módulos" menu offers, with their titles.
     static const QList<QPair<QString, QString>>& knownModules();
 
+  protected:
+    // The screens are closed first, each through its own close handling; one that refuses
+    // keeps the program open.
+    void closeEvent(QCloseEvent* event) override;
+
   private:
     void buildMenus();
     void askModuleCode();

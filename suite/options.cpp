@@ -91,10 +91,14 @@ Options parseOptions(const QStringList& arguments) {
     const QCommandLineOption module(QStringLiteral("module"),
                                     QStringLiteral("Módulo aberto ao iniciar."),
                                     QStringLiteral("código"));
+    const QCommandLineOption param(
+        QStringLiteral("param"),
+        QStringLiteral("Parâmetro de texto para o módulo de --module (repetível)."),
+        QStringLiteral("texto"));
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"), QStringLiteral("Grava a janela principal num PNG e termina."),
         QStringLiteral("arquivo"));
-    parser.addOptions({empresa, filial, data, operador, server, db, module, screenshot});
+    parser.addOptions({empresa, filial, data, operador, server, db, module, param, screenshot});
 
     if (!parser.parse(arguments))
         throw host::EHostError(parser.errorText());
@@ -122,6 +126,9 @@ Options parseOptions(const QStringList& arguments) {
         if (o.startModule.isEmpty())
             throw host::EHostError(QStringLiteral("O código do módulo (--module) está vazio."));
     }
+    o.startParams = parser.values(param);
+    if (!o.startParams.isEmpty() && o.startModule.isEmpty())
+        throw host::EHostError(QStringLiteral("--param só vale com --module."));
     o.screenshotFile = parser.value(screenshot);
     if (parser.isSet(screenshot) && o.screenshotFile.isEmpty())
         throw host::EHostError(QStringLiteral("Informe o arquivo de --screenshot."));

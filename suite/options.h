@@ -11,6 +11,7 @@ namespace suite {
 struct Options {
     host::LoginContext login;  // company, branch, date, operator, server, database, modules
     QString startModule;       // module opened once the window is up (empty: none)
+    QStringList startParams;   // texts handed to that module
     QString screenshotFile;    // grab the window to this PNG, then quit (empty: run normally)
 };
 

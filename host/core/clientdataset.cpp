@@ -866,6 +866,16 @@ void TClientDataSet::Impl::load(const QByteArray& packet) {
 
     // Commit.
     if (!persistent) {
+        // Fields of the packet: a field that keeps its name and type keeps its TField (and
+        // its display settings and handlers), so a reopened query does not strand references.
+        for (auto& f : fresh.fields) {
+            const int old = resolve(f->m_def.name);
+            if (old >= 0 && fields[size_t(old)] && def(old).type == f->m_def.type) {
+                std::unique_ptr<TField> kept = std::move(fields[size_t(old)]);
+                kept->m_def = f->m_def;
+                f = std::move(kept);
+            }
+        }
         fields.swap(fresh.fields);
         rebuildFieldIndex();
         fieldsFromPacket = true;
@@ -1613,7 +1623,7 @@ void TClientDataSet::Delete() {
     d->base.erase(std::find_if(d->base.begin(), d->base.end(),
                                [row](const std::unique_ptr<Slot[]>& r) { return r.get() == row; }));
     d->clampCursor();
-    d->eof = d->view.empty() || d->cur == int(d->view.size()) - 1 ? d->view.empty() : false;
+    d->eof = d->view.empty();
     d->bof = d->view.empty();
     d->notifyData();
     d->scrolled();

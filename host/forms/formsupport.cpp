@@ -85,7 +85,21 @@ QIcon standardGlyph(StdGlyph which, const QWidget* forWidget) {
             p = QStyle::SP_DialogOpenButton;
             break;
     }
+    // Printing has no standard glyph: the desktop theme's one when there is a theme.
+    if (which == StdGlyph::Imprimir) {
+        const QIcon themed = QIcon::fromTheme(QStringLiteral("document-print"));
+        if (!themed.isNull())
+            return themed;
+    }
     return s->standardIcon(p, nullptr, forWidget);
+}
+
+void useCompactFont(const QList<QWidget*>& widgets) {
+    for (QWidget* w : widgets) {
+        QFont f = w->font();
+        f.setPointSizeF(7.0);
+        w->setFont(f);
+    }
 }
 
 }  // namespace host

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -60,5 +61,8 @@ enum class StdGlyph {
     Carregar
 };
 QIcon standardGlyph(StdGlyph which, const QWidget* forWidget);
+
+// The small type of the dialogs' narrow button column (captions under the glyphs).
+void useCompactFont(const QList<QWidget*>& widgets);
 
 }  // namespace host

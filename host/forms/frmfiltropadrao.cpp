@@ -111,6 +111,7 @@ TfrmFiltroPadrao::TfrmFiltroPadrao(QWidget* parent) : TDialogPadrao(parent) {
         button->setIcon(standardGlyph(glyph, this));
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     }
+    useCompactFont({sbtConfirma, sbtCancel, sbtHelp, lblCodTela});
     btfSaveOpc->setIcon(standardGlyph(StdGlyph::Salvar, this));
     btfLoadOpc->setIcon(standardGlyph(StdGlyph::Carregar, this));
 

@@ -28,6 +28,7 @@ TfrmRotiGeral::TfrmRotiGeral(QWidget* parent) : TDialogPadrao(parent) {
     sbtHelp->setIcon(standardGlyph(StdGlyph::Ajuda, this));
     for (TButtonFlat* b : {sbtConfirma, sbtHelp})
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    useCompactFont({sbtConfirma, sbtHelp, lblCodTela});
     bind(sbtConfirma, &QAbstractButton::clicked, this, [this] { sbtConfirmaClick(); });
     bind(sbtHelp, &QAbstractButton::clicked, this, [this] { sbtHelpClick(); });
 }

@@ -55,8 +55,12 @@ QMdiSubWindow* MdiHost::addChild(QWidget* w) {
         a->setActiveSubWindow(existing);
         return existing;
     }
+    // The size the window was designed with is its size when restored.
+    const QSize designed = w->size();
     QMdiSubWindow* sub = a->addSubWindow(w);
     sub->setAttribute(Qt::WA_DeleteOnClose);
+    if (w->sizeHint().isValid())
+        sub->resize(designed + (sub->sizeHint() - w->sizeHint()));
     sub->setWindowTitle(w->windowTitle());
     sub->setWindowIcon(w->windowIcon());
     sub->showMaximized();

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
+#include <type_traits>
 
 #include "core/hosterror.h"
 

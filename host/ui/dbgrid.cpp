@@ -398,6 +398,10 @@ void TDBGrid::SetDataSource(TDataSource* source) {
         m_links << connect(source, &TDataSource::currentChanged, this, &TDBGrid::onCursorMoved);
         m_links << connect(source, &QObject::destroyed, this, [this] {
             m_links.clear();
+            m_source = nullptr;
+            if (m_columns.m_auto) {
+                m_columns.m_items.clear();
+            }
             m_model->refresh();
         });
     }
@@ -414,6 +418,12 @@ int TDBGrid::columnIndexOfField(const QString& field) const {
 void TDBGrid::SetDefaultDrawing(bool on) {
     m_defaultDrawing = on;
     viewport()->update();
+}
+
+void TDBGrid::SetReadOnly(bool ro) {
+    m_readOnly = ro;
+    setEditTriggers(ro ? QAbstractItemView::NoEditTriggers
+                       : QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
 }
 
 bool TDBGrid::RowSelect() const {

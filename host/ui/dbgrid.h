@@ -150,10 +150,10 @@ class TDBGrid : public QTableView {
     // the focus are drawn and the handler draws the rest.
     bool DefaultDrawing() const { return m_defaultDrawing; }
     void SetDefaultDrawing(bool on);
-    // Read-only (the default) grids never edit; otherwise a cell edit is written to the field
-    // of that row and posted.
+    // Read-only (the default) grids never edit; otherwise F2 or a click on the current cell
+    // opens an editor whose text is written to the field of that row and posted.
     bool ReadOnly() const { return m_readOnly; }
-    void SetReadOnly(bool ro) { m_readOnly = ro; }
+    void SetReadOnly(bool ro);
     bool RowSelect() const;
     void SetRowSelect(bool on);
 

@@ -3,9 +3,11 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
 #include "ui/picklistdialog.h"
+#include "ui/showavi.h"
 
 namespace host {
 
@@ -14,6 +16,29 @@ namespace {
 QWidget* parentOr(QWidget* parent) {
     return parent ? parent : QApplication::activeWindow();
 }
+
+// A dialog asked while the busy window is up (an error inside a server call's guard) would
+// sit behind or beside it; the busy window steps aside while the dialog is shown.
+class BusyPause {
+  public:
+    BusyPause() : m_busy(Showavi::Window()) {
+        if (m_busy && m_busy->isVisible()) {
+            m_busy->hide();
+        } else {
+            m_busy = nullptr;
+        }
+    }
+    ~BusyPause() {
+        if (m_busy && Showavi::Window() == m_busy) {
+            m_busy->show();
+        }
+    }
+    BusyPause(const BusyPause&) = delete;
+    BusyPause& operator=(const BusyPause&) = delete;
+
+  private:
+    QPointer<QWidget> m_busy;
+};
 
 struct ButtonInfo {
     MsgButton button;
@@ -82,6 +107,7 @@ class DefaultDialogs : public DialogSeam {
   public:
     MsgButton message(const QString& text, MsgType type, MsgButtons buttons,
                       QWidget* parent) override {
+        BusyPause pause;
         if (buttons == MsgButtons()) {
             buttons = MsgButton::Ok;
         }
@@ -115,6 +141,7 @@ class DefaultDialogs : public DialogSeam {
     }
 
     void error(const QString& text, QWidget* parent) override {
+        BusyPause pause;
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Erro"), text, QMessageBox::Ok,
                         parentOr(parent));
         box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
@@ -123,6 +150,7 @@ class DefaultDialogs : public DialogSeam {
 
     QString chooseDirectory(const QString& caption, const QString& start, bool allowCreate,
                             QWidget* parent) override {
+        BusyPause pause;
         QFileDialog dlg(parentOr(parent), caption, start);
         dlg.setFileMode(QFileDialog::Directory);
         dlg.setOption(QFileDialog::ShowDirsOnly, true);
@@ -137,6 +165,7 @@ class DefaultDialogs : public DialogSeam {
     }
 
     QList<int> pick(const PickRequest& req, QWidget* parent) override {
+        BusyPause pause;
         PickListDialog dlg(req, parentOr(parent));
         if (dlg.exec() != QDialog::Accepted) {
             return {};

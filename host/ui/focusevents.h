@@ -73,7 +73,7 @@ class FocusEvents : public QObject {
     QHash<QWidget*, QList<QPointer<QWidget>>> m_last;
     QWidget* lastOf(QWidget* scope) const;
     void remember(QWidget* scope, QWidget* w);
-    QSet<QWidget*> m_busy;                      // scopes whose handlers are running
+    QSet<QWidget*> m_busy;  // scopes whose handlers are running
 };
 
 }  // namespace host

@@ -16,10 +16,9 @@ bool runHandler(QWidget* context, const std::function<void()>& f);
 //   host::bind(btn, &QAbstractButton::clicked, this, [this] { sbtFiltroClick(); });
 template <typename Sender, typename Signal, typename F>
 QMetaObject::Connection bind(Sender* sender, Signal signal, QWidget* context, F&& f) {
-    return QObject::connect(sender, signal, context,
-                            [context, fn = std::forward<F>(f)](auto&&...) {
-                                runHandler(context, [&] { fn(); });
-                            });
+    return QObject::connect(sender, signal, context, [context, fn = std::forward<F>(f)](auto&&...) {
+        runHandler(context, [&] { fn(); });
+    });
 }
 
 }  // namespace host

@@ -1,8 +1,10 @@
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include "core/clientdataset.h"
 #include "core/packet.h"
+#include "core/textfold.h"
 
 using namespace host;
 
@@ -86,10 +88,20 @@ class TestClientDataSet : public QObject {
         QCOMPARE(ds.FieldDefs(), kNoteFields);
         QVERIFY_THROWS_EXCEPTION(EDataSetError, ds.FieldByName("NOPE"));
         QVERIFY_THROWS_EXCEPTION(EDataSetError, ds.AddField({"X", FieldType::String, 1, false}));
-        // A second packet with other fields replaces them.
-        ds.SetData(encodePacket({{"A", FieldType::Integer, 0, false}}, {{qint64(7)}}));
-        QCOMPARE(ds.FieldCount(), 1);
+        // A second packet with other fields replaces them; a field that stays keeps its
+        // object and settings.
+        TField* kept = &ds.FieldByName("NRACESSONF");
+        kept->SetDisplayLabel("Chave de Acesso");
+        ds.SetData(encodePacket(
+            {{"A", FieldType::Integer, 0, false}, {"NRACESSONF", FieldType::String, 44, false}},
+            {{qint64(7), QString("K")}}));
+        QCOMPARE(ds.FieldCount(), 2);
         QCOMPARE(ds.FieldByName("a").AsInteger(), 7);
+        QCOMPARE(&ds.FieldByName("NRACESSONF"), kept);
+        QCOMPARE(kept->Index(), 1);
+        QCOMPARE(kept->Size(), 44);
+        QCOMPARE(kept->DisplayLabel(), QString("Chave de Acesso"));
+        QCOMPARE(kept->AsString(), QString("K"));
     }
 
     void badValuesAreRefusedWithTheirField() {
@@ -230,6 +242,79 @@ class TestClientDataSet : public QObject {
         QCOMPARE(column(ds, "NRACESSONF"),
                  (QStringList{"K1", "K2", "K3", "K4", "K5", "K6", "K7", "K8"}));
         QVERIFY_THROWS_EXCEPTION(EDataSetError, ds.SetIndexFieldNames("NMRAZSOCEMIT;NOPE"));
+    }
+
+    void indexOrderHoldsThroughRandomEdits() {
+        // Names from a tiny alphabet so that many differ only by case or accent.
+        const QString letters = QStringLiteral("aAáÁbBcCçÇeEéÉ ");
+        QRandomGenerator rng(4242);
+        auto name = [&]() -> QVariant {
+            if (rng.bounded(20) == 0) {
+                return {};
+            }
+            QString s;
+            const int len = 1 + int(rng.bounded(4));
+            for (int i = 0; i < len; ++i) {
+                s += letters[int(rng.bounded(letters.size()))];
+            }
+            return s;
+        };
+        QList<QVariantList> rows;
+        for (int i = 0; i < 1500; ++i) {
+            rows.append({QString("N"), name(), at(2024, 1, 1 + int(rng.bounded(3))),
+                         rng.bounded(4) == 0 ? QVariant() : QVariant(double(rng.bounded(5)) - 2),
+                         QString("1"), QString::number(i)});
+        }
+        TClientDataSet ds;
+        ds.SetIndexFieldNames("NMRAZSOCEMIT;DTEMISSAO;VRNOTAFISC");
+        ds.SetData(encodePacket(kNoteFields, rows));
+
+        auto checkOrder = [&]() {
+            TField& n = ds.FieldByName("NMRAZSOCEMIT");
+            TField& d = ds.FieldByName("DTEMISSAO");
+            TField& v = ds.FieldByName("VRNOTAFISC");
+            for (int r = 1; r < ds.RecordCount(); ++r) {
+                const QVariant n0 = n.ValueAt(r - 1), n1 = n.ValueAt(r);
+                int c = n0.isValid() == n1.isValid()
+                            ? (n0.isValid() ? foldCompare(n0.toString(), n1.toString()) : 0)
+                            : (n0.isValid() ? 1 : -1);
+                if (c == 0) {
+                    const qint64 d0 = d.ValueAt(r - 1).toDateTime().toMSecsSinceEpoch();
+                    const qint64 d1 = d.ValueAt(r).toDateTime().toMSecsSinceEpoch();
+                    c = d0 < d1 ? -1 : (d0 > d1 ? 1 : 0);
+                }
+                if (c == 0) {
+                    const QVariant v0 = v.ValueAt(r - 1), v1 = v.ValueAt(r);
+                    c = v0.isValid() == v1.isValid()
+                            ? (v0.isValid() ? (v0.toDouble() < v1.toDouble()
+                                                   ? -1
+                                                   : (v0.toDouble() > v1.toDouble() ? 1 : 0))
+                                            : 0)
+                            : (v0.isValid() ? 1 : -1);
+                }
+                QVERIFY2(c <= 0,
+                         qPrintable(QString("rows %1 and %2 out of order").arg(r).arg(r + 1)));
+            }
+        };
+        checkOrder();
+        // Equal keys keep their packet order (a stable sort).
+        ds.SetIndexFieldNames("IDMARCADO");
+        QCOMPARE(ds.FieldByName("NRACESSONF").ValueAt(1499).toString(), QString("1499"));
+        ds.SetIndexFieldNames("NMRAZSOCEMIT;DTEMISSAO;VRNOTAFISC");
+        checkOrder();
+        for (int i = 0; i < 200; ++i) {
+            ds.SetRecNo(1 + int(rng.bounded(ds.RecordCount())));
+            const QString key = ds.FieldByName("NRACESSONF").AsString();
+            ds.Edit();
+            ds.FieldByName("NMRAZSOCEMIT").SetValue(name());
+            if (i % 3 == 0) {
+                ds.FieldByName("VRNOTAFISC").SetAsFloat(double(rng.bounded(5)));
+            }
+            ds.Post();
+            QCOMPARE(ds.FieldByName("NRACESSONF").AsString(), key);  // the cursor follows
+        }
+        checkOrder();
+        QCOMPARE(ds.RecordCount(), 1500);
     }
 
     // --- navigation and Locate ----------------------------------------------------------------

@@ -295,6 +295,11 @@ class TestBaseForms : public QObject {
             QPointer<QMdiSubWindow> sub = MdiHost::subWindowOf(form);
             QVERIFY2(sub, how);
             QVERIFY(sub->isMaximized());
+            if (qstrcmp(how, "button") == 0) {
+                // Restored, the screen has the size it was designed with.
+                sub->showNormal();
+                QCOMPARE(form->size(), QSize(1040, 572));
+            }
             QPointer<TfrmPadraoGrid> alive(form);
             if (qstrcmp(how, "button") == 0)
                 form->sbtFechar->click();

@@ -3,11 +3,15 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QListWidget>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "core/hosterror.h"
 #include "core/orvanta.h"
+#include "forms/mdihost.h"
 
 using host::Orvanta;
 
@@ -107,6 +111,34 @@ class TestLoadBpl : public QObject {
                  QDir::cleanPath(expected));
     }
 
+    void standInModuleOpensAWindowListingItsParameters() {
+        QMdiArea area;
+        area.resize(800, 600);
+        area.show();
+        host::MdiHost::setArea(&area);
+        Orvanta::LoadBPL(QStringLiteral("DFE15200"),
+                         QVariantList{QStringLiteral("0001"), QStringLiteral("123")});
+        Orvanta::LoadBPL(QStringLiteral("DFE59000"),
+                         QVariantList{QStringLiteral("12345678000195")});
+        host::MdiHost::setArea(nullptr);
+
+        const QList<QMdiSubWindow*> subs = area.subWindowList(QMdiArea::CreationOrder);
+        QCOMPARE(subs.size(), 2);
+        QCOMPARE(subs[0]->windowTitle(), QStringLiteral("DFE15200 - Visualização de Documento"));
+        QCOMPARE(subs[1]->windowTitle(), QStringLiteral("DFE59000 - Sincronização de NF-e"));
+        QVERIFY(subs[1]->isMaximized());
+        auto texts = [](QMdiSubWindow* sub) {
+            QStringList out;
+            auto* list = sub->findChild<QListWidget*>(QStringLiteral("lstParametros"));
+            for (int i = 0; list && i < list->count(); ++i)
+                out << list->item(i)->text();
+            return out;
+        };
+        QCOMPARE(texts(subs[0]), (QStringList{QStringLiteral("Parâmetro 1: 0001"),
+                                              QStringLiteral("Parâmetro 2: 123")}));
+        QCOMPARE(texts(subs[1]), QStringList{QStringLiteral("Parâmetro 1: 12345678000195")});
+    }
+
     void parameterTexts_data() {
         QTest::addColumn<QVariant>("params");
         QTest::addColumn<QStringList>("texts");
@@ -127,5 +159,5 @@ class TestLoadBpl : public QObject {
     }
 };
 
-QTEST_GUILESS_MAIN(TestLoadBpl)
+QTEST_MAIN(TestLoadBpl)
 #include "tst_loadbpl.moc"

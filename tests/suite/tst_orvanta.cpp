@@ -1,5 +1,7 @@
 // The host program seen from outside: it is started as the demo and the scripts start it, with
 // a fresh database in a temporary home, and judged by its exit code, its output and its files.
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
@@ -24,6 +26,10 @@ class TestOrvanta : public QObject {
     }
 
     Run run(const QStringList& args, int timeoutMs = 90000) {
+        return runProgram(QStringLiteral(ORVANTA_BIN_DIR "/orvanta"), args, timeoutMs);
+    }
+
+    Run runProgram(const QString& program, const QStringList& args, int timeoutMs = 90000) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -31,7 +37,7 @@ class TestOrvanta : public QObject {
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
         env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
         p.setProcessEnvironment(env);
-        p.start(QStringLiteral(ORVANTA_BIN_DIR "/orvanta"), args);
+        p.start(program, args);
         Run r;
         if (!p.waitForStarted(10000)) {
             r.err = p.errorString();
@@ -48,6 +54,32 @@ class TestOrvanta : public QObject {
         r.out = QString::fromUtf8(p.readAllStandardOutput());
         r.err = QString::fromUtf8(p.readAllStandardError());
         return r;
+    }
+
+    // A build tree for the demo script: the real program, and an application server that
+    // says where it listens and then waits, noting its process id.
+    QString fakeBuild(const QString& name, const QString& greeting) {
+        const QString root = m_home.filePath(name);
+        QDir().mkpath(root + QStringLiteral("/bin"));
+        QFile::link(QStringLiteral(ORVANTA_BIN_DIR "/orvanta"),
+                    root + QStringLiteral("/bin/orvanta"));
+        QFile server(root + QStringLiteral("/bin/dfe58000-server"));
+        if (!server.open(QIODevice::WriteOnly))
+            return {};
+        server.write(QStringLiteral("#!/bin/sh\n"
+                                    "echo $$ > '%1/server.pid'\n"
+                                    "echo '%2'\n"
+                                    "exec sleep 120\n")
+                         .arg(root, greeting)
+                         .toUtf8());
+        server.close();
+        server.setPermissions(server.permissions() | QFileDevice::ExeOwner);
+        return root;
+    }
+
+    static qint64 serverPid(const QString& root) {
+        QFile f(root + QStringLiteral("/server.pid"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toLongLong() : 0;
     }
 
     static void verifyPng(const QString& file) {
@@ -148,6 +180,39 @@ class TestOrvanta : public QObject {
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QVERIFY(!QFileInfo::exists(shot));
+    }
+
+    void demoStartsTheServerAndStopsItAfterwards() {
+        const QString build =
+            fakeBuild(QStringLiteral("demo-build"), QStringLiteral("listening on 127.0.0.1:45678"));
+        QVERIFY(!build.isEmpty());
+        const QString db = m_home.filePath(QStringLiteral("demo/db/demo.sqlite"));
+        const QString shot = m_home.filePath(QStringLiteral("demo.png"));
+        const Run r = runProgram(QStringLiteral(ORVANTA_SOURCE_DIR "/scripts/demo"),
+                                 {build, db, QStringLiteral("--screenshot"), shot});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+        QVERIFY2(r.out.contains(QStringLiteral("127.0.0.1:45678")), qPrintable(r.out));
+        QVERIFY(QFileInfo(db).size() > 0);
+        verifyPng(shot);
+        const qint64 pid = serverPid(build);
+        QVERIFY(pid > 0);
+        QTRY_VERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)));
+    }
+
+    void demoRefusesAServerThatSaysSomethingElse() {
+        const QString build =
+            fakeBuild(QStringLiteral("odd-build"), QStringLiteral("ready, more or less"));
+        QVERIFY(!build.isEmpty());
+        const QString shot = m_home.filePath(QStringLiteral("odd.png"));
+        const Run r = runProgram(QStringLiteral(ORVANTA_SOURCE_DIR "/scripts/demo"),
+                                 {build, m_home.filePath(QStringLiteral("odd/demo.sqlite")),
+                                  QStringLiteral("--screenshot"), shot});
+        QVERIFY(r.exitCode != 0);
+        QVERIFY2(r.err.contains(QStringLiteral("ready, more or less")), qPrintable(r.err));
+        QVERIFY(!QFileInfo::exists(shot));
+        const qint64 pid = serverPid(build);
+        QVERIFY(pid > 0);
+        QTRY_VERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)));
     }
 
     void isoDateAndLoginOptionsAreAccepted() {

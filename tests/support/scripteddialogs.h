@@ -6,8 +6,8 @@
 #include <QStringList>
 #include <QTimer>
 #include <deque>
-#include <optional>
 #include <functional>
+#include <optional>
 
 #include "ui/dialogs.h"
 

@@ -5,9 +5,11 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include "core/clientdataset.h"
 #include "core/hosterror.h"
 #include "support/scripteddialogs.h"
 #include "ui/consiste.h"
+#include "ui/dbgrid.h"
 #include "ui/handler.h"
 
 using namespace host;
@@ -31,7 +33,7 @@ class TestConsiste : public QObject {
     void maxNumber_data();
     void maxNumber();
     void setChildEnabled();
-    void iif();
+    void indiceColFindsTheGridColumnOfAField();
 };
 
 void TestConsiste::mensErroEndsTheHandlerButCleanUpRuns() {
@@ -269,10 +271,20 @@ void TestConsiste::setChildEnabled() {
     QVERIFY_THROWS_EXCEPTION(EProgrammingError, Consiste::SetChildEnabled(nullptr, true));
 }
 
-void TestConsiste::iif() {
-    QCOMPARE(Consiste::iif(true, "T", "x"), QString("T"));
-    QCOMPARE(Consiste::iif(Consiste::EmptyString(" "), QString("T"), QString("12")), QString("T"));
-    QCOMPARE(Consiste::iif(false, 1, 2.5), 2.5);
+void TestConsiste::indiceColFindsTheGridColumnOfAField() {
+    TClientDataSet ds;
+    ds.AddField({"NRACESSONF", FieldType::String, 44, false});
+    ds.AddField({"VRNOTAFISC", FieldType::Float, 0, false});
+    ds.CreateDataSet();
+    TDataSource source;
+    source.SetDataSet(&ds);
+    TDBGrid grid;
+    grid.SetDataSource(&source);
+    QCOMPARE(Consiste::IndiceCol(&grid, "VRNOTAFISC"), 1);
+    QCOMPARE(Consiste::IndiceCol(&grid, "NRACESSONF"), 0);
+    QCOMPARE(Consiste::IndiceCol(&grid, "NADA"), -1);
+    QVERIFY_THROWS_EXCEPTION(EProgrammingError,
+                             Consiste::IndiceCol(static_cast<TDBGrid*>(nullptr), "VRNOTAFISC"));
 }
 
 QTEST_MAIN(TestConsiste)

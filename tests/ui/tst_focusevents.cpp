@@ -2,6 +2,8 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -22,13 +24,13 @@ namespace {
 // A form with two panels: pan1 holds ed1a and ed1b, pan2 holds ed2; every one of them logs
 // its enter and exit.
 struct Form {
+    QStringList log;  // first: the handlers may still write to it while the window goes
     std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
     QFrame* pan1 = new QFrame(window.get());
     QLineEdit* ed1a = new QLineEdit(pan1);
     QLineEdit* ed1b = new QLineEdit(pan1);
     QFrame* pan2 = new QFrame(window.get());
     QLineEdit* ed2 = new QLineEdit(pan2);
-    QStringList log;
 
     Form() {
         pan1->setObjectName("pan1");
@@ -90,6 +92,7 @@ class TestFocusEvents : public QObject {
     void explicitExitCheckRunsTheChainWithoutMovingFocus();
     void destroyedControlCountsAsItsPanelWhenFocusMovesOn();
     void handlerRemovedAndReplaced();
+    void switchingMdiChildrenLeavesNeitherForm();
 };
 
 void TestFocusEvents::leavingAPanelRunsInnerExitsThenOuterThenEntersOuterFirst() {
@@ -308,6 +311,38 @@ void TestFocusEvents::handlerRemovedAndReplaced() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     f.ed1b->setFocus();
     QCOMPARE(f.log.last(), QString("enter ed1b"));
+}
+
+void TestFocusEvents::switchingMdiChildrenLeavesNeitherForm() {
+    // The forms' logs outlive the area, whose widgets call them until they are gone.
+    auto formA = std::make_unique<Form>();
+    auto formB = std::make_unique<Form>();
+    QMdiArea area;  // owns the forms' windows as MDI children
+    QMdiSubWindow* subA = area.addSubWindow(formA->window.release());
+    QMdiSubWindow* subB = area.addSubWindow(formB->window.release());
+    area.resize(800, 600);
+    area.show();
+    QVERIFY(QTest::qWaitForWindowActive(&area));
+    QCOMPARE(FocusEvents::scopeOf(formA->ed1a), subA);
+
+    area.setActiveSubWindow(subA);
+    formA->ed1a->setFocus();
+    QTRY_VERIFY(formA->ed1a->hasFocus());
+    formA->log.clear();
+    formB->log.clear();
+
+    area.setActiveSubWindow(subB);
+    formB->ed2->setFocus();
+    QTRY_VERIFY(formB->ed2->hasFocus());
+    QVERIFY(formA->log.isEmpty());  // form A was not left: its panel still holds its focus
+
+    area.setActiveSubWindow(subA);
+    QTRY_VERIFY(formA->ed1a->hasFocus());
+    QVERIFY(formA->log.isEmpty());
+    QVERIFY(!formB->log.contains("exit pan2"));
+
+    formA->ed2->setFocus();
+    QCOMPARE(formA->log, QStringList({"exit ed1a", "exit pan1", "enter pan2", "enter ed2"}));
 }
 
 QTEST_MAIN(TestFocusEvents)

@@ -60,6 +60,7 @@ class TestPesqlista : public QObject {
 
     void pickListDialogShowsVisibleFieldsAndJumpsOnTyping();
     void pickListDialogMultipleChoice();
+    void defaultListWindowGivesTheUsersChoice();
 };
 
 void TestPesqlista::chosenKeysComeBackJoinedInListOrder() {
@@ -206,6 +207,29 @@ void TestPesqlista::pickListDialogMultipleChoice() {
     QTest::keyClicks(dlg.searchEdit(), "2");
     QCOMPARE(view->currentIndex().row(), 3);
     QCOMPARE(dlg.chosenRows(), QList<int>({0, 1}));
+}
+
+void TestPesqlista::defaultListWindowGivesTheUsersChoice() {
+    QVERIFY(installedDialogs() == nullptr);
+    Operations ops(sampleRows());
+    QString title;
+    test::ModalAction choose([&](QWidget* modal) {
+        auto* list = qobject_cast<PickListDialog*>(modal);
+        QVERIFY(list);
+        title = list->windowTitle();
+        QCOMPARE(list->chosenRows(), QList<int>({0}));  // the previous choice
+        list->view()->selectionModel()->select(
+            list->model()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QTest::keyClick(list->searchEdit(), Qt::Key_Return);  // OK is the default button
+    });
+    QString result = "01";
+    QVERIFY(Pesqlista::PesquisaLista(&ops.source, "CDTIPOOPER", kTitles, false, result));
+    QCOMPARE(title, QString("Tipo de Operação"));
+    QCOMPARE(result, QString("01,12"));
+
+    test::ModalAction cancel([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Escape); });
+    QVERIFY(!Pesqlista::PesquisaLista(&ops.source, "CDTIPOOPER", kTitles, false, result));
+    QCOMPARE(result, QString("01,12"));
 }
 
 QTEST_MAIN(TestPesqlista)

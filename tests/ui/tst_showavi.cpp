@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -8,6 +9,7 @@
 #include "core/hosterror.h"
 #include "support/scripteddialogs.h"
 #include "ui/consiste.h"
+#include "ui/dialogs.h"
 #include "ui/handler.h"
 #include "ui/showavi.h"
 
@@ -23,6 +25,7 @@ class TestShowavi : public QObject {
     void blocksInputToTheFormWhileShown();
     void guardHidesWhenTheOperationStops();
     void unmatchedHideChangesNothing();
+    void errorShownWhileBusySetsTheBusyWindowAside();
 };
 
 void TestShowavi::cleanup() {
@@ -127,6 +130,24 @@ void TestShowavi::unmatchedHideChangesNothing() {
     Showavi::DeactiveShowAvi();
     QCOMPARE(Showavi::Level(), 0);
     QVERIFY(!Showavi::Window());
+}
+
+void TestShowavi::errorShownWhileBusySetsTheBusyWindowAside() {
+    QWidget form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    ShowAviGuard busy(&form, Showavi::kProcessando);
+    bool busyVisibleDuringBox = true;
+    bool boxIsTheModal = false;
+    test::ModalAction ok([&](QWidget* modal) {
+        busyVisibleDuringBox = Showavi::Window()->isVisible();
+        boxIsTheModal = qobject_cast<QMessageBox*>(modal) != nullptr;
+        modal->close();
+    });
+    dialogs().error("Erro ao gerar o XML.", &form);
+    QVERIFY(boxIsTheModal);
+    QVERIFY(!busyVisibleDuringBox);
+    QVERIFY(Showavi::Window()->isVisible());  // back until its guard ends
 }
 
 QTEST_MAIN(TestShowavi)

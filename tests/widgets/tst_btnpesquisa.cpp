@@ -53,13 +53,6 @@ class TstBtnPesquisa : public QObject {
         ds.reset();
     }
 
-    void looksLikeALookupButton() {
-        QCOMPARE(btp->Hint(), QStringLiteral("Pesquisar"));
-        QCOMPARE(btp->sizeHint(), QSize(21, 21));
-        QVERIFY(btp->autoRaise());
-        QCOMPARE(btp->focusPolicy(), Qt::NoFocus);
-    }
-
     void pickPositionsTheDataSetAndRunsAfterPesq() {
         ScriptedDialogs dlg;
         dlg.setNextPick({3});

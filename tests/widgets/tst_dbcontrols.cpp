@@ -1,7 +1,6 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "ui/buttonflat.h"
 #include "ui/dbedit.h"
 #include "ui/dbnavigator.h"
 #include "widgetfixtures.h"
@@ -101,18 +100,6 @@ class TstDbControls : public QObject {
         QCOMPARE(navStates(nav), (QList<bool>{false, false, false, false}));
         nav.SetDataSource(nullptr);
         QCOMPARE(navStates(nav), (QList<bool>{false, false, false, false}));
-    }
-
-    void flatButtonSizes() {
-        host::TButtonFlat b;
-        QCOMPARE(b.sizeHint(), QSize(21, 21));
-        QCOMPARE(b.size(), QSize(21, 21));
-        QCOMPARE(b.focusPolicy(), Qt::NoFocus);
-        b.SetCaption(QStringLiteral("Confirmar operação"));
-        QCOMPARE(b.toolButtonStyle(), Qt::ToolButtonTextOnly);
-        QVERIFY(b.sizeHint().width() > 21);
-        b.SetHint(QStringLiteral("Confirma"));
-        QCOMPARE(b.toolTip(), QStringLiteral("Confirma"));
     }
 };
 

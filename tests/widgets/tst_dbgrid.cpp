@@ -1,4 +1,5 @@
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QPainter>
 #include <QTest>
 
@@ -297,6 +298,15 @@ class TstDbGrid : public QObject {
                  QStringLiteral("99,90"));
     }
 
+    void outlivesItsDataSetAndSource() {
+        show();
+        ds.reset();
+        QCOMPARE(grid->model()->rowCount(), 0);
+        src.reset();
+        QVERIFY(!grid->DataSource());
+        grid->grab();
+    }
+
     void failingDisplayTextIsReportedOnce() {
         host::test::ScriptedDialogs dlg;
         dlg.expectError(QStringLiteral("texto impossível"));
@@ -317,6 +327,19 @@ class TstDbGrid : public QObject {
         QVERIFY(grid->model()->setData(grid->model()->index(2, 1), QStringLiteral("Novo")));
         QCOMPARE(ds->RecNo(), 3);
         QCOMPARE(ds->FieldByName(QStringLiteral("NOME")).AsString(), QStringLiteral("Novo"));
+        // F2 opens an editor on the current cell; Enter writes it back.
+        show();
+        ds->SetRecNo(4);
+        grid->SetSelectedIndex(1);
+        grid->setFocus();
+        QTest::keyClick(grid.get(), Qt::Key_F2);
+        auto* editor = grid->viewport()->findChild<QLineEdit*>();
+        QVERIFY(editor);
+        editor->selectAll();
+        QTest::keyClicks(editor, QStringLiteral("Delta Editado"));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(cell(3, 1), QStringLiteral("Delta Editado"));
+
         grid->SetReadOnly(true);
         QVERIFY(!grid->model()->setData(grid->model()->index(1, 1), QStringLiteral("X")));
         QCOMPARE(cell(1, 1), QStringLiteral("Beta"));

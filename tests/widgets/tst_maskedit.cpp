@@ -180,20 +180,6 @@ class TstMaskEdit : public QObject {
         e.SetText(QStringLiteral("12a"));  // characters no position takes are dropped
         QCOMPARE(e.Text(), QStringLiteral("12"));
     }
-
-    void parseUnderstandsOldNotation() {
-        const auto m = host::EditMask::parse(QStringLiteral(">aaaa;0; "));
-        QCOMPARE(int(m.positions.size()), 4);
-        QVERIFY(!m.saveLiterals);
-        QCOMPARE(m.blank, QLatin1Char(' '));
-        QCOMPARE(m.toInputMask(), QStringLiteral(">nnnn; "));
-        const auto d = host::EditMask::parse(QStringLiteral("99/99"));
-        QVERIFY(d.saveLiterals);
-        QCOMPARE(d.blank, QLatin1Char('_'));
-        QCOMPARE(d.toInputMask(), QStringLiteral("00/00;_"));
-        QCOMPARE(host::EditMask::parse(QStringLiteral("LlA0;1;*")).toInputMask(),
-                 QStringLiteral("AaN9;*"));
-    }
 };
 
 QTEST_MAIN(TstMaskEdit)

@@ -80,13 +80,6 @@ class TstNumberEdit : public QObject {
         QVERIFY_THROWS_EXCEPTION(host::EHostError, e.Value());
         QVERIFY_THROWS_EXCEPTION(host::EHostError, e.SetValue(qInf()));
     }
-
-    void otherDisplayFormat() {
-        TNumberEdit e;
-        e.SetValue(2.5);
-        e.SetDisplayFormat(QStringLiteral("#,##0.000"));
-        QCOMPARE(e.text(), QStringLiteral("2,500"));
-    }
 };
 
 QTEST_MAIN(TstNumberEdit)

@@ -206,6 +206,7 @@ void TfrmPadraoGrid::closeEvent(QCloseEvent* event) {
                 event->ignore();
                 sub->hide();
             } else {
+                setAttribute(Qt::WA_DeleteOnClose, false);  // hidden, kept for later
                 event->accept();
             }
             return;

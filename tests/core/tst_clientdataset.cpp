@@ -80,6 +80,23 @@ class TestClientDataSet : public QObject {
         }
         QVERIFY(!other.Active());
         QCOMPARE(other.FieldCount(), 2);
+
+        // A packet whose values do not fit a declared type is refused as a whole.
+        TClientDataSet typed;
+        typed.AddField({"NRACESSONF", FieldType::Float, 0, false});
+        typed.AddField({"IDNOTA", FieldType::Integer, 0, false});
+        typed.CreateDataSet();
+        typed.Append();
+        typed.FieldByName("IDNOTA").SetAsInteger(9);
+        typed.Post();
+        try {
+            typed.SetData(notesPacket());
+            QFAIL("text accepted into a number field");
+        } catch (const EDataSetError& e) {
+            QVERIFY2(e.text().contains("NRACESSONF"), qPrintable(e.text()));
+        }
+        QCOMPARE(typed.RecordCount(), 1);
+        QCOMPARE(typed.FieldByName("IDNOTA").AsInteger(), 9);
     }
 
     void packetFieldsWithoutPersistentOnes() {

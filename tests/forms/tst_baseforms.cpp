@@ -315,6 +315,27 @@ class TestBaseForms : public QObject {
         QVERIFY(area.subWindowList().isEmpty());
     }
 
+    void screenWithoutTheHostAreaIsAWindowOfItsOwn() {
+        auto* form = CreateForm<RecordingGrid>();
+        QSignalSpy destroying(form, &TfrmPadraoGrid::formDestroying);
+        QPointer<TfrmPadraoGrid> alive(form);
+        form->ShowForm();
+        QVERIFY(form->isWindow() && form->isVisible());
+        QVERIFY(!MdiHost::subWindowOf(form));
+        // A screen that only hides is kept for the next showing.
+        form->closeAction = TCloseAction::caHide;
+        form->sbtFechar->click();
+        QTest::qWait(20);
+        QVERIFY(alive && !form->isVisible());
+        QCOMPARE(destroying.count(), 0);
+        form->ShowForm();
+        QVERIFY(form->isVisible());
+        form->closeAction = TCloseAction::caFree;
+        form->sbtFechar->click();
+        QTRY_VERIFY(!alive);
+        QCOMPARE(destroying.count(), 1);
+    }
+
     void screenThatRefusesToCloseStays() {
         QMdiArea area;
         area.show();

@@ -1,0 +1,140 @@
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <optional>
+
+#include "companydb.h"
+#include "core/clientdataset.h"
+#include "sql/databasemodule.h"
+
+// The application server's store in the company database: the notes addressed to the
+// companies, the events sent for them, the XML documents and the download log. Installed and
+// versioned as the companydb component "DFE58000", on SQLite and PostgreSQL alike.
+namespace dfe58000 {
+
+inline constexpr char kComponentName[] = "DFE58000";
+
+// One addressed note: the 31 fields the client's list shows, in packet order, and the columns
+// the server keeps beside them to answer the query (who issued it, its operation type, its
+// number as an integer).
+struct NoteRecord {
+    QString IDMARCADO = QStringLiteral("N");
+    QString CDFILIALORIG;
+    QString CDEMPRESA;
+    QString NRINSJURNFORIG;
+    QString NMRAZSOCEMIT;
+    QString NRNOTAFISC;
+    QDateTime DTENTRSAID;
+    QDateTime DTEMISSAO;
+    QString CDSERIE;
+    QString IDSTATUSNFE;
+    QString IDSTATUSMANIF;
+    QString IDTIPOINCL;
+    QString IDTIPOEVENTO;
+    QString IDAMBIENTEMANIF;
+    QDateTime DTHREVENTO;
+    QString NRSEQEVENTO;
+    QString DSCORRECAONFE;
+    QString DSOBSSTATUSMANIF;
+    QString CDFILIAL;
+    QString NRLANCTONF;
+    QString NRINSJURNF;
+    QString IDENTRSAIDNF;
+    QString IDENTRSAIDOP;
+    QString NRACESSONF;
+    QString IDNOTA;
+    QString IDARQXMLNFE;
+    QString NRACESSOINTG;
+    double VRNOTAFISC = 0;
+    QDateTime DTRECBTO;
+    QString NRINSJURIESTDEST;
+    QString CDINSCESTADEST;
+
+    // Server-side columns.
+    QString IDORIGEMIT;   // issuer kind: "C" client, "F" supplier, "L" branch of the group
+    QString CDEMITENTE;   // CDCLIENTE, CDFORNECED or CDFILIAL of the issuer
+    QString CDTIPOOPER;   // operation type (TIPOOPERAC)
+    QString IDTPIJUREMIT; // "J" or "F"
+};
+
+// The note record's packet layout: 31 fields, in order, with their types and sizes.
+const QList<host::FieldDef>& noteFields();
+// The values of a note in that order (null for an empty date).
+QVariantList noteValues(const NoteRecord& note);
+
+// The schema component, with its demo-data generator.
+const companydb::SchemaComponent& storeSchema();
+
+// Criteria of the note query, already checked. An unset optional (or an empty text or list)
+// places no restriction.
+struct NoteFilter {
+    QString company;
+    std::optional<QStringList> statusNFe;    // IDSTATUSNFE codes
+    std::optional<QStringList> statusManif;  // IDSTATUSMANIF codes
+    std::optional<QStringList> idNota;       // IDNOTA codes
+    std::optional<qint64> noteFrom;
+    std::optional<qint64> noteTo;
+    QString accessKey;
+    QString branch;
+    QString series;
+    QString issuerKind;
+    QString issuerCode;
+    QStringList operTypes;
+    QString direction;
+    QString stateRegistration;
+    QString legalRegistration;
+    QDate issuedFrom;  // required
+    QDate issuedTo;    // required
+};
+
+struct Registration {
+    QString number;      // NRINSJURIEST
+    QString personType;  // IDTPIJURIEST
+};
+
+// One connection to the company database and the statements of the store. Not shared between
+// threads: each worker thread of the server owns one.
+class Store {
+  public:
+    // Opens a connection of its own to an existing database (companydb::ensureDatabase makes
+    // it). Raises host::EDatabaseError when it cannot.
+    explicit Store(const QString& url);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    host::SqlDialect dialect() const { return m_dialect; }
+    QSqlDatabase& database() { return m_db; }
+
+    bool companyExists(const QString& company);
+    QList<Registration> registrations(const QString& company);
+    bool hasStateRegistration(const QString& company, const QString& stateRegistration);
+
+    // Matching notes, each as the 31 values of the note record, ordered by issuer name, issue
+    // date and value.
+    QList<QVariantList> queryNotes(const NoteFilter& filter);
+
+    void insertNote(const NoteRecord& note);
+    int noteCount(const QString& company = QString());
+
+  private:
+    QSqlDatabase m_db;
+    QString m_connection;
+    host::SqlDialect m_dialect;
+};
+
+// Date-time values as both databases store them: text "yyyy-MM-dd HH:mm:ss.zzz" (naive local
+// time), null for an invalid value; and back from what a driver returns.
+QVariant dbDateTime(const QDateTime& dt);
+QDateTime fromDbDateTime(const QVariant& v);
+
+// Demo notes for the demo companies (storedemo.cpp); today fixes the spread of the dates.
+void insertDemoNotes(QSqlDatabase& db, host::SqlDialect dialect, int count, const QDate& today);
+
+}  // namespace dfe58000

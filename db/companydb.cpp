@@ -62,10 +62,8 @@ QString uniqueConnectionName() {
 }  // namespace
 
 QString defaultDatabaseUrl() {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    if (dir.isEmpty())
-        dir = QDir::homePath() + QStringLiteral("/.orvanta");
-    return QStringLiteral("sqlite:") + dir + QStringLiteral("/empresa.db");
+    return QStringLiteral("sqlite:") + QDir::homePath() +
+           QStringLiteral("/.local/share/orvanta/demo.sqlite");
 }
 
 int installedVersion(QSqlDatabase& db, SqlDialect dialect, const QString& component) {

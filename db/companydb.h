@@ -36,8 +36,8 @@ struct SchemaComponent {
 // EMPRESA, INSCRESTAD, FILIAL, SERIEENTR, CLIENTE, FORNECEDOR, TIPOOPERAC and their demo rows.
 const SchemaComponent& companySchema();
 
-// The database a program uses when the login context names none: the SQLite file empresa.db
-// in the user's application data folder.
+// The database a program uses when the login context names none: the demo SQLite file
+// ~/.local/share/orvanta/demo.sqlite (the one `make demo` uses).
 QString defaultDatabaseUrl();
 
 // Makes sure the database at url ("sqlite:PATH" or "postgres:CONNINFO") holds the company

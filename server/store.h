@@ -134,6 +134,9 @@ class Store {
 QVariant dbDateTime(const QDateTime& dt);
 QDateTime fromDbDateTime(const QVariant& v);
 
+// Inserts one note on an open connection (the store and the demo generator).
+void insertNoteInto(QSqlDatabase& db, const NoteRecord& note);
+
 // Demo notes for the demo companies (storedemo.cpp); today fixes the spread of the dates.
 void insertDemoNotes(QSqlDatabase& db, host::SqlDialect dialect, int count, const QDate& today);
 

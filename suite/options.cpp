@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "companydb.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -54,10 +56,7 @@ QString checkDatabase(const QString& url) {
 
 }  // namespace
 
-QString defaultDatabase() {
-    return QStringLiteral("sqlite:") + QDir::homePath() +
-           QStringLiteral("/.local/share/orvanta/demo.sqlite");
-}
+QString defaultDatabase() { return companydb::defaultDatabaseUrl(); }
 
 QString sqliteFile(const QString& url) {
     return url.startsWith(QLatin1String("sqlite:")) ? url.mid(7) : QString();

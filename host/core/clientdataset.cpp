@@ -271,6 +271,24 @@ struct TClientDataSet::Impl {
         return {};
     }
 
+    // The stored form of a non-text value already converted to the field's type.
+    Slot slotOf(int f, const QVariant& v) const {
+        switch (def(f).type) {
+            case FieldType::Integer:
+                return Slot(v.toLongLong());
+            case FieldType::Float:
+                return doubleSlot(v.toDouble());
+            case FieldType::Boolean:
+                return v.toBool() ? 1 : 0;
+            case FieldType::Date:
+                return Slot(packetDays(v.toDate()));
+            case FieldType::DateTime:
+                return Slot(packetMillis(v.toDateTime()));
+            default:
+                return 0;
+        }
+    }
+
     // Stores a value already converted to the field's type (see coerce).
     void storeValue(Slot* row, int f, const QVariant& v) {
         if (!v.isValid()) {
@@ -1396,6 +1414,7 @@ bool TClientDataSet::Locate(const QString& fieldNames, const QVariant& values, i
         bool text;
         QString s;
         QVariant v;
+        Slot slot = 0;
     };
     std::vector<Key> keys;
     for (int i = 0; i < names.size(); ++i) {
@@ -1404,13 +1423,17 @@ bool TClientDataSet::Locate(const QString& fieldNames, const QVariant& values, i
             throw EDataSetError(QStringLiteral("Campo \"%1\" não encontrado em %2.")
                                     .arg(names[i].trimmed(), d->name()));
         }
-        Key k{f, isText(d->def(f).type), {}, {}};
+        Key k{f, isText(d->def(f).type), {}, {}, 0};
         if (k.text) {
             const QVariant& w = wanted[i];
             k.v = w.isValid() && !w.isNull() ? QVariant(w.toString()) : QVariant();
             k.s = k.v.toString();
         } else {
             k.v = d->coerce(f, wanted[i]);
+            if (k.v.isValid()) {
+                // Compare stored numbers, not variants (no date-time built per row).
+                k.slot = d->slotOf(f, k.v);
+            }
         }
         keys.push_back(std::move(k));
     }
@@ -1435,7 +1458,7 @@ bool TClientDataSet::Locate(const QString& fieldNames, const QVariant& values, i
             } else if (!k.v.isValid()) {
                 match = null;
             } else {
-                match = !null && d->cellValue(row, k.field) == k.v;
+                match = !null && d->slot(row, k.field) == k.slot;
             }
             if (!match) {
                 break;

@@ -123,7 +123,7 @@ struct PacketCell {
     quint64 shortKey = 0;
 
     // With PacketReader::setRawTexts(true), every other text comes as its UTF-8 bytes in raw
-    // (valid until the next readCell; not yet checked as UTF-8, see decodeRaw).
+    // (valid until the next readCell; not yet checked as UTF-8: see Utf8Text).
     bool isRaw = false;
     QByteArrayView raw;
 

@@ -147,8 +147,14 @@ void TfrmPadraoGrid::bindCommands() {
     bind(sbtImprimir, &QAbstractButton::clicked, this, [this] { sbtImprimirClick(); });
     bind(sbtFechar, &QAbstractButton::clicked, this, [this] { sbtFecharClick(); });
     bind(sbtAjuda, &QAbstractButton::clicked, this, [this] { sbtAjudaClick(); });
-    bind(dtsPadrao, &TDataSource::stateChanged, this, [this] { dtsPadraoStateChange(); });
-    bind(dtsPadrao, &TDataSource::dataSetChanged, this, [this] { dtsPadraoStateChange(); });
+    // Only once the screen is created: before that, a derived screen may still be building
+    // the controls its handler sets. FormCreate applies the state it finds.
+    auto stateChange = [this] {
+        if (m_created)
+            dtsPadraoStateChange();
+    };
+    bind(dtsPadrao, &TDataSource::stateChanged, this, stateChange);
+    bind(dtsPadrao, &TDataSource::dataSetChanged, this, stateChange);
 }
 
 void TfrmPadraoGrid::DoCreate() {

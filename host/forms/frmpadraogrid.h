@@ -104,9 +104,9 @@ class TfrmPadraoGrid : public QWidget {
     virtual void FormClose(TCloseAction& action);
     // Key preview; set key to 0 to consume it.
     virtual void FormKeyDown(int& key, Qt::KeyboardModifiers shift);
-    // The data source's state changed (opened, closed, editing started or ended). The standard
-    // rule: include/alter/delete/search/sort/verify while browsing, confirm/cancel while
-    // editing, print when there are rows.
+    // The data source's state changed (opened, closed, editing started or ended); runs from
+    // the screen's creation on. The standard rule: include/alter/delete/search/sort/verify
+    // while browsing, confirm/cancel while editing, print when there are rows.
     virtual void dtsPadraoStateChange();
 
     // Standard commands. The standard ones work on the data set of dtsPadrao.

@@ -126,7 +126,14 @@ PickListDialog::PickListDialog(const PickRequest& req, QWidget* parent)
     }
     if (rows > 0) {
         const int first = req.preselected.isEmpty() ? 0 : std::max(0, int(req.preselected[0]));
-        const QModelIndex idx = m_model->index(std::min(first, rows - 1), 0);
+        QModelIndex idx = m_model->index(std::min(first, rows - 1), 0);
+        // A lookup button that searches by key opens the list on the row of the code typed.
+        if (!req.startKey.trimmed().isEmpty()) {
+            const int at = jumpTo(req.startKey);
+            if (at >= 0) {
+                idx = m_model->index(at, 0);
+            }
+        }
         m_view->selectionModel()->setCurrentIndex(
             idx, m_multiple ? QItemSelectionModel::NoUpdate
                             : QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);

@@ -230,6 +230,15 @@ class TestPacket : public QObject {
                    QByteArray::fromHex("0114f4") + QByteArray::fromHex("81817bffffffffffffff00") +
                    QByteArray("ab")
             << "";
+        // "NOME" holds bytes that are not UTF-8: a short code and a long text.
+        const QByteArray header = QByteArray::fromHex("84664f5256504b5401818464") +
+                                  QByteArray("NOME") + QByteArray::fromHex("0114f4");
+        QTest::newRow("bad utf-8, short")
+            << header + QByteArray::fromHex("81816361ff62") << "UTF-8";
+        QTest::newRow("bad utf-8, long")
+            << header + QByteArray::fromHex("81816c") + QByteArray("abcdefghij\xc3", 11) +
+                   QByteArray("(", 1)
+            << "UTF-8";
         QTest::newRow("unknown field type") << handPacket([](QCborStreamWriter& w) {
             w.startArray(4);
             w.append(QStringLiteral("ORVPKT"));

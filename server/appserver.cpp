@@ -1,0 +1,169 @@
+#include "appserver.h"
+
+#include <QQueue>
+#include <QTcpSocket>
+#include <memory>
+
+#include "core/hosterror.h"
+#include "methods.h"
+#include "net/wire.h"
+#include "store.h"
+
+namespace dfe58000 {
+
+using host::wire::FrameBuffer;
+using host::wire::Reply;
+using host::wire::Request;
+
+// One client: its socket, its partial frames and the requests it sent while a call of its own
+// was still running.
+class ClientConnection : public QObject {
+  public:
+    ClientConnection(AppServer* server, quint64 id, QTcpSocket* socket)
+        : QObject(server), m_server(server), m_id(id), m_socket(socket),
+          m_frames(kMaxRequestSize) {
+        socket->setParent(this);
+        connect(socket, &QTcpSocket::readyRead, this, [this] { readAvailable(); });
+        connect(socket, &QTcpSocket::disconnected, this, [this] { close(); });
+        connect(socket, &QTcpSocket::errorOccurred, this, [this] { close(); });
+    }
+
+    void readAvailable() {
+        if (m_closing)
+            return;
+        m_frames.append(m_socket->readAll());
+        try {
+            while (auto payload = m_frames.takeFrame()) {
+                // A payload that is not a request is as bad as broken framing: nothing after
+                // it can be trusted.
+                (void)host::wire::decodeRequest(*payload);
+                m_queue.enqueue(*payload);
+            }
+        } catch (const host::ENetError&) {
+            ++m_server->m_protocolErrors;
+            m_socket->abort();
+            close();
+            return;
+        }
+        next();
+    }
+
+    void next() {
+        if (m_busy || m_closing || m_queue.isEmpty())
+            return;
+        m_busy = true;
+        m_server->submit(m_id, m_queue.dequeue());
+    }
+
+    void replied(const QByteArray& frame) {
+        m_busy = false;
+        if (m_closing)
+            return;
+        m_socket->write(frame);
+        next();
+    }
+
+    void close() {
+        if (m_closing)
+            return;
+        m_closing = true;
+        m_server->forget(m_id);
+        deleteLater();
+    }
+
+  private:
+    AppServer* m_server;
+    quint64 m_id;
+    QTcpSocket* m_socket;
+    FrameBuffer m_frames;
+    QQueue<QByteArray> m_queue;
+    bool m_busy = false;
+    bool m_closing = false;
+};
+
+AppServer::AppServer(const QString& dbUrl, int workers, QObject* parent)
+    : QObject(parent), m_url(dbUrl) {
+    m_pool.setMaxThreadCount(qMax(1, workers));
+    m_pool.setExpiryTimeout(-1);  // threads keep their database connections
+    connect(&m_server, &QTcpServer::newConnection, this, [this] { accept(); });
+}
+
+AppServer::~AppServer() {
+    m_server.close();
+    m_pool.waitForDone();
+    const auto clients = m_clients;
+    m_clients.clear();
+    qDeleteAll(clients);
+}
+
+void AppServer::listen(const QHostAddress& address, quint16 port) {
+    if (!m_server.listen(address, port))
+        throw host::ENetError(QStringLiteral("Não foi possível escutar em %1:%2: %3")
+                                  .arg(address.toString())
+                                  .arg(port)
+                                  .arg(m_server.errorString()));
+}
+
+void AppServer::accept() {
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        const quint64 id = m_nextId++;
+        m_clients.insert(id, new ClientConnection(this, id, socket));
+    }
+}
+
+namespace {
+
+// The worker thread's own store, opened on first use and kept while the thread lives.
+Store& workerStore(const QString& url) {
+    thread_local std::unique_ptr<Store> store;
+    thread_local QString storeUrl;
+    if (!store || storeUrl != url) {
+        store.reset();
+        store = std::make_unique<Store>(url);
+        storeUrl = url;
+    }
+    return *store;
+}
+
+QByteArray answer(const QString& url, const QByteArray& payload) {
+    Reply reply;
+    try {
+        const Request request = host::wire::decodeRequest(payload);
+        reply = dispatch(workerStore(url), request);
+    } catch (const host::EHostError& e) {
+        reply = Reply::failure(e.text());
+    } catch (const std::exception& e) {
+        reply = Reply::failure(
+            QStringLiteral("Erro interno do servidor: %1").arg(QString::fromLocal8Bit(e.what())));
+    }
+    try {
+        return host::wire::replyFrame(reply);
+    } catch (const host::EHostError& e) {
+        return host::wire::replyFrame(
+            Reply::failure(QStringLiteral("O resultado não pôde ser enviado: %1").arg(e.text())));
+    }
+}
+
+}  // namespace
+
+void AppServer::submit(quint64 connectionId, const QByteArray& payload) {
+    const QString url = m_url;
+    m_pool.start([this, url, payload, connectionId] {
+        const QByteArray frame = answer(url, payload);
+        // Back on the listener's thread; dropped there when the client has gone meanwhile.
+        QMetaObject::invokeMethod(
+            this, [this, connectionId, frame] { deliver(connectionId, frame); },
+            Qt::QueuedConnection);
+    });
+}
+
+void AppServer::deliver(quint64 connectionId, const QByteArray& frame) {
+    if (ClientConnection* c = m_clients.value(connectionId))
+        c->replied(frame);
+}
+
+void AppServer::forget(quint64 connectionId) {
+    m_clients.remove(connectionId);
+}
+
+}  // namespace dfe58000

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+#include <QThreadPool>
+#include <memory>
+
+// The application server's network side: a TCP listener with one connection object per
+// client. A connection gathers the bytes of its client into frames, and hands its requests,
+// one at a time and in order, to a pool of worker threads, each with its own database
+// connection. A slow client, a broken one or a long call of one client never holds up the
+// others: reading is asynchronous and the work runs off the listener's thread.
+namespace dfe58000 {
+
+class ClientConnection;
+
+// Largest request accepted: far above any packet of marked notes, small enough that a
+// corrupted length prefix costs nothing.
+constexpr qsizetype kMaxRequestSize = 64 * 1024 * 1024;
+
+class AppServer : public QObject {
+    Q_OBJECT
+
+  public:
+    // dbUrl: the company database ("sqlite:PATH" or "postgres:CONNINFO"), already holding the
+    // store (companydb::ensureDatabase). workers: threads serving requests.
+    explicit AppServer(const QString& dbUrl, int workers = 4, QObject* parent = nullptr);
+    ~AppServer() override;
+
+    // Starts listening; port 0 lets the system choose. Raises host::ENetError when it cannot.
+    void listen(const QHostAddress& address, quint16 port);
+    quint16 port() const { return m_server.serverPort(); }
+    QHostAddress address() const { return m_server.serverAddress(); }
+
+    int openConnections() const { return int(m_clients.size()); }
+    // Connections closed because their client broke the framing or sent a non-request.
+    int protocolErrors() const { return m_protocolErrors; }
+
+  private:
+    friend class ClientConnection;
+    void accept();
+    // Runs one request payload on a worker; the reply returns to the connection by id.
+    void submit(quint64 connectionId, const QByteArray& payload);
+    void deliver(quint64 connectionId, const QByteArray& frame);
+    void forget(quint64 connectionId);
+
+    QString m_url;
+    QTcpServer m_server;
+    QThreadPool m_pool;
+    QHash<quint64, ClientConnection*> m_clients;
+    quint64 m_nextId = 1;
+    int m_protocolErrors = 0;
+};
+
+}  // namespace dfe58000

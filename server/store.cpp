@@ -1,0 +1,392 @@
+#include "store.h"
+
+#include <QAtomicInt>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include "core/hosterror.h"
+
+namespace dfe58000 {
+
+using host::EDatabaseError;
+using host::FieldDef;
+using host::FieldType;
+using host::SqlDialect;
+
+const QList<FieldDef>& noteFields() {
+    static const QList<FieldDef> fields = {
+        {QStringLiteral("IDMARCADO"), FieldType::String, 1, true},
+        {QStringLiteral("CDFILIALORIG"), FieldType::String, 4, false},
+        {QStringLiteral("CDEMPRESA"), FieldType::String, 2, false},
+        {QStringLiteral("NRINSJURNFORIG"), FieldType::String, 20, false},
+        {QStringLiteral("NMRAZSOCEMIT"), FieldType::String, 250, false},
+        {QStringLiteral("NRNOTAFISC"), FieldType::String, 20, false},
+        {QStringLiteral("DTENTRSAID"), FieldType::DateTime, 0, false},
+        {QStringLiteral("DTEMISSAO"), FieldType::DateTime, 0, false},
+        {QStringLiteral("CDSERIE"), FieldType::String, 5, false},
+        {QStringLiteral("IDSTATUSNFE"), FieldType::String, 1, false},
+        {QStringLiteral("IDSTATUSMANIF"), FieldType::String, 1, false},
+        {QStringLiteral("IDTIPOINCL"), FieldType::String, 3, false},
+        {QStringLiteral("IDTIPOEVENTO"), FieldType::String, 6, false},
+        {QStringLiteral("IDAMBIENTEMANIF"), FieldType::String, 1, false},
+        {QStringLiteral("DTHREVENTO"), FieldType::DateTime, 0, false},
+        {QStringLiteral("NRSEQEVENTO"), FieldType::String, 2, false},
+        {QStringLiteral("DSCORRECAONFE"), FieldType::String, 1000, false},
+        {QStringLiteral("DSOBSSTATUSMANIF"), FieldType::String, 250, false},
+        {QStringLiteral("CDFILIAL"), FieldType::String, 4, false},
+        {QStringLiteral("NRLANCTONF"), FieldType::String, 10, false},
+        {QStringLiteral("NRINSJURNF"), FieldType::String, 20, false},
+        {QStringLiteral("IDENTRSAIDNF"), FieldType::String, 1, false},
+        {QStringLiteral("IDENTRSAIDOP"), FieldType::String, 1, false},
+        {QStringLiteral("NRACESSONF"), FieldType::String, 50, false},
+        {QStringLiteral("IDNOTA"), FieldType::String, 1, true},
+        {QStringLiteral("IDARQXMLNFE"), FieldType::String, 1, false},
+        {QStringLiteral("NRACESSOINTG"), FieldType::String, 44, false},
+        {QStringLiteral("VRNOTAFISC"), FieldType::Float, 0, false},
+        {QStringLiteral("DTRECBTO"), FieldType::DateTime, 0, false},
+        {QStringLiteral("NRINSJURIESTDEST"), FieldType::String, 20, false},
+        {QStringLiteral("CDINSCESTADEST"), FieldType::String, 20, false},
+    };
+    return fields;
+}
+
+namespace {
+
+QVariant dt(const QDateTime& v) {
+    return v.isValid() ? QVariant(v) : QVariant();
+}
+
+// Server-side columns stored after the 31 of the record.
+const QStringList kExtraColumns = {QStringLiteral("IDORIGEMIT"), QStringLiteral("CDEMITENTE"),
+                                   QStringLiteral("CDTIPOOPER"), QStringLiteral("IDTPIJUREMIT"),
+                                   QStringLiteral("NRNOTANUM")};
+
+QString noteColumnList() {
+    QStringList names;
+    for (const FieldDef& f : noteFields())
+        names << f.name;
+    return names.join(QStringLiteral(", "));
+}
+
+[[noreturn]] void fail(const QSqlQuery& q, const QString& what) {
+    throw EDatabaseError(QStringLiteral("%1: %2").arg(what, q.lastError().text().trimmed()));
+}
+
+QString uniqueConnectionName() {
+    static QAtomicInt counter;
+    return QStringLiteral("dfe58000_store_%1").arg(counter.fetchAndAddRelaxed(1) + 1);
+}
+
+}  // namespace
+
+QVariantList noteValues(const NoteRecord& n) {
+    return {n.IDMARCADO,        n.CDFILIALORIG,   n.CDEMPRESA,     n.NRINSJURNFORIG,
+            n.NMRAZSOCEMIT,     n.NRNOTAFISC,     dt(n.DTENTRSAID), dt(n.DTEMISSAO),
+            n.CDSERIE,          n.IDSTATUSNFE,    n.IDSTATUSMANIF, n.IDTIPOINCL,
+            n.IDTIPOEVENTO,     n.IDAMBIENTEMANIF, dt(n.DTHREVENTO), n.NRSEQEVENTO,
+            n.DSCORRECAONFE,    n.DSOBSSTATUSMANIF, n.CDFILIAL,    n.NRLANCTONF,
+            n.NRINSJURNF,       n.IDENTRSAIDNF,   n.IDENTRSAIDOP,  n.NRACESSONF,
+            n.IDNOTA,           n.IDARQXMLNFE,    n.NRACESSOINTG,  n.VRNOTAFISC,
+            dt(n.DTRECBTO),     n.NRINSJURIESTDEST, n.CDINSCESTADEST};
+}
+
+QVariant dbDateTime(const QDateTime& v) {
+    if (!v.isValid())
+        return QVariant(QMetaType::fromType<QString>());
+    return v.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+QDateTime fromDbDateTime(const QVariant& v) {
+    if (v.isNull() || !v.isValid())
+        return {};
+    if (v.typeId() == QMetaType::QDateTime) {
+        QDateTime d = v.toDateTime();
+        return QDateTime(d.date(), d.time());  // naive local time, whatever the driver said
+    }
+    const QString s = v.toString();
+    QDateTime d = QDateTime::fromString(s, QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    if (!d.isValid())
+        d = QDateTime::fromString(s, Qt::ISODateWithMs);
+    if (!d.isValid())
+        d = QDateTime::fromString(s, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return d.isValid() ? QDateTime(d.date(), d.time()) : QDateTime();
+}
+
+void insertNoteInto(QSqlDatabase& db, const NoteRecord& n) {
+    QSqlQuery q(db);
+    QStringList marks;
+    for (int i = 0; i < noteFields().size() + kExtraColumns.size(); ++i)
+        marks << QStringLiteral("?");
+    const QString sql = QStringLiteral("INSERT INTO NOTADEST (%1, %2) VALUES (%3)")
+                            .arg(noteColumnList(), kExtraColumns.join(QStringLiteral(", ")),
+                                 marks.join(QStringLiteral(", ")));
+    if (!q.prepare(sql))
+        fail(q, QStringLiteral("Não foi possível preparar a gravação da nota"));
+    QVariantList values = noteValues(n);
+    bool numeric = false;
+    const qint64 number = n.NRNOTAFISC.toLongLong(&numeric);
+    values << n.IDORIGEMIT << n.CDEMITENTE << n.CDTIPOOPER << n.IDTPIJUREMIT
+           << (numeric ? QVariant(number) : QVariant(QMetaType::fromType<qlonglong>()));
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant& v = values.at(i);
+        if (v.typeId() == QMetaType::QDateTime || (i < noteFields().size() &&
+                                                   noteFields().at(i).type == FieldType::DateTime))
+            q.bindValue(i, dbDateTime(v.toDateTime()));
+        else
+            q.bindValue(i, v);
+    }
+    if (!q.exec())
+        fail(q, QStringLiteral("Não foi possível gravar a nota %1").arg(n.NRACESSONF));
+}
+
+const companydb::SchemaComponent& storeSchema() {
+    static const companydb::SchemaComponent component = [] {
+        companydb::SchemaComponent c;
+        c.name = QString::fromLatin1(kComponentName);
+        companydb::SchemaStep v1;
+        v1.version = 1;
+        v1.description = QStringLiteral("Notas destinadas, eventos, documentos XML e downloads");
+        v1.common = {
+            QStringLiteral(
+                "CREATE TABLE NOTADEST ("
+                " IDMARCADO CHAR(1) NOT NULL,"
+                " CDFILIALORIG VARCHAR(4),"
+                " CDEMPRESA VARCHAR(2) NOT NULL REFERENCES EMPRESA (CDEMPRESA),"
+                " NRINSJURNFORIG VARCHAR(20),"
+                " NMRAZSOCEMIT VARCHAR(250),"
+                " NRNOTAFISC VARCHAR(20),"
+                " DTENTRSAID TIMESTAMP,"
+                " DTEMISSAO TIMESTAMP NOT NULL,"
+                " CDSERIE VARCHAR(5),"
+                " IDSTATUSNFE CHAR(1) NOT NULL,"
+                " IDSTATUSMANIF CHAR(1) NOT NULL,"
+                " IDTIPOINCL VARCHAR(3),"
+                " IDTIPOEVENTO VARCHAR(6),"
+                " IDAMBIENTEMANIF CHAR(1),"
+                " DTHREVENTO TIMESTAMP,"
+                " NRSEQEVENTO VARCHAR(2),"
+                " DSCORRECAONFE VARCHAR(1000),"
+                " DSOBSSTATUSMANIF VARCHAR(250),"
+                " CDFILIAL VARCHAR(4),"
+                " NRLANCTONF VARCHAR(10),"
+                " NRINSJURNF VARCHAR(20),"
+                " IDENTRSAIDNF CHAR(1),"
+                " IDENTRSAIDOP CHAR(1),"
+                " NRACESSONF VARCHAR(50) NOT NULL,"
+                " IDNOTA CHAR(1),"
+                " IDARQXMLNFE CHAR(1),"
+                " NRACESSOINTG VARCHAR(44),"
+                " VRNOTAFISC DOUBLE PRECISION,"
+                " DTRECBTO TIMESTAMP,"
+                " NRINSJURIESTDEST VARCHAR(20),"
+                " CDINSCESTADEST VARCHAR(20),"
+                " IDORIGEMIT CHAR(1),"
+                " CDEMITENTE VARCHAR(21),"
+                " CDTIPOOPER VARCHAR(2),"
+                " IDTPIJUREMIT CHAR(1),"
+                " NRNOTANUM BIGINT,"
+                " PRIMARY KEY (CDEMPRESA, NRACESSONF))"),
+            QStringLiteral("CREATE INDEX IX_NOTADEST_EMISSAO ON NOTADEST (CDEMPRESA, DTEMISSAO)"),
+            QStringLiteral(
+                "CREATE INDEX IX_NOTADEST_EMITENTE ON NOTADEST (CDEMPRESA, CDEMITENTE, "
+                "DTEMISSAO)"),
+            QStringLiteral("CREATE INDEX IX_NOTADEST_CHAVE ON NOTADEST (NRACESSONF)"),
+            // Every event sent, accepted or not, with the authority's answer.
+            QStringLiteral("CREATE TABLE EVENTONFE ("
+                           " CDEMPRESA VARCHAR(2) NOT NULL,"
+                           " NRACESSONF VARCHAR(44) NOT NULL,"
+                           " TPEVENTO INTEGER NOT NULL,"
+                           " NRSEQEVENTO INTEGER NOT NULL,"
+                           " NRINSJURAUTOR VARCHAR(20) NOT NULL,"
+                           " DTHREVENTO TIMESTAMP NOT NULL,"
+                           " DTHRREGISTRO TIMESTAMP,"
+                           " CDSTAT INTEGER NOT NULL,"
+                           " DSMOTIVO VARCHAR(255) NOT NULL,"
+                           " NRPROTOCOLO VARCHAR(15),"
+                           " DSJUSTIFICATIVA VARCHAR(255),"
+                           " DSXMLEVENTO TEXT,"
+                           " CDOPERADOR VARCHAR(20))"),
+            // One registered event per type, key and sequence: the database itself refuses a
+            // duplicate that two clients send at the same moment.
+            QStringLiteral("CREATE TABLE EVENTOREG ("
+                           " NRACESSONF VARCHAR(44) NOT NULL,"
+                           " TPEVENTO INTEGER NOT NULL,"
+                           " NRSEQEVENTO INTEGER NOT NULL,"
+                           " NRPROTOCOLO VARCHAR(15) NOT NULL,"
+                           " PRIMARY KEY (NRACESSONF, TPEVENTO, NRSEQEVENTO))"),
+            QStringLiteral("CREATE INDEX IX_EVENTONFE_CHAVE ON EVENTONFE (NRACESSONF)"),
+            QStringLiteral("CREATE TABLE DOCXMLNFE ("
+                           " NRACESSONF VARCHAR(44) NOT NULL PRIMARY KEY,"
+                           " DTHRGERACAO TIMESTAMP NOT NULL,"
+                           " DSTEXTOXML TEXT NOT NULL)"),
+            QStringLiteral("CREATE TABLE DOWNLOADLOG ("
+                           " NRINSJURIEST VARCHAR(20) NOT NULL,"
+                           " DTHRDOWNLOAD TIMESTAMP NOT NULL,"
+                           " NRACESSONF VARCHAR(44) NOT NULL,"
+                           " CDSTATUS VARCHAR(3) NOT NULL,"
+                           " CDOPERADOR VARCHAR(20))"),
+            QStringLiteral(
+                "CREATE INDEX IX_DOWNLOADLOG_INSCR ON DOWNLOADLOG (NRINSJURIEST, DTHRDOWNLOAD)"),
+        };
+        c.steps.append(v1);
+        c.seedDemo = [](QSqlDatabase& db, SqlDialect dialect, int demoNotes) {
+            insertDemoNotes(db, dialect, demoNotes, QDate::currentDate());
+        };
+        return c;
+    }();
+    return component;
+}
+
+Store::Store(const QString& url) : m_connection(uniqueConnectionName()) {
+    const host::DatabaseUrl parsed = host::DatabaseUrl::parse(url);
+    m_dialect = parsed.dialect;
+    m_db = host::DatabaseModule::openConnection(parsed, m_connection, false);
+    if (m_dialect == SqlDialect::SQLite) {
+        QSqlQuery q(m_db);
+        q.exec(QStringLiteral("PRAGMA busy_timeout = 10000"));
+    }
+}
+
+Store::~Store() {
+    m_db.close();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+bool Store::companyExists(const QString& company) {
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT 1 FROM EMPRESA WHERE CDEMPRESA = ?"));
+    q.addBindValue(company);
+    if (!q.exec())
+        fail(q, QStringLiteral("Não foi possível consultar a empresa"));
+    return q.next();
+}
+
+QList<Registration> Store::registrations(const QString& company) {
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT DISTINCT NRINSJURIEST, IDTPIJURIEST FROM INSCRESTAD "
+                             "WHERE CDEMPRESA = ? ORDER BY NRINSJURIEST"));
+    q.addBindValue(company);
+    if (!q.exec())
+        fail(q, QStringLiteral("Não foi possível consultar as inscrições da empresa"));
+    QList<Registration> out;
+    while (q.next())
+        out.append({q.value(0).toString(), q.value(1).toString()});
+    return out;
+}
+
+bool Store::hasStateRegistration(const QString& company, const QString& stateRegistration) {
+    QSqlQuery q(m_db);
+    q.prepare(QStringLiteral("SELECT 1 FROM INSCRESTAD WHERE CDEMPRESA = ? AND CDINSCESTA = ?"));
+    q.addBindValue(company);
+    q.addBindValue(stateRegistration);
+    if (!q.exec())
+        fail(q, QStringLiteral("Não foi possível consultar a inscrição estadual"));
+    return q.next();
+}
+
+QList<QVariantList> Store::queryNotes(const NoteFilter& f) {
+    // Only fixed SQL fragments are assembled here; every value is bound.
+    QStringList where;
+    QVariantList binds;
+    auto equal = [&](const char* column, const QString& value) {
+        if (value.isEmpty())
+            return;
+        where << QStringLiteral("%1 = ?").arg(QLatin1String(column));
+        binds << value;
+    };
+    auto in = [&](const char* column, const QStringList& values) {
+        QStringList marks;
+        for (const QString& v : values) {
+            marks << QStringLiteral("?");
+            binds << v;
+        }
+        if (marks.isEmpty())
+            where << QStringLiteral("1 = 0");
+        else
+            where << QStringLiteral("%1 IN (%2)")
+                         .arg(QLatin1String(column), marks.join(QStringLiteral(", ")));
+    };
+    where << QStringLiteral("CDEMPRESA = ?");
+    binds << f.company;
+    where << QStringLiteral("DTEMISSAO >= ?") << QStringLiteral("DTEMISSAO < ?");
+    binds << dbDateTime(QDateTime(f.issuedFrom, QTime(0, 0)))
+          << dbDateTime(QDateTime(f.issuedTo.addDays(1), QTime(0, 0)));
+    if (f.statusNFe)
+        in("IDSTATUSNFE", *f.statusNFe);
+    if (f.statusManif)
+        in("IDSTATUSMANIF", *f.statusManif);
+    if (f.idNota)
+        in("IDNOTA", *f.idNota);
+    if (f.noteFrom) {
+        where << QStringLiteral("NRNOTANUM >= ?");
+        binds << *f.noteFrom;
+    }
+    if (f.noteTo) {
+        where << QStringLiteral("NRNOTANUM <= ?");
+        binds << *f.noteTo;
+    }
+    equal("NRACESSONF", f.accessKey);
+    equal("CDFILIALORIG", f.branch);
+    equal("CDSERIE", f.series);
+    equal("IDORIGEMIT", f.issuerKind);
+    equal("CDEMITENTE", f.issuerCode);
+    if (!f.operTypes.isEmpty())
+        in("CDTIPOOPER", f.operTypes);
+    equal("IDENTRSAIDOP", f.direction);
+    equal("CDINSCESTADEST", f.stateRegistration);
+    equal("NRINSJURIESTDEST", f.legalRegistration);
+
+    const QString sql = QStringLiteral("SELECT %1 FROM NOTADEST WHERE %2 "
+                                       "ORDER BY NMRAZSOCEMIT, DTEMISSAO, VRNOTAFISC, NRACESSONF")
+                            .arg(noteColumnList(), where.join(QStringLiteral(" AND ")));
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        fail(q, QStringLiteral("Não foi possível preparar a consulta das notas"));
+    for (int i = 0; i < binds.size(); ++i)
+        q.bindValue(i, binds.at(i));
+    if (!q.exec())
+        fail(q, QStringLiteral("Não foi possível consultar as notas"));
+    const QList<FieldDef>& fields = noteFields();
+    QList<QVariantList> rows;
+    while (q.next()) {
+        QVariantList row;
+        row.reserve(fields.size());
+        for (int i = 0; i < fields.size(); ++i) {
+            const QVariant v = q.value(i);
+            switch (fields.at(i).type) {
+                case FieldType::DateTime:
+                    row << dt(fromDbDateTime(v));
+                    break;
+                case FieldType::Float:
+                    row << (v.isNull() ? QVariant() : QVariant(v.toDouble()));
+                    break;
+                default:
+                    row << (v.isNull() ? QVariant() : QVariant(v.toString()));
+                    break;
+            }
+        }
+        rows.append(row);
+    }
+    return rows;
+}
+
+void Store::insertNote(const NoteRecord& note) {
+    insertNoteInto(m_db, note);
+}
+
+int Store::noteCount(const QString& company) {
+    QSqlQuery q(m_db);
+    if (company.isEmpty()) {
+        q.prepare(QStringLiteral("SELECT COUNT(*) FROM NOTADEST"));
+    } else {
+        q.prepare(QStringLiteral("SELECT COUNT(*) FROM NOTADEST WHERE CDEMPRESA = ?"));
+        q.addBindValue(company);
+    }
+    if (!q.exec() || !q.next())
+        fail(q, QStringLiteral("Não foi possível contar as notas"));
+    return q.value(0).toInt();
+}
+
+}  // namespace dfe58000

@@ -20,8 +20,7 @@ using host::wire::Request;
 class ClientConnection : public QObject {
   public:
     ClientConnection(AppServer* server, quint64 id, QTcpSocket* socket)
-        : QObject(server), m_server(server), m_id(id), m_socket(socket),
-          m_frames(kMaxRequestSize) {
+        : QObject(server), m_server(server), m_id(id), m_socket(socket), m_frames(kMaxRequestSize) {
         socket->setParent(this);
         connect(socket, &QTcpSocket::readyRead, this, [this] { readAvailable(); });
         connect(socket, &QTcpSocket::disconnected, this, [this] { close(); });

@@ -1,9 +1,13 @@
 #include "methods.h"
 
 #include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
 
+#include "authority.h"
 #include "core/hosterror.h"
 #include "core/packet.h"
+#include "documents.h"
 #include "fiscaldocs.h"
 #include "rules.h"
 
@@ -66,6 +70,17 @@ QString stringArg(const Request& r, int index, const char* name) {
     return v.toString();
 }
 
+QByteArray packetArg(const Request& r, int index, const char* name) {
+    const QVariant& v = r.args.at(index);
+    if (v.typeId() != QMetaType::QByteArray)
+        throw EBadCall(QStringLiteral("%1: o argumento %2 (%3) deve ser um pacote de dados, "
+                                      "recebeu %4.")
+                           .arg(r.method)
+                           .arg(index + 1)
+                           .arg(QLatin1String(name), typeName(v)));
+    return v.toByteArray();
+}
+
 QDate dateArg(const Request& r, int index, const char* name) {
     const QVariant& v = r.args.at(index);
     if (v.typeId() == QMetaType::QDate && v.toDate().isValid())
@@ -110,10 +125,9 @@ std::optional<QStringList> parseSituationList(const QString& text, const QString
     if (t == kT)
         return std::nullopt;
     auto bad = [&] {
-        return EHostError(
-            QStringLiteral("%1 inválida: \"%2\". Informe \"T\" ou os códigos entre "
-                           "sublinhados, como \"_0_1_\".")
-                .arg(argumentName, text));
+        return EHostError(QStringLiteral("%1 inválida: \"%2\". Informe \"T\" ou os códigos entre "
+                                         "sublinhados, como \"_0_1_\".")
+                              .arg(argumentName, text));
     };
     if (t.size() < 3 || !t.startsWith(u'_') || !t.endsWith(u'_'))
         throw bad();
@@ -180,8 +194,8 @@ NoteFilter buildFilter(Store& store, const QStringList& s, const QDate& from, co
     f.statusManif = parseSituationList(s[1], QStringLiteral("012345"),
                                        QStringLiteral("Lista de situações da manifestação"));
     // Synchronisation situations and the IDNOTA groups they stand for.
-    if (const auto sync = parseSituationList(s[15], QStringLiteral("0123"),
-                                             QStringLiteral("Lista de situações de sincronização"))) {
+    if (const auto sync = parseSituationList(
+            s[15], QStringLiteral("0123"), QStringLiteral("Lista de situações de sincronização"))) {
         QStringList groups;
         for (const QString& c : *sync) {
             if (c == u"0")
@@ -216,8 +230,8 @@ NoteFilter buildFilter(Store& store, const QStringList& s, const QDate& from, co
     if (!isAny(s[4])) {
         f.accessKey = s[4].trimmed();
         if (f.accessKey.size() != 44)
-            throw EHostError(QStringLiteral("A chave de acesso deve ter 44 caracteres: \"%1\".")
-                                 .arg(s[4]));
+            throw EHostError(
+                QStringLiteral("A chave de acesso deve ter 44 caracteres: \"%1\".").arg(s[4]));
     }
     if (!isAny(s[5]) && !s[5].trimmed().isEmpty())
         f.branch = adjust(s[5], 4);
@@ -228,8 +242,8 @@ NoteFilter buildFilter(Store& store, const QStringList& s, const QDate& from, co
     const QString kind = s[7].trimmed().toUpper();
     if (!kind.isEmpty() && kind != kT) {
         if (kind != u"C" && kind != u"F" && kind != u"L")
-            throw EHostError(QStringLiteral("Tipo de emitente inválido: \"%1\". Use T, C, F ou L.")
-                                 .arg(s[7]));
+            throw EHostError(
+                QStringLiteral("Tipo de emitente inválido: \"%1\". Use T, C, F ou L.").arg(s[7]));
         f.issuerKind = kind;
         if (!isAny(s[8]) && !s[8].trimmed().isEmpty())
             f.issuerCode = kind == u"L" ? adjust(s[8], 4) : s[8].trimmed();
@@ -251,11 +265,13 @@ NoteFilter buildFilter(Store& store, const QStringList& s, const QDate& from, co
         for (const Registration& r : store.registrations(f.company))
             known = known || r.number == f.legalRegistration;
         if (!known)
-            throw EHostError(QStringLiteral("Inscrição jurídica %1 não cadastrada para a empresa %2.")
-                                 .arg(s[16].trimmed(), f.company));
+            throw EHostError(
+                QStringLiteral("Inscrição jurídica %1 não cadastrada para a empresa %2.")
+                    .arg(s[16].trimmed(), f.company));
     }
     if (from > to)
-        throw EHostError(QStringLiteral("Data de emissão final deve ser maior ou igual à inicial."));
+        throw EHostError(
+            QStringLiteral("Data de emissão final deve ser maior ou igual à inicial."));
     f.issuedFrom = from;
     f.issuedTo = to;
     return f;
@@ -290,8 +306,65 @@ QVariant getNotasDestinadas(Store& store, const QVariantList& args, const QDate&
                 break;
         }
     }
-    return QVariantList{QStringLiteral("OK"), QString(), packet(fields, rows),
-                        packet(fields, near), packet(fields, now)};
+    return QVariantList{QStringLiteral("OK"), QString(), packet(fields, rows), packet(fields, near),
+                        packet(fields, now)};
+}
+
+QVariant setManifestacao(Store& store, const QString& registrationArg, const QByteArray& marked,
+                         const QString& code, const QString& justification,
+                         const QString& operatorCode) {
+    const rules::EventRule* rule = rules::eventByModuleCode(code.trimmed());
+    if (!rule)
+        return notesFailure(
+            QStringLiteral("Tipo de manifestação inválido: \"%1\". Use 1, 2, 3 ou 4.").arg(code));
+    const QString registration = fiscal::stripMask(registrationArg).toUpper();
+    if (registration.isEmpty())
+        return notesFailure(QStringLiteral("Inscrição jurídica deve ser informada."));
+    {
+        QSqlQuery q(store.database());
+        q.prepare(QStringLiteral("SELECT 1 FROM INSCRESTAD WHERE NRINSJURIEST = ?"));
+        q.addBindValue(registration);
+        if (!q.exec())
+            throw host::EDatabaseError(q.lastError().text());
+        if (!q.next())
+            return notesFailure(
+                QStringLiteral("Inscrição jurídica %1 não cadastrada.").arg(registrationArg));
+    }
+    QStringList keys;
+    try {
+        keys = markedKeys(marked);
+    } catch (const EHostError& e) {
+        return notesFailure(QStringLiteral("Pacote de notas marcadas inválido: %1").arg(e.text()));
+    }
+    if (keys.isEmpty())
+        return notesFailure(QStringLiteral("Nenhuma nota marcada."));
+
+    static const QList<FieldDef> wrongFields = {
+        {QStringLiteral("NRACESSONF"), FieldType::String, 44, false},
+        {QStringLiteral("NRINSJURFORN"), FieldType::String, 21, false},
+        {QStringLiteral("NMRAZSOCFORN"), FieldType::String, 200, false},
+        {QStringLiteral("DSERRO"), FieldType::String, 200, false},
+    };
+    SimulatedAuthority authority;
+    int registered = 0;
+    QList<QVariantList> wrong;
+    for (const QString& key : keys) {
+        EventRequest req;
+        req.accessKey = key;
+        req.author = registration;
+        req.rule = rule;
+        req.justification = justification;
+        req.operatorCode = operatorCode;
+        req.when = QDateTime::currentDateTime();
+        const EventResult r = authority.sendEvent(store, req);
+        if (r.registered)
+            ++registered;
+        else
+            wrong.append({key.left(44), r.issuerRegistration, r.issuerName.left(200),
+                          QStringLiteral("%1 - %2").arg(r.cStat).arg(r.xMotivo).left(200)});
+    }
+    return QVariantList{QStringLiteral("OK"), QString(), QString::number(registered),
+                        QString::number(wrong.size()), packet(wrongFields, wrong)};
 }
 
 Reply dispatch(Store& store, const Request& request, const QDate& today) {
@@ -311,11 +384,23 @@ Reply dispatch(Store& store, const Request& request, const QDate& today) {
         }
         if (is("GetNotasDestinadas")) {
             checkCount(request, 17);
-            static const char* names[17] = {
-                "stSituacaoNF", "stSituacaoManifesta", "stNrNotaInicial", "stNrNotaFinal",
-                "stChaveAcesso", "stFiliOrig", "stSerie", "stIdEmitente", "stEmitente",
-                "stTipoOper", "stFiltroIdEntrsaidOp", "stCdEmpresa", "stInscEstadual",
-                "dtIniEmis", "dtFinEmis", "stSincronizacao", "stInscrJurid"};
+            static const char* names[17] = {"stSituacaoNF",
+                                            "stSituacaoManifesta",
+                                            "stNrNotaInicial",
+                                            "stNrNotaFinal",
+                                            "stChaveAcesso",
+                                            "stFiliOrig",
+                                            "stSerie",
+                                            "stIdEmitente",
+                                            "stEmitente",
+                                            "stTipoOper",
+                                            "stFiltroIdEntrsaidOp",
+                                            "stCdEmpresa",
+                                            "stInscEstadual",
+                                            "dtIniEmis",
+                                            "dtFinEmis",
+                                            "stSincronizacao",
+                                            "stInscrJurid"};
             QVariantList args;
             for (int i = 0; i < 17; ++i) {
                 if (i == 13 || i == 14)
@@ -327,15 +412,31 @@ Reply dispatch(Store& store, const Request& request, const QDate& today) {
             }
             return Reply::success(getNotasDestinadas(store, args, today));
         }
-        if (is("setManifestacao") || is("GeraXml") || is("DownloadXML"))
-            return Reply::failure(QStringLiteral("Método ainda não disponível: %1.").arg(m));
+        if (is("setManifestacao")) {
+            checkCount(request, 5);
+            return Reply::success(setManifestacao(
+                store, stringArg(request, 0, "stInscrJurid"), packetArg(request, 1, "cdsMarcados"),
+                stringArg(request, 2, "P_TIPOMANIFESTA"), stringArg(request, 3, "justificativa"),
+                stringArg(request, 4, "operador")));
+        }
+        if (is("GeraXml")) {
+            checkCount(request, 2);
+            return Reply::success(geraXml(store, packetArg(request, 0, "cdsMarcados"),
+                                          stringArg(request, 1, "operador")));
+        }
+        if (is("DownloadXML")) {
+            checkCount(request, 3);
+            return Reply::success(downloadXml(store, packetArg(request, 0, "cdsMarcados"),
+                                              stringArg(request, 1, "stInscrJurid"),
+                                              stringArg(request, 2, "operador")));
+        }
         return Reply::failure(QStringLiteral("Método desconhecido em %1: \"%2\".")
                                   .arg(QLatin1String(kServerName), m));
     } catch (const EHostError& e) {
         return Reply::failure(e.text());
     } catch (const std::exception& e) {
-        return Reply::failure(QStringLiteral("Erro interno do servidor: %1")
-                                  .arg(QString::fromLocal8Bit(e.what())));
+        return Reply::failure(
+            QStringLiteral("Erro interno do servidor: %1").arg(QString::fromLocal8Bit(e.what())));
     }
 }
 

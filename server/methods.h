@@ -24,6 +24,11 @@ host::wire::Reply dispatch(Store& store, const host::wire::Request& request,
 // The methods themselves, with their arguments already checked for count and type.
 QVariant getCarregaPesquisas(Store& store, const QString& company);
 QVariant getNotasDestinadas(Store& store, const QVariantList& args, const QDate& today);
+// stInscrJurid, packet of marked notes (NRACESSONF), event code "1".."4", justification,
+// operator. Each note is sent on its own; see TaxAuthority.
+QVariant setManifestacao(Store& store, const QString& registration, const QByteArray& marked,
+                         const QString& code, const QString& justification,
+                         const QString& operatorCode);
 
 // Parses a situation list such as "_0_1_3_" against the codes it may hold; "T" gives no
 // restriction (an unset optional). Throws host::EHostError naming the argument when malformed.

@@ -10,8 +10,8 @@ namespace dfe58000::rules {
 
 // One manifestation event as the module codes it ("1".."4") and as the authority knows it.
 struct EventRule {
-    QString moduleCode;   // "1" Confirmação, "2" Desconhecimento, "3" Não Realizada, "4" Ciência
-    int tpEvento;         // 210200, 210220, 210240, 210210
+    QString moduleCode;  // "1" Confirmação, "2" Desconhecimento, "3" Não Realizada, "4" Ciência
+    int tpEvento;        // 210200, 210220, 210240, 210210
     QString description;  // name shown to the user
     QString descEvento;   // schema text, no accents
     QString xEvento;      // text of the authority's answer

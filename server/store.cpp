@@ -80,14 +80,14 @@ QString uniqueConnectionName() {
 }  // namespace
 
 QVariantList noteValues(const NoteRecord& n) {
-    return {n.IDMARCADO,        n.CDFILIALORIG,   n.CDEMPRESA,     n.NRINSJURNFORIG,
-            n.NMRAZSOCEMIT,     n.NRNOTAFISC,     dt(n.DTENTRSAID), dt(n.DTEMISSAO),
-            n.CDSERIE,          n.IDSTATUSNFE,    n.IDSTATUSMANIF, n.IDTIPOINCL,
-            n.IDTIPOEVENTO,     n.IDAMBIENTEMANIF, dt(n.DTHREVENTO), n.NRSEQEVENTO,
-            n.DSCORRECAONFE,    n.DSOBSSTATUSMANIF, n.CDFILIAL,    n.NRLANCTONF,
-            n.NRINSJURNF,       n.IDENTRSAIDNF,   n.IDENTRSAIDOP,  n.NRACESSONF,
-            n.IDNOTA,           n.IDARQXMLNFE,    n.NRACESSOINTG,  n.VRNOTAFISC,
-            dt(n.DTRECBTO),     n.NRINSJURIESTDEST, n.CDINSCESTADEST};
+    return {n.IDMARCADO,     n.CDFILIALORIG,     n.CDEMPRESA,      n.NRINSJURNFORIG,
+            n.NMRAZSOCEMIT,  n.NRNOTAFISC,       dt(n.DTENTRSAID), dt(n.DTEMISSAO),
+            n.CDSERIE,       n.IDSTATUSNFE,      n.IDSTATUSMANIF,  n.IDTIPOINCL,
+            n.IDTIPOEVENTO,  n.IDAMBIENTEMANIF,  dt(n.DTHREVENTO), n.NRSEQEVENTO,
+            n.DSCORRECAONFE, n.DSOBSSTATUSMANIF, n.CDFILIAL,       n.NRLANCTONF,
+            n.NRINSJURNF,    n.IDENTRSAIDNF,     n.IDENTRSAIDOP,   n.NRACESSONF,
+            n.IDNOTA,        n.IDARQXMLNFE,      n.NRACESSOINTG,   n.VRNOTAFISC,
+            dt(n.DTRECBTO),  n.NRINSJURIESTDEST, n.CDINSCESTADEST};
 }
 
 QVariant dbDateTime(const QDateTime& v) {
@@ -129,8 +129,8 @@ void insertNoteInto(QSqlDatabase& db, const NoteRecord& n) {
            << (numeric ? QVariant(number) : QVariant(QMetaType::fromType<qlonglong>()));
     for (int i = 0; i < values.size(); ++i) {
         const QVariant& v = values.at(i);
-        if (v.typeId() == QMetaType::QDateTime || (i < noteFields().size() &&
-                                                   noteFields().at(i).type == FieldType::DateTime))
+        if (v.typeId() == QMetaType::QDateTime ||
+            (i < noteFields().size() && noteFields().at(i).type == FieldType::DateTime))
             q.bindValue(i, dbDateTime(v.toDateTime()));
         else
             q.bindValue(i, v);
@@ -147,49 +147,47 @@ const companydb::SchemaComponent& storeSchema() {
         v1.version = 1;
         v1.description = QStringLiteral("Notas destinadas, eventos, documentos XML e downloads");
         v1.common = {
-            QStringLiteral(
-                "CREATE TABLE NOTADEST ("
-                " IDMARCADO CHAR(1) NOT NULL,"
-                " CDFILIALORIG VARCHAR(4),"
-                " CDEMPRESA VARCHAR(2) NOT NULL REFERENCES EMPRESA (CDEMPRESA),"
-                " NRINSJURNFORIG VARCHAR(20),"
-                " NMRAZSOCEMIT VARCHAR(250),"
-                " NRNOTAFISC VARCHAR(20),"
-                " DTENTRSAID TIMESTAMP,"
-                " DTEMISSAO TIMESTAMP NOT NULL,"
-                " CDSERIE VARCHAR(5),"
-                " IDSTATUSNFE CHAR(1) NOT NULL,"
-                " IDSTATUSMANIF CHAR(1) NOT NULL,"
-                " IDTIPOINCL VARCHAR(3),"
-                " IDTIPOEVENTO VARCHAR(6),"
-                " IDAMBIENTEMANIF CHAR(1),"
-                " DTHREVENTO TIMESTAMP,"
-                " NRSEQEVENTO VARCHAR(2),"
-                " DSCORRECAONFE VARCHAR(1000),"
-                " DSOBSSTATUSMANIF VARCHAR(250),"
-                " CDFILIAL VARCHAR(4),"
-                " NRLANCTONF VARCHAR(10),"
-                " NRINSJURNF VARCHAR(20),"
-                " IDENTRSAIDNF CHAR(1),"
-                " IDENTRSAIDOP CHAR(1),"
-                " NRACESSONF VARCHAR(50) NOT NULL,"
-                " IDNOTA CHAR(1),"
-                " IDARQXMLNFE CHAR(1),"
-                " NRACESSOINTG VARCHAR(44),"
-                " VRNOTAFISC DOUBLE PRECISION,"
-                " DTRECBTO TIMESTAMP,"
-                " NRINSJURIESTDEST VARCHAR(20),"
-                " CDINSCESTADEST VARCHAR(20),"
-                " IDORIGEMIT CHAR(1),"
-                " CDEMITENTE VARCHAR(21),"
-                " CDTIPOOPER VARCHAR(2),"
-                " IDTPIJUREMIT CHAR(1),"
-                " NRNOTANUM BIGINT,"
-                " PRIMARY KEY (CDEMPRESA, NRACESSONF))"),
+            QStringLiteral("CREATE TABLE NOTADEST ("
+                           " IDMARCADO CHAR(1) NOT NULL,"
+                           " CDFILIALORIG VARCHAR(4),"
+                           " CDEMPRESA VARCHAR(2) NOT NULL REFERENCES EMPRESA (CDEMPRESA),"
+                           " NRINSJURNFORIG VARCHAR(20),"
+                           " NMRAZSOCEMIT VARCHAR(250),"
+                           " NRNOTAFISC VARCHAR(20),"
+                           " DTENTRSAID TIMESTAMP,"
+                           " DTEMISSAO TIMESTAMP NOT NULL,"
+                           " CDSERIE VARCHAR(5),"
+                           " IDSTATUSNFE CHAR(1) NOT NULL,"
+                           " IDSTATUSMANIF CHAR(1) NOT NULL,"
+                           " IDTIPOINCL VARCHAR(3),"
+                           " IDTIPOEVENTO VARCHAR(6),"
+                           " IDAMBIENTEMANIF CHAR(1),"
+                           " DTHREVENTO TIMESTAMP,"
+                           " NRSEQEVENTO VARCHAR(2),"
+                           " DSCORRECAONFE VARCHAR(1000),"
+                           " DSOBSSTATUSMANIF VARCHAR(250),"
+                           " CDFILIAL VARCHAR(4),"
+                           " NRLANCTONF VARCHAR(10),"
+                           " NRINSJURNF VARCHAR(20),"
+                           " IDENTRSAIDNF CHAR(1),"
+                           " IDENTRSAIDOP CHAR(1),"
+                           " NRACESSONF VARCHAR(50) NOT NULL,"
+                           " IDNOTA CHAR(1),"
+                           " IDARQXMLNFE CHAR(1),"
+                           " NRACESSOINTG VARCHAR(44),"
+                           " VRNOTAFISC DOUBLE PRECISION,"
+                           " DTRECBTO TIMESTAMP,"
+                           " NRINSJURIESTDEST VARCHAR(20),"
+                           " CDINSCESTADEST VARCHAR(20),"
+                           " IDORIGEMIT CHAR(1),"
+                           " CDEMITENTE VARCHAR(21),"
+                           " CDTIPOOPER VARCHAR(2),"
+                           " IDTPIJUREMIT CHAR(1),"
+                           " NRNOTANUM BIGINT,"
+                           " PRIMARY KEY (CDEMPRESA, NRACESSONF))"),
             QStringLiteral("CREATE INDEX IX_NOTADEST_EMISSAO ON NOTADEST (CDEMPRESA, DTEMISSAO)"),
-            QStringLiteral(
-                "CREATE INDEX IX_NOTADEST_EMITENTE ON NOTADEST (CDEMPRESA, CDEMITENTE, "
-                "DTEMISSAO)"),
+            QStringLiteral("CREATE INDEX IX_NOTADEST_EMITENTE ON NOTADEST (CDEMPRESA, CDEMITENTE, "
+                           "DTEMISSAO)"),
             QStringLiteral("CREATE INDEX IX_NOTADEST_CHAVE ON NOTADEST (NRACESSONF)"),
             // Every event sent, accepted or not, with the authority's answer.
             QStringLiteral("CREATE TABLE EVENTONFE ("
@@ -264,8 +262,9 @@ bool Store::companyExists(const QString& company) {
 
 QList<Registration> Store::registrations(const QString& company) {
     QSqlQuery q(m_db);
-    q.prepare(QStringLiteral("SELECT DISTINCT NRINSJURIEST, IDTPIJURIEST FROM INSCRESTAD "
-                             "WHERE CDEMPRESA = ? ORDER BY NRINSJURIEST"));
+    q.prepare(
+        QStringLiteral("SELECT DISTINCT NRINSJURIEST, IDTPIJURIEST FROM INSCRESTAD "
+                       "WHERE CDEMPRESA = ? ORDER BY NRINSJURIEST"));
     q.addBindValue(company);
     if (!q.exec())
         fail(q, QStringLiteral("Não foi possível consultar as inscrições da empresa"));
@@ -337,8 +336,9 @@ QList<QVariantList> Store::queryNotes(const NoteFilter& f) {
     equal("CDINSCESTADEST", f.stateRegistration);
     equal("NRINSJURIESTDEST", f.legalRegistration);
 
-    const QString sql = QStringLiteral("SELECT %1 FROM NOTADEST WHERE %2 "
-                                       "ORDER BY NMRAZSOCEMIT, DTEMISSAO, VRNOTAFISC, NRACESSONF")
+    const QString sql = QStringLiteral(
+                            "SELECT %1 FROM NOTADEST WHERE %2 "
+                            "ORDER BY NMRAZSOCEMIT, DTEMISSAO, VRNOTAFISC, NRACESSONF")
                             .arg(noteColumnList(), where.join(QStringLiteral(" AND ")));
     QSqlQuery q(m_db);
     q.setForwardOnly(true);

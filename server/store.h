@@ -57,10 +57,10 @@ struct NoteRecord {
     QString CDINSCESTADEST;
 
     // Server-side columns.
-    QString IDORIGEMIT;   // issuer kind: "C" client, "F" supplier, "L" branch of the group
-    QString CDEMITENTE;   // CDCLIENTE, CDFORNECED or CDFILIAL of the issuer
-    QString CDTIPOOPER;   // operation type (TIPOOPERAC)
-    QString IDTPIJUREMIT; // "J" or "F"
+    QString IDORIGEMIT;    // issuer kind: "C" client, "F" supplier, "L" branch of the group
+    QString CDEMITENTE;    // CDCLIENTE, CDFORNECED or CDFILIAL of the issuer
+    QString CDTIPOOPER;    // operation type (TIPOOPERAC)
+    QString IDTPIJUREMIT;  // "J" or "F"
 };
 
 // The note record's packet layout: 31 fields, in order, with their types and sizes.

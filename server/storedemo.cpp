@@ -143,8 +143,8 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect, int count, const QDate&
                 break;
             default: {
                 const Branch& b = branches.at(rnd.below(int(branches.size())));
-                issuer = {QStringLiteral("L"), b.code, b.cnpj, QStringLiteral("J"), b.name,
-                          b.state};
+                issuer = {QStringLiteral("L"), b.code, b.cnpj,
+                          QStringLiteral("J"), b.name, b.state};
                 break;
             }
         }
@@ -162,7 +162,8 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect, int count, const QDate&
         n.IDSTATUSNFE = QString(QChar(u'0' + (walking ? walk % 4 : weighted(rnd, {8, 80, 4, 8}))));
         n.IDSTATUSMANIF = QString(QChar::fromLatin1(
             manifCodes[walking ? walk % 6 : weighted(rnd, {40, 20, 20, 5, 5, 10})]));
-        n.IDNOTA = QString(QChar(u'1' + (walking ? walk % 7 : weighted(rnd, {25, 30, 15, 10, 10, 5, 5}))));
+        n.IDNOTA =
+            QString(QChar(u'1' + (walking ? walk % 7 : weighted(rnd, {25, 30, 15, 10, 10, 5, 5}))));
 
         // Authorisation spread over the last 120 days; some notes placed on purpose close to
         // their conclusive deadline, as open ones, so the query's warnings have content.
@@ -194,8 +195,9 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect, int count, const QDate&
             n.IDTIPOEVENTO = QStringLiteral("3");
         } else if (rnd.chance(10)) {
             n.IDTIPOEVENTO = QStringLiteral("2");
-            n.DSCORRECAONFE = QStringLiteral("Correção do endereço de entrega e do volume "
-                                             "transportado.");
+            n.DSCORRECAONFE = QStringLiteral(
+                "Correção do endereço de entrega e do volume "
+                "transportado.");
         } else {
             n.IDTIPOEVENTO = QStringLiteral("0");
         }
@@ -217,15 +219,15 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect, int count, const QDate&
             n.CDFILIAL = dest.code;
             n.DTENTRSAID = QDateTime(authorised.addDays(rnd.between(0, 5)), QTime(0, 0));
         }
-        n.IDARQXMLNFE =
-            (manif == u'1' || manif == u'3' || manif == u'4') && rnd.chance(85) ? QStringLiteral("S")
-                                                                              : QStringLiteral("N");
+        n.IDARQXMLNFE = (manif == u'1' || manif == u'3' || manif == u'4') && rnd.chance(85)
+                            ? QStringLiteral("S")
+                            : QStringLiteral("N");
 
         // The access key: cUF AAMM CNPJ/CPF(14) mod serie nNF tpEmis cNF cDV.
-        const QString first43 = ufCode(issuer.state) + n.DTEMISSAO.date().toString(QStringLiteral("yyMM")) +
-                                issuer.number.rightJustified(14, u'0') + QStringLiteral("55") +
-                                pad(n.CDSERIE.toInt(), 3) + pad(number, 9) + QStringLiteral("1") +
-                                rnd.digits(8);
+        const QString first43 =
+            ufCode(issuer.state) + n.DTEMISSAO.date().toString(QStringLiteral("yyMM")) +
+            issuer.number.rightJustified(14, u'0') + QStringLiteral("55") +
+            pad(n.CDSERIE.toInt(), 3) + pad(number, 9) + QStringLiteral("1") + rnd.digits(8);
         n.NRACESSONF = first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
         if (group == u'2' || group == u'3' || group == u'4')
             n.NRACESSOINTG = n.NRACESSONF;

@@ -1,0 +1,287 @@
+#include "authority.h"
+
+#include <QAtomicInteger>
+#include <QSet>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QXmlStreamWriter>
+
+#include "core/hosterror.h"
+#include "fiscaldocs.h"
+
+namespace dfe58000 {
+
+namespace {
+
+struct NoteState {
+    bool found = false;
+    QString company;
+    QString statusNFe;
+    QString recipient;
+    QString issuerRegistration;
+    QString issuerName;
+    QDate authorised;
+};
+
+QSqlQuery run(QSqlDatabase& db, const QString& sql, const QVariantList& binds) {
+    QSqlQuery q(db);
+    if (!q.prepare(sql))
+        throw host::EDatabaseError(QStringLiteral("Erro ao preparar instrução do evento: %1")
+                                       .arg(q.lastError().text().trimmed()));
+    for (int i = 0; i < binds.size(); ++i)
+        q.bindValue(i, binds.at(i));
+    if (!q.exec())
+        throw host::EDatabaseError(
+            QStringLiteral("Erro ao gravar o evento: %1").arg(q.lastError().text().trimmed()));
+    return q;
+}
+
+NoteState findNote(QSqlDatabase& db, const QString& key) {
+    QSqlQuery q = run(db,
+                      QStringLiteral("SELECT CDEMPRESA, IDSTATUSNFE, NRINSJURIESTDEST, "
+                                     "NRINSJURNFORIG, NMRAZSOCEMIT, DTRECBTO FROM NOTADEST "
+                                     "WHERE NRACESSONF = ? ORDER BY CDEMPRESA"),
+                      {key});
+    NoteState n;
+    if (q.next()) {
+        n.found = true;
+        n.company = q.value(0).toString();
+        n.statusNFe = q.value(1).toString();
+        n.recipient = q.value(2).toString();
+        n.issuerRegistration = q.value(3).toString();
+        n.issuerName = q.value(4).toString();
+        n.authorised = fromDbDateTime(q.value(5)).date();
+    }
+    return n;
+}
+
+int registeredCount(QSqlDatabase& db, const QString& key, int tpEvento) {
+    QSqlQuery q = run(
+        db, QStringLiteral("SELECT COUNT(*) FROM EVENTOREG WHERE NRACESSONF = ? AND TPEVENTO = ?"),
+        {key, tpEvento});
+    return q.next() ? q.value(0).toInt() : 0;
+}
+
+bool hasConclusive(QSqlDatabase& db, const QString& key) {
+    QSqlQuery q = run(db,
+                      QStringLiteral("SELECT COUNT(*) FROM EVENTOREG WHERE NRACESSONF = ? AND "
+                                     "TPEVENTO IN (210200, 210220, 210240)"),
+                      {key});
+    return q.next() && q.value(0).toInt() > 0;
+}
+
+// nProt: origin 1, UF code 91 (national environment), year, a 10-digit sequence.
+QString newProtocol(const QDateTime& when) {
+    static QAtomicInteger<quint64> counter;
+    const quint64 seq =
+        (quint64(QDateTime::currentMSecsSinceEpoch()) * 100 + counter.fetchAndAddRelaxed(1) % 100) %
+        10000000000ull;
+    return QStringLiteral("191") + when.toString(QStringLiteral("yy")) +
+           QStringLiteral("%1").arg(seq, 10, 10, QChar(u'0'));
+}
+
+// The authority's checks of the parts of a key whose check digit is right: 0 when it passes,
+// else the rejection code.
+int keyPartsRejection(const QString& key, const QDate& today) {
+    static const QSet<int> ufCodes = {11, 12, 13, 14, 15, 16, 17, 21, 22, 23, 24, 25, 26, 27,
+                                      28, 29, 31, 32, 33, 35, 41, 42, 43, 50, 51, 52, 53};
+    if (!ufCodes.contains(key.left(2).toInt()))
+        return 614;
+    const int year = key.mid(2, 2).toInt();
+    if (year < 6 || year > today.year() % 100)
+        return 615;
+    const int month = key.mid(4, 2).toInt();
+    if (month < 1 || month > 12)
+        return 616;
+    const QString issuer = key.mid(6, 14);
+    if (!fiscal::isValidCnpj(issuer) &&
+        !(issuer.startsWith(QStringLiteral("000")) && fiscal::isValidCpf(issuer.mid(3))))
+        return 617;
+    const QString model = key.mid(20, 2);
+    if (model != u"55" && model != u"65")
+        return 618;
+    if (key.mid(25, 9).toLongLong() == 0)
+        return 619;
+    const int tpEmis = key.mid(34, 1).toInt();
+    if (tpEmis < 1 || tpEmis > 7)
+        return 236;
+    return 0;
+}
+
+EventResult reject(const NoteState& note, int cStat) {
+    EventResult r;
+    r.cStat = cStat;
+    r.xMotivo = rules::motivo(cStat);
+    r.issuerRegistration = note.issuerRegistration;
+    r.issuerName = note.issuerName;
+    return r;
+}
+
+void logEvent(QSqlDatabase& db, const QString& company, const EventRequest& req,
+              const EventResult& r, const QString& xml) {
+    run(db,
+        QStringLiteral("INSERT INTO EVENTONFE (CDEMPRESA, NRACESSONF, TPEVENTO, NRSEQEVENTO, "
+                       "NRINSJURAUTOR, DTHREVENTO, DTHRREGISTRO, CDSTAT, DSMOTIVO, NRPROTOCOLO, "
+                       "DSJUSTIFICATIVA, DSXMLEVENTO, CDOPERADOR) VALUES (?, ?, ?, ?, ?, ?, ?, ?, "
+                       "?, ?, ?, ?, ?)"),
+        {company.isEmpty() ? QStringLiteral("--") : company, req.accessKey.left(44),
+         req.rule->tpEvento, r.sequence, req.author.left(20), dbDateTime(req.when),
+         r.registered ? dbDateTime(QDateTime::currentDateTime()) : dbDateTime({}), r.cStat,
+         r.xMotivo.left(255), r.protocol, req.justification.left(255), xml,
+         req.operatorCode.left(20)});
+}
+
+}  // namespace
+
+QString procEventoXml(const EventRequest& req, const EventResult& r) {
+    const QString ns = QStringLiteral("http://www.portalfiscal.inf.br/nfe");
+    const QString seq = QStringLiteral("%1").arg(r.sequence, 2, 10, QChar(u'0'));
+    const QString tp = QString::number(req.rule->tpEvento);
+    const QString dh = req.when.toOffsetFromUtc(req.when.offsetFromUtc()).toString(Qt::ISODate);
+    QString out;
+    QXmlStreamWriter w(&out);
+    w.writeStartDocument(QStringLiteral("1.0"));
+    w.writeDefaultNamespace(ns);
+    w.writeStartElement(ns, QStringLiteral("procEventoNFe"));
+    w.writeAttribute(QStringLiteral("versao"), QStringLiteral("1.00"));
+    w.writeStartElement(ns, QStringLiteral("evento"));
+    w.writeAttribute(QStringLiteral("versao"), QStringLiteral("1.00"));
+    w.writeStartElement(ns, QStringLiteral("infEvento"));
+    w.writeAttribute(QStringLiteral("Id"), QStringLiteral("ID") + tp + req.accessKey + seq);
+    w.writeTextElement(ns, QStringLiteral("cOrgao"), QStringLiteral("91"));
+    w.writeTextElement(ns, QStringLiteral("tpAmb"), QStringLiteral("2"));
+    w.writeTextElement(ns, req.author.size() == 11 ? QStringLiteral("CPF") : QStringLiteral("CNPJ"),
+                       req.author);
+    w.writeTextElement(ns, QStringLiteral("chNFe"), req.accessKey);
+    w.writeTextElement(ns, QStringLiteral("dhEvento"), dh);
+    w.writeTextElement(ns, QStringLiteral("tpEvento"), tp);
+    w.writeTextElement(ns, QStringLiteral("nSeqEvento"), QString::number(r.sequence));
+    w.writeTextElement(ns, QStringLiteral("verEvento"), QStringLiteral("1.00"));
+    w.writeStartElement(ns, QStringLiteral("detEvento"));
+    w.writeAttribute(QStringLiteral("versao"), QStringLiteral("1.00"));
+    w.writeTextElement(ns, QStringLiteral("descEvento"), req.rule->descEvento);
+    if (req.rule->justificationAllowed && !req.justification.isEmpty())
+        w.writeTextElement(ns, QStringLiteral("xJust"), req.justification);
+    w.writeEndElement();  // detEvento
+    w.writeEndElement();  // infEvento
+    w.writeEndElement();  // evento
+    w.writeStartElement(ns, QStringLiteral("retEvento"));
+    w.writeAttribute(QStringLiteral("versao"), QStringLiteral("1.00"));
+    w.writeStartElement(ns, QStringLiteral("infEvento"));
+    w.writeTextElement(ns, QStringLiteral("tpAmb"), QStringLiteral("2"));
+    w.writeTextElement(ns, QStringLiteral("verAplic"), QStringLiteral("DFE58000-SIM"));
+    w.writeTextElement(ns, QStringLiteral("cOrgao"), QStringLiteral("91"));
+    w.writeTextElement(ns, QStringLiteral("cStat"), QString::number(r.cStat));
+    w.writeTextElement(ns, QStringLiteral("xMotivo"), r.xMotivo);
+    w.writeTextElement(ns, QStringLiteral("chNFe"), req.accessKey);
+    w.writeTextElement(ns, QStringLiteral("tpEvento"), tp);
+    w.writeTextElement(ns, QStringLiteral("xEvento"), req.rule->xEvento);
+    w.writeTextElement(ns, QStringLiteral("nSeqEvento"), QString::number(r.sequence));
+    w.writeTextElement(ns, QStringLiteral("dhRegEvento"), dh);
+    w.writeTextElement(ns, QStringLiteral("nProt"), r.protocol);
+    w.writeEndElement();  // infEvento
+    w.writeEndElement();  // retEvento
+    w.writeEndElement();  // procEventoNFe
+    w.writeEndDocument();
+    return out;
+}
+
+EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req) {
+    QSqlDatabase& db = store.database();
+    const rules::EventRule& rule = *req.rule;
+    const QString key = req.accessKey;
+    const bool validKey = key.size() == 44 && fiscal::isValidAccessKey(key);
+
+    // SQLite takes the write lock at once, so two writers queue instead of failing midway.
+    auto begin = [&] {
+        const bool ok = store.dialect() == host::SqlDialect::SQLite
+                            ? QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE"))
+                            : db.transaction();
+        if (!ok)
+            throw host::EDatabaseError(QStringLiteral("Não foi possível iniciar a transação: %1")
+                                           .arg(db.lastError().text().trimmed()));
+    };
+    begin();
+    try {
+        const NoteState note = validKey ? findNote(db, key) : NoteState();
+        EventResult r;
+        const QChar nfe = note.statusNFe.isEmpty() ? QChar() : note.statusNFe.at(0);
+        const QString just = req.justification;
+        const bool justBad =
+            !just.isEmpty() && (just.size() < rules::kJustificationMin ||
+                                just.size() > rules::kJustificationMax || just.trimmed() != just);
+        const int keyParts = validKey ? keyPartsRejection(key, QDate::currentDate()) : 0;
+        if (!validKey) {
+            r = reject(note, 236);
+        } else if (keyParts != 0) {
+            r = reject(note, keyParts);
+        } else if (note.found && note.recipient != req.author) {
+            r = reject(note, 575);
+        } else if (note.found && (nfe == u'2' || nfe == u'3') && rule.tpEvento == 210210) {
+            r = reject(note, 650);
+        } else if (note.found && (nfe == u'2' || nfe == u'3') && rule.tpEvento == 210220) {
+            r = reject(note, 651);
+        } else if (rule.justificationRequired && just.isEmpty()) {
+            r = reject(note, 595);
+        } else if (rule.justificationAllowed && justBad) {
+            r = reject(note, 493);
+        } else if (!rule.conclusive && hasConclusive(db, key)) {
+            r = reject(note, 655);
+        } else if (note.found && note.authorised.isValid() &&
+                   QDate::currentDate() >
+                       note.authorised.addDays(
+                           rule.conclusive ? rules::conclusiveDeadlineDays(QDate::currentDate())
+                                           : rules::kCienciaDeadlineDays)) {
+            r = reject(note, 596);
+        } else {
+            const int count = registeredCount(db, key, rule.tpEvento);
+            const int seq = rule.conclusive ? count + 1 : 1;
+            if (seq > rule.maxSequence && rule.conclusive) {
+                r = reject(note, 594);
+            } else {
+                r = reject(note, note.found ? 135 : 136);
+                r.sequence = seq;
+                r.protocol = newProtocol(req.when);
+                QSqlQuery ins(db);
+                ins.prepare(
+                    QStringLiteral("INSERT INTO EVENTOREG (NRACESSONF, TPEVENTO, "
+                                   "NRSEQEVENTO, NRPROTOCOLO) VALUES (?, ?, ?, ?)"));
+                ins.addBindValue(key);
+                ins.addBindValue(rule.tpEvento);
+                ins.addBindValue(seq);
+                ins.addBindValue(r.protocol);
+                if (!ins.exec()) {
+                    // The key of EVENTOREG: the same event is already registered (possibly by
+                    // another client a moment ago).
+                    db.rollback();
+                    begin();
+                    r = reject(note, 573);
+                    r.sequence = seq;
+                } else {
+                    r.registered = true;
+                }
+            }
+        }
+        if (r.sequence == 0)
+            r.sequence = 1;
+        const QString xml = r.registered ? procEventoXml(req, r) : QString();
+        logEvent(db, note.company, req, r, xml);
+        if (r.registered && note.found) {
+            run(db,
+                QStringLiteral("UPDATE NOTADEST SET IDSTATUSMANIF = ?, IDTIPOEVENTO = ?, "
+                               "DTHREVENTO = ?, NRSEQEVENTO = ?, DSOBSSTATUSMANIF = NULL "
+                               "WHERE NRACESSONF = ?"),
+                {rule.moduleCode, QStringLiteral("3"), dbDateTime(req.when),
+                 QString::number(r.sequence), key});
+        }
+        if (!db.commit())
+            throw host::EDatabaseError(QStringLiteral("Não foi possível gravar o evento: %1")
+                                           .arg(db.lastError().text().trimmed()));
+        return r;
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+}
+
+}  // namespace dfe58000

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include "rules.h"
+#include "store.h"
+
+// The tax authority behind the server, behind one interface so that a real one (a web-service
+// client of the national environment) can take the simulation's place.
+namespace dfe58000 {
+
+struct EventRequest {
+    QString accessKey;
+    QString author;  // CNPJ or CPF of the recipient sending the event
+    const rules::EventRule* rule = nullptr;
+    QString justification;
+    QString operatorCode;
+    QDateTime when;  // dhEvento, local time
+};
+
+struct EventResult {
+    int cStat = 0;
+    QString xMotivo;
+    bool registered = false;  // 135 or 136
+    int sequence = 0;
+    QString protocol;
+    // From the note, for the rejected-notes list.
+    QString issuerRegistration;
+    QString issuerName;
+};
+
+class TaxAuthority {
+  public:
+    virtual ~TaxAuthority() = default;
+    // Sends one event. A registered event is archived and the note updated in one transaction
+    // on the store; a rejected one leaves the note untouched.
+    virtual EventResult sendEvent(Store& store, const EventRequest& request) = 0;
+};
+
+// Follows the rules of rules.h against the notes of the store; the database's own key on the
+// registered events settles two clients sending the same event at once (573).
+class SimulatedAuthority : public TaxAuthority {
+  public:
+    EventResult sendEvent(Store& store, const EventRequest& request) override;
+};
+
+// The archived procEventoNFe (evento + retEvento) of a registered event.
+QString procEventoXml(const EventRequest& request, const EventResult& result);
+
+}  // namespace dfe58000

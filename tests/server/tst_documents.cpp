@@ -1,0 +1,266 @@
+// XML generation and download: which notes get their document, what the document holds, and
+// the hourly download limit per legal registration shared by every client.
+
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QXmlStreamReader>
+#include <QtTest>
+#include <atomic>
+
+#include "companydb.h"
+#include "core/packet.h"
+#include "fiscaldocs.h"
+#include "methods.h"
+#include "store.h"
+
+using dfe58000::NoteRecord;
+using dfe58000::Store;
+using host::wire::Reply;
+using host::wire::Request;
+
+namespace {
+
+const QString kRegA = QStringLiteral("48210375000102");
+const QString kRegB = QStringLiteral("48210375000293");
+
+QString keyFor(int number) {
+    const QString first43 = QStringLiteral("3526111234567800019055002") +
+                            QStringLiteral("%1").arg(number, 9, 10, QChar(u'0')) +
+                            QStringLiteral("187654321");
+    return first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
+}
+
+NoteRecord note(int number, const QString& manif, const QString& recipient,
+                const QString& xml = QStringLiteral("N"), int daysAgo = 3) {
+    NoteRecord n;
+    n.CDEMPRESA = QStringLiteral("01");
+    n.NRNOTAFISC = QString::number(number);
+    n.IDSTATUSNFE = QStringLiteral("1");
+    n.IDSTATUSMANIF = manif;
+    n.IDARQXMLNFE = xml;
+    n.NRINSJURIESTDEST = recipient;
+    n.CDINSCESTADEST = QStringLiteral("110042490114");
+    n.NRINSJURNFORIG = QStringLiteral("12345678000190");
+    n.IDTPIJUREMIT = QStringLiteral("J");
+    n.NMRAZSOCEMIT = QStringLiteral("Fornecedor & Filhos <Ltda>");
+    n.DTEMISSAO = QDateTime(QDate::currentDate().addDays(-daysAgo - 1), QTime(8, 0));
+    n.DTRECBTO = QDateTime(QDate::currentDate().addDays(-daysAgo), QTime(9, 0));
+    n.VRNOTAFISC = 1234.5;
+    n.IDENTRSAIDNF = QStringLiteral("1");
+    n.NRACESSONF = keyFor(number);
+    return n;
+}
+
+// The text (or, with attribute set, that attribute) of the first element of that name, and
+// whether the whole document is well-formed XML.
+QString firstOf(const QString& xml, const QString& element, const QString& attribute = {},
+                bool* wellFormed = nullptr) {
+    QXmlStreamReader r(xml);
+    QString found;
+    bool have = false;
+    while (!r.atEnd()) {
+        if (r.readNext() == QXmlStreamReader::StartElement && !have && r.name() == element) {
+            have = true;
+            found = attribute.isEmpty() ? r.readElementText()
+                                        : r.attributes().value(attribute).toString();
+        }
+    }
+    if (wellFormed)
+        *wellFormed = !r.hasError();
+    return found;
+}
+
+QByteArray marked(const QList<int>& numbers) {
+    QList<QVariantList> rows;
+    for (int n : numbers)
+        rows.append({keyFor(n), QStringLiteral("N")});
+    return host::encodePacket({{QStringLiteral("NRACESSONF"), host::FieldType::String, 50, false},
+                               {QStringLiteral("IDCONSULTADO"), host::FieldType::String, 1, false}},
+                              rows);
+}
+
+QList<int> range(int from, int to) {
+    QList<int> out;
+    for (int i = from; i <= to; ++i)
+        out << i;
+    return out;
+}
+
+struct Answer {
+    bool ok = false;
+    QString error;
+    QVariantList res;
+    QList<QVariantList> docs;
+    int received() const { return res.value(2).toString().toInt(); }
+    int missing() const { return res.value(3).toString().toInt(); }
+};
+
+Answer request(Store& store, const QString& method, const QVariantList& args) {
+    const Reply r = dfe58000::dispatch(
+        store, Request{QStringLiteral("DFE58000.rdmManifestacao"), method, args});
+    Answer a;
+    a.ok = r.ok;
+    a.error = r.error;
+    a.res = r.result.toList();
+    if (a.res.value(4).typeId() == QMetaType::QByteArray)
+        a.docs = host::decodePacket(a.res.value(4).toByteArray()).rows;
+    return a;
+}
+
+Answer download(Store& store, const QList<int>& numbers, const QString& reg = kRegA) {
+    return request(store, QStringLiteral("DownloadXML"),
+                   {marked(numbers), reg, QStringLiteral("OPER01")});
+}
+
+}  // namespace
+
+class TestDocuments : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init();
+    void cleanup();
+
+    void generationBuildsTheNFeOfNotesWithXml();
+    void downloadNeedsARelease();
+    void twentyFiveDownloadsHitTheHourlyLimit();
+    void theLimitIsPerRegistrationAndPerHour();
+    void clientsDownloadingTogetherShareTheLimit();
+    void requestsThatCannotBeProcessed();
+
+  private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_url;
+    std::unique_ptr<Store> m_store;
+};
+
+void TestDocuments::init() {
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_url = QStringLiteral("sqlite:") + m_dir->filePath(QStringLiteral("d.db"));
+    companydb::ensureDatabase(m_url, 0, {dfe58000::storeSchema()});
+    m_store = std::make_unique<Store>(m_url);
+    for (int i = 1; i <= 40; ++i)
+        m_store->insertNote(note(i, QStringLiteral("4"), kRegA));
+    m_store->insertNote(note(41, QStringLiteral("4"), kRegA, QStringLiteral("S")));
+    m_store->insertNote(note(42, QStringLiteral("0"), kRegA));  // no manifestation yet
+    m_store->insertNote(note(43, QStringLiteral("2"), kRegA));  // Desconhecimento
+    m_store->insertNote(note(44, QStringLiteral("1"), kRegA, QStringLiteral("N"), 120));
+    for (int i = 50; i <= 52; ++i)
+        m_store->insertNote(note(i, QStringLiteral("1"), kRegB));
+}
+
+void TestDocuments::cleanup() {
+    m_store.reset();
+    m_dir.reset();
+}
+
+void TestDocuments::generationBuildsTheNFeOfNotesWithXml() {
+    const Answer a = request(*m_store, QStringLiteral("GeraXml"),
+                             {marked({41, 1, 999}), QStringLiteral("OPER01")});
+    QVERIFY2(a.ok, qPrintable(a.error));
+    QCOMPARE(a.res.value(0).toString(), QStringLiteral("S"));
+    QCOMPARE(a.received(), 1);
+    QCOMPARE(a.missing(), 2);
+    QCOMPARE(a.docs.size(), 3);
+    QCOMPARE(a.docs.at(0).at(0).toString(), keyFor(41));
+    QVERIFY(a.docs.at(1).at(1).toString().isEmpty());
+    QVERIFY(a.docs.at(2).at(1).toString().isEmpty());
+
+    const QString xml = a.docs.at(0).at(1).toString();
+    bool wellFormed = false;
+    QCOMPARE(firstOf(xml, "nfeProc", "versao", &wellFormed), QStringLiteral("4.00"));
+    QVERIFY(wellFormed);
+    QCOMPARE(firstOf(xml, "infNFe", "Id"), QStringLiteral("NFe") + keyFor(41));
+    QCOMPARE(firstOf(xml, "nNF"), QStringLiteral("41"));
+    QCOMPARE(firstOf(xml, "xNome"), QStringLiteral("Fornecedor & Filhos <Ltda>"));
+    QCOMPARE(firstOf(xml, "CNPJ"), QStringLiteral("12345678000190"));  // the issuer comes first
+    QCOMPARE(firstOf(xml, "IE"), QStringLiteral("110042490114"));
+    QCOMPARE(firstOf(xml, "vNF"), QStringLiteral("1234.50"));
+    QCOMPARE(firstOf(xml, "chNFe"), keyFor(41));
+    QCOMPARE(firstOf(xml, "cStat"), QStringLiteral("100"));
+    QVERIFY(xml.contains(QStringLiteral("<dest><CNPJ>") + kRegA));
+
+    QSqlQuery q(m_store->database());
+    QVERIFY(q.exec(QStringLiteral("SELECT NRACESSONF FROM DOCXMLNFE")));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toString(), keyFor(41));
+    QVERIFY(!q.next());
+}
+
+void TestDocuments::downloadNeedsARelease() {
+    const Answer a = download(*m_store, {1, 42, 43, 44, 50});
+    QCOMPARE(a.res.value(0).toString(), QStringLiteral("OK"));
+    QCOMPARE(a.received(), 1);
+    QCOMPARE(a.missing(), 4);
+    QStringList statuses;
+    for (const QVariantList& d : a.docs)
+        statuses << d.at(2).toString();
+    QCOMPARE(statuses, (QStringList{"S", "N", "N", "N", "N"}));
+    QVERIFY(a.docs.at(0).at(1).toString().contains(keyFor(1)));
+    // The note's XML is available for generation from now on.
+    QCOMPARE(request(*m_store, QStringLiteral("GeraXml"), {marked({1}), QString()}).received(), 1);
+}
+
+void TestDocuments::twentyFiveDownloadsHitTheHourlyLimit() {
+    Answer a = download(*m_store, range(1, 25));
+    QCOMPARE(a.res.value(0).toString(), QStringLiteral("LCA"));
+    QCOMPARE(a.received(), 20);
+    QCOMPARE(a.missing(), 5);
+    QCOMPARE(a.docs.size(), 25);
+    for (int i = 0; i < 25; ++i)
+        QCOMPARE(a.docs.at(i).at(1).toString().isEmpty(), i >= 20);
+    a = download(*m_store, {30});
+    QCOMPARE(a.res.value(0).toString(), QStringLiteral("L"));
+    QCOMPARE(a.received(), 0);
+}
+
+void TestDocuments::theLimitIsPerRegistrationAndPerHour() {
+    QCOMPARE(download(*m_store, range(1, 20)).res.value(0).toString(), QStringLiteral("OK"));
+    QCOMPARE(download(*m_store, {21}).res.value(0).toString(), QStringLiteral("L"));
+    // Another registration has its own count.
+    const Answer b = download(*m_store, {50, 51}, kRegB);
+    QCOMPARE(b.res.value(0).toString(), QStringLiteral("OK"));
+    QCOMPARE(b.received(), 2);
+    // Downloads older than an hour no longer count.
+    QSqlQuery q(m_store->database());
+    q.prepare(QStringLiteral("UPDATE DOWNLOADLOG SET DTHRDOWNLOAD = ? WHERE NRINSJURIEST = ?"));
+    q.addBindValue(dfe58000::dbDateTime(QDateTime::currentDateTime().addSecs(-3601)));
+    q.addBindValue(kRegA);
+    QVERIFY(q.exec());
+    QCOMPARE(download(*m_store, {21}).received(), 1);
+}
+
+void TestDocuments::clientsDownloadingTogetherShareTheLimit() {
+    std::atomic<int> received{0};
+    std::atomic<int> ready{0};
+    auto worker = [&](int first) {
+        Store store(m_url);
+        ++ready;
+        while (ready < 2)
+            QThread::yieldCurrentThread();
+        received += download(store, range(first, first + 14)).received();
+    };
+    std::unique_ptr<QThread> a(QThread::create(worker, 1));
+    std::unique_ptr<QThread> b(QThread::create(worker, 16));
+    a->start();
+    b->start();
+    a->wait();
+    b->wait();
+    QCOMPARE(received.load(), 20);
+}
+
+void TestDocuments::requestsThatCannotBeProcessed() {
+    Answer a = download(*m_store, {1}, QStringLiteral("11222333000181"));
+    QCOMPARE(a.res.value(0).toString(), QStringLiteral("ERRO"));
+    QVERIFY(!a.res.value(1).toString().isEmpty());
+    a = download(*m_store, {}, kRegA);
+    QCOMPARE(a.res.value(0).toString(), QStringLiteral("ERRO"));
+    a = request(*m_store, QStringLiteral("GeraXml"), {QStringLiteral("x"), QString()});
+    QVERIFY(!a.ok);
+    a = request(*m_store, QStringLiteral("GeraXml"), {QByteArray("garbage"), QString()});
+    QCOMPARE(a.res.value(0).toString(), QStringLiteral("ERRO"));
+}
+
+QTEST_GUILESS_MAIN(TestDocuments)
+#include "tst_documents.moc"

@@ -1,0 +1,477 @@
+// Manifestation events through the simulated tax authority: each rule of the national
+// environment the server enforces, the rejected-notes packet, what a registered event leaves in
+// the store, and two clients sending the same event at the same moment.
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+#include <atomic>
+
+#include "companydb.h"
+#include "core/packet.h"
+#include "fiscaldocs.h"
+#include "methods.h"
+#include "net/wire.h"
+#include "store.h"
+#include "support/pgcluster.h"
+
+using dfe58000::NoteRecord;
+using dfe58000::Store;
+using host::wire::Reply;
+using host::wire::Request;
+
+namespace {
+
+const QString kRegA = QStringLiteral("48210375000102");
+const QString kRegB = QStringLiteral("48210375000293");
+const QString kIssuer = fiscal::completeCnpj(QStringLiteral("123456780001"));
+
+QString keyFor(int number) {
+    const QString first43 = QStringLiteral("352611") + kIssuer + QStringLiteral("55001") +
+                            QStringLiteral("%1").arg(number, 9, 10, QChar(u'0')) +
+                            QStringLiteral("112345678");
+    return first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
+}
+
+NoteRecord note(int number, const QString& nfe, const QString& recipient, int authorisedDaysAgo) {
+    NoteRecord n;
+    n.CDEMPRESA = QStringLiteral("01");
+    n.NRNOTAFISC = QString::number(number);
+    n.IDSTATUSNFE = nfe;
+    n.IDSTATUSMANIF = QStringLiteral("0");
+    n.IDNOTA = QStringLiteral("1");
+    n.NRINSJURIESTDEST = recipient;
+    n.NRINSJURNFORIG = kIssuer;
+    n.NMRAZSOCEMIT = QStringLiteral("Fornecedor %1").arg(number);
+    n.DTEMISSAO = QDateTime(QDate::currentDate().addDays(-authorisedDaysAgo - 1), QTime(8, 0));
+    n.DTRECBTO = QDateTime(QDate::currentDate().addDays(-authorisedDaysAgo), QTime(9, 0));
+    n.NRACESSONF = keyFor(number);
+    return n;
+}
+
+QByteArray marked(const QStringList& keys) {
+    QList<QVariantList> rows;
+    for (const QString& k : keys)
+        rows.append({k, QStringLiteral("N")});
+    return host::encodePacket({{QStringLiteral("NRACESSONF"), host::FieldType::String, 50, false},
+                               {QStringLiteral("IDCONSULTADO"), host::FieldType::String, 1, false}},
+                              rows);
+}
+
+struct Outcome {
+    bool ok = false;
+    QString status;
+    int registered = -1;
+    int errors = -1;
+    QStringList errorTexts;  // DSERRO of each rejected note
+    QList<QVariantList> rejected;
+    QString text;
+};
+
+Outcome send(Store& store, const QString& reg, const QStringList& keys, const QString& code,
+             const QString& just = QString()) {
+    const Reply r = dfe58000::dispatch(
+        store, Request{QStringLiteral("DFE58000.rdmManifestacao"),
+                       QStringLiteral("setManifestacao"),
+                       {reg, marked(keys), code, just, QStringLiteral("OPER01")}});
+    Outcome o;
+    o.ok = r.ok;
+    if (!r.ok) {
+        o.text = r.error;
+        return o;
+    }
+    const QVariantList res = r.result.toList();
+    o.status = res.value(0).toString();
+    o.text = res.value(1).toString();
+    o.registered = res.value(2).toString().toInt();
+    o.errors = res.value(3).toString().toInt();
+    if (o.status != u"ERRO") {
+        o.rejected = host::decodePacket(res.value(4).toByteArray()).rows;
+        for (const QVariantList& row : o.rejected)
+            o.errorTexts << row.at(3).toString();
+    }
+    return o;
+}
+
+QStringList noteState(Store& store, const QString& key) {
+    QSqlQuery q(store.database());
+    q.prepare(
+        QStringLiteral("SELECT IDSTATUSMANIF, IDTIPOEVENTO, NRSEQEVENTO, DTHREVENTO "
+                       "FROM NOTADEST WHERE NRACESSONF = ?"));
+    q.addBindValue(key);
+    if (!q.exec() || !q.next())
+        return {};
+    return {q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+            q.value(3).isNull() ? QString() : QStringLiteral("set")};
+}
+
+// Two stores on two threads send the same event for the same note at once.
+int raceSameEvent(const QString& url, const QString& key) {
+    std::atomic<int> registered{0};
+    std::atomic<int> ready{0};
+    auto worker = [&] {
+        Store store(url);
+        ++ready;
+        while (ready < 2)
+            QThread::yieldCurrentThread();
+        registered += send(store, kRegA, {key}, QStringLiteral("4")).registered;
+    };
+    std::unique_ptr<QThread> a(QThread::create(worker));
+    std::unique_ptr<QThread> b(QThread::create(worker));
+    a->start();
+    b->start();
+    a->wait();
+    b->wait();
+    return registered;
+}
+
+}  // namespace
+
+class TestManifestacao : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init();
+    void cleanup();
+
+    void cienciaRegistersOnceThenIsADuplicate();
+    void conclusiveEventsReplaceUpToTwiceAndBlockCiencia();
+    void cancelledOrDeniedNotes();
+    void authorMustBeTheRecipient();
+    void justificationRulesForOperationNotPerformed();
+    void deadlinesCountFromTheAuthorisation();
+    void badAndUnknownKeys();
+    void eachNoteOfALotIsJudgedOnItsOwn();
+    void requestsThatCannotBeProcessed();
+    void sameEventAtTheSameMomentRegistersOnce();
+    void sameEventAtTheSameMomentOnPostgres();
+    void serverKilledMidCallLeavesEachNoteWholeOrUntouched();
+
+  private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_url;
+    std::unique_ptr<Store> m_store;
+};
+
+void TestManifestacao::init() {
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_url = QStringLiteral("sqlite:") + m_dir->filePath(QStringLiteral("m.db"));
+    companydb::ensureDatabase(m_url, 0, {dfe58000::storeSchema()});
+    m_store = std::make_unique<Store>(m_url);
+    m_store->insertNote(note(1, "1", kRegA, 2));    // open, recent
+    m_store->insertNote(note(2, "3", kRegA, 2));    // cancelled
+    m_store->insertNote(note(3, "2", kRegA, 2));    // denied
+    m_store->insertNote(note(4, "1", kRegB, 2));    // another recipient
+    m_store->insertNote(note(5, "1", kRegA, 30));   // past Ciência's 10 days
+    m_store->insertNote(note(6, "1", kRegA, 120));  // past every deadline
+    m_store->insertNote(note(7, "1", kRegA, 1));
+}
+
+void TestManifestacao::cleanup() {
+    m_store.reset();
+    m_dir.reset();
+}
+
+void TestManifestacao::cienciaRegistersOnceThenIsADuplicate() {
+    Outcome o = send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("4"));
+    QVERIFY2(o.ok, qPrintable(o.text));
+    QCOMPARE(o.status, QStringLiteral("OK"));
+    QCOMPARE(o.registered, 1);
+    QCOMPARE(o.errors, 0);
+    QCOMPARE(noteState(*m_store, keyFor(1)), (QStringList{"4", "3", "1", QStringLiteral("set")}));
+
+    // The archived procEventoNFe carries the key, the event and the protocol.
+    QSqlQuery q(m_store->database());
+    QVERIFY(q.exec(QStringLiteral("SELECT DSXMLEVENTO, NRPROTOCOLO, CDSTAT FROM EVENTONFE")));
+    QVERIFY(q.next());
+    const QString xml = q.value(0).toString();
+    QCOMPARE(q.value(1).toString().size(), 15);
+    QCOMPARE(q.value(2).toInt(), 135);
+    QVERIFY(xml.contains(QStringLiteral("<procEventoNFe")));
+    QVERIFY(xml.contains(QStringLiteral("Id=\"ID210210") + keyFor(1) + QStringLiteral("01\"")));
+    QVERIFY(xml.contains(QStringLiteral("<descEvento>Ciencia da Operacao</descEvento>")));
+    QVERIFY(xml.contains(QStringLiteral("<nProt>") + q.value(1).toString()));
+
+    o = send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("4"));
+    QCOMPARE(o.registered, 0);
+    QCOMPARE(o.errors, 1);
+    QCOMPARE(o.errorTexts, QStringList{"573 - Rejeição: Duplicidade de Evento"});
+    const QVariantList row = o.rejected.at(0);
+    QCOMPARE(row.at(0).toString(), keyFor(1));
+    QCOMPARE(row.at(1).toString(), kIssuer);
+    QCOMPARE(row.at(2).toString(), QStringLiteral("Fornecedor 1"));
+    QCOMPARE(noteState(*m_store, keyFor(1)).at(0), QStringLiteral("4"));
+}
+
+void TestManifestacao::conclusiveEventsReplaceUpToTwiceAndBlockCiencia() {
+    QCOMPARE(send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("1")).registered, 1);
+    QCOMPARE(noteState(*m_store, keyFor(1)).mid(0, 3), (QStringList{"1", "3", "1"}));
+    Outcome o = send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("4"));
+    QCOMPARE(o.errorTexts.value(0).left(3), QStringLiteral("655"));
+    QCOMPARE(send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("1")).registered, 1);
+    QCOMPARE(noteState(*m_store, keyFor(1)).at(2), QStringLiteral("2"));
+    o = send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("1"));
+    QCOMPARE(o.errorTexts.value(0).left(3), QStringLiteral("594"));
+    // Another conclusive type replaces the first; the last registered prevails.
+    QCOMPARE(send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("2")).registered, 1);
+    QCOMPARE(noteState(*m_store, keyFor(1)).mid(0, 3), (QStringList{"2", "3", "1"}));
+}
+
+void TestManifestacao::cancelledOrDeniedNotes() {
+    QCOMPARE(send(*m_store, kRegA, {keyFor(2)}, QStringLiteral("4")).errorTexts.value(0).left(3),
+             QStringLiteral("650"));
+    QCOMPARE(send(*m_store, kRegA, {keyFor(3)}, QStringLiteral("4")).errorTexts.value(0).left(3),
+             QStringLiteral("650"));
+    QCOMPARE(send(*m_store, kRegA, {keyFor(2)}, QStringLiteral("2")).errorTexts.value(0).left(3),
+             QStringLiteral("651"));
+    // No rule stops a Confirmação of a cancelled NF-e.
+    QCOMPARE(send(*m_store, kRegA, {keyFor(2)}, QStringLiteral("1")).registered, 1);
+    QCOMPARE(noteState(*m_store, keyFor(3)).at(0), QStringLiteral("0"));
+}
+
+void TestManifestacao::authorMustBeTheRecipient() {
+    const Outcome o = send(*m_store, kRegA, {keyFor(4)}, QStringLiteral("4"));
+    QCOMPARE(o.errorTexts.value(0).left(3), QStringLiteral("575"));
+    QCOMPARE(noteState(*m_store, keyFor(4)).at(0), QStringLiteral("0"));
+    QCOMPARE(send(*m_store, kRegB, {keyFor(4)}, QStringLiteral("4")).registered, 1);
+}
+
+void TestManifestacao::justificationRulesForOperationNotPerformed() {
+    auto code = [&](const QString& just) {
+        return send(*m_store, kRegA, {keyFor(7)}, QStringLiteral("3"), just)
+            .errorTexts.value(0)
+            .left(3);
+    };
+    QCOMPARE(code(QString()), QStringLiteral("595"));
+    QCOMPARE(code(QStringLiteral("muito curta")), QStringLiteral("493"));
+    QCOMPARE(code(QStringLiteral(" Mercadoria devolvida ao transportador")), QStringLiteral("493"));
+    QCOMPARE(code(QString(256, u'x')), QStringLiteral("493"));
+    QCOMPARE(noteState(*m_store, keyFor(7)).at(0), QStringLiteral("0"));
+    QCOMPARE(send(*m_store, kRegA, {keyFor(7)}, QStringLiteral("3"),
+                  QStringLiteral("Mercadoria recusada no recebimento"))
+                 .registered,
+             1);
+    QCOMPARE(noteState(*m_store, keyFor(7)).at(0), QStringLiteral("3"));
+    QSqlQuery q(m_store->database());
+    QVERIFY(q.exec(QStringLiteral("SELECT DSXMLEVENTO FROM EVENTONFE WHERE CDSTAT = 135")));
+    QVERIFY(q.next());
+    QVERIFY(q.value(0).toString().contains(
+        QStringLiteral("<xJust>Mercadoria recusada no recebimento</xJust>")));
+}
+
+void TestManifestacao::deadlinesCountFromTheAuthorisation() {
+    QCOMPARE(send(*m_store, kRegA, {keyFor(5)}, QStringLiteral("4")).errorTexts.value(0).left(3),
+             QStringLiteral("596"));
+    QCOMPARE(send(*m_store, kRegA, {keyFor(5)}, QStringLiteral("1")).registered, 1);
+    QCOMPARE(send(*m_store, kRegA, {keyFor(6)}, QStringLiteral("1")).errorTexts.value(0).left(3),
+             QStringLiteral("596"));
+}
+
+void TestManifestacao::badAndUnknownKeys() {
+    QString bad = keyFor(1);
+    bad[43] = QChar(u'0' + (bad.at(43).digitValue() + 1) % 10);
+    QCOMPARE(send(*m_store, kRegA, {bad}, QStringLiteral("4")).errorTexts.value(0).left(3),
+             QStringLiteral("236"));
+    QCOMPARE(send(*m_store, kRegA, {QStringLiteral("123")}, QStringLiteral("4"))
+                 .errorTexts.value(0)
+                 .left(3),
+             QStringLiteral("236"));
+    // Keys with a right check digit but an impossible part.
+    auto withDigit = [](const QString& first43) {
+        return first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
+    };
+    const QString good = keyFor(999).left(43);
+    const QList<std::pair<QString, QString>> parts = {
+        {QStringLiteral("99") + good.mid(2), QStringLiteral("614")},
+        {good.left(2) + QStringLiteral("05") + good.mid(4), QStringLiteral("615")},
+        {good.left(4) + QStringLiteral("13") + good.mid(6), QStringLiteral("616")},
+        {good.left(6) + kIssuer.left(12) +
+             (kIssuer.right(2) == u"00" ? QStringLiteral("01") : QStringLiteral("00")) +
+             good.mid(20),
+         QStringLiteral("617")},
+        {good.left(20) + QStringLiteral("57") + good.mid(22), QStringLiteral("618")},
+        {good.left(25) + QStringLiteral("000000000") + good.mid(34), QStringLiteral("619")},
+    };
+    for (const auto& [first43, code] : parts)
+        QCOMPARE(send(*m_store, kRegA, {withDigit(first43)}, QStringLiteral("4"))
+                     .errorTexts.value(0)
+                     .left(3),
+                 code);
+    // A valid key the authority does not know: registered without a link to an NF-e.
+    QCOMPARE(send(*m_store, kRegA, {keyFor(999)}, QStringLiteral("4")).registered, 1);
+    QSqlQuery q(m_store->database());
+    QVERIFY(q.exec(QStringLiteral("SELECT CDSTAT FROM EVENTONFE ORDER BY CDSTAT")));
+    QList<int> codes;
+    while (q.next())
+        codes << q.value(0).toInt();
+    QCOMPARE(codes, (QList<int>{136, 236, 236, 614, 615, 616, 617, 618, 619}));
+}
+
+void TestManifestacao::eachNoteOfALotIsJudgedOnItsOwn() {
+    QCOMPARE(send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("4")).registered, 1);
+    const Outcome o =
+        send(*m_store, kRegA, {keyFor(1), keyFor(7), keyFor(4), keyFor(2)}, QStringLiteral("4"));
+    QCOMPARE(o.status, QStringLiteral("OK"));
+    QCOMPARE(o.registered, 1);
+    QCOMPARE(o.errors, 3);
+    QStringList codes;
+    for (const QString& t : o.errorTexts)
+        codes << t.left(3);
+    QCOMPARE(codes, (QStringList{"573", "575", "650"}));
+    QCOMPARE(noteState(*m_store, keyFor(7)).at(0), QStringLiteral("4"));
+}
+
+void TestManifestacao::requestsThatCannotBeProcessed() {
+    Outcome o = send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("9"));
+    QCOMPARE(o.status, QStringLiteral("ERRO"));
+    QVERIFY(!o.text.isEmpty());
+    o = send(*m_store, QStringLiteral("11222333000181"), {keyFor(1)}, QStringLiteral("4"));
+    QCOMPARE(o.status, QStringLiteral("ERRO"));
+    QVERIFY2(o.text.contains(QStringLiteral("11222333000181")), qPrintable(o.text));
+    o = send(*m_store, kRegA, {}, QStringLiteral("4"));
+    QCOMPARE(o.status, QStringLiteral("ERRO"));
+
+    const Reply r = dfe58000::dispatch(
+        *m_store, Request{QStringLiteral("DFE58000.rdmManifestacao"),
+                          QStringLiteral("setManifestacao"),
+                          {kRegA, keyFor(1), QStringLiteral("4"), QString(), QString()}});
+    QVERIFY(!r.ok);
+    QVERIFY2(r.error.contains(QStringLiteral("pacote")), qPrintable(r.error));
+    QCOMPARE(noteState(*m_store, keyFor(1)).at(0), QStringLiteral("0"));
+}
+
+void TestManifestacao::sameEventAtTheSameMomentRegistersOnce() {
+    for (int n : {1, 7})
+        QCOMPARE(raceSameEvent(m_url, keyFor(n)), 1);
+    QSqlQuery q(m_store->database());
+    QVERIFY(q.exec(QStringLiteral("SELECT CDSTAT FROM EVENTONFE ORDER BY CDSTAT")));
+    QList<int> codes;
+    while (q.next())
+        codes << q.value(0).toInt();
+    QCOMPARE(codes, (QList<int>{135, 135, 573, 573}));
+}
+
+void TestManifestacao::sameEventAtTheSameMomentOnPostgres() {
+    PgCluster pg;
+    if (!pg.ok())
+        QSKIP(qPrintable(QStringLiteral("PostgreSQL indisponível: ") + pg.error()));
+    const QString url = pg.createDatabase(QStringLiteral("manif"));
+    QVERIFY2(!url.isEmpty(), qPrintable(pg.error()));
+    companydb::ensureDatabase(url, 0, {dfe58000::storeSchema()});
+    {
+        Store store(url);
+        for (int n = 1; n <= 4; ++n)
+            store.insertNote(note(n, "1", kRegA, 1));
+    }
+    for (int n = 1; n <= 4; ++n)
+        QCOMPARE(raceSameEvent(url, keyFor(n)), 1);
+    Store store(url);
+    QCOMPARE(send(store, kRegA, {keyFor(1)}, QStringLiteral("4")).errorTexts.value(0).left(3),
+             QStringLiteral("573"));
+    QCOMPARE(noteState(store, keyFor(2)).at(0), QStringLiteral("4"));
+}
+
+void TestManifestacao::serverKilledMidCallLeavesEachNoteWholeOrUntouched() {
+    const QString serverBin = QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server");
+    if (!QFileInfo::exists(serverBin))
+        QSKIP("dfe58000-server must be built first");
+    const int kNotes = 400;
+    QStringList keys;
+    QVERIFY(m_store->database().transaction());
+    for (int i = 1000; i < 1000 + kNotes; ++i) {
+        m_store->insertNote(note(i, "1", kRegA, 1));
+        keys << keyFor(i);
+    }
+    QVERIFY(m_store->database().commit());
+
+    auto startServer = [&](QProcess& p) -> quint16 {
+        p.start(serverBin, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                            QStringLiteral("--db"), m_url});
+        if (!p.waitForStarted(10000) || !p.waitForReadyRead(30000))
+            return 0;
+        const QByteArray line = p.readLine().trimmed();
+        return quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
+    };
+    const QByteArray frame = host::wire::requestFrame(
+        Request{QStringLiteral("DFE58000.rdmManifestacao"),
+                QStringLiteral("setManifestacao"),
+                {kRegA, marked(keys), QStringLiteral("4"), QString(), QStringLiteral("OPER")}});
+    auto registeredNow = [&] {
+        QSqlQuery q(m_store->database());
+        return q.exec(QStringLiteral("SELECT COUNT(*) FROM EVENTOREG")) && q.next()
+                   ? q.value(0).toInt()
+                   : -1;
+    };
+
+    QProcess server;
+    const quint16 port = startServer(server);
+    QVERIFY(port != 0);
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write(frame);
+    QVERIFY(socket.waitForBytesWritten(5000));
+    // Killed as soon as the first events are in, well before the lot is done.
+    QTRY_VERIFY_WITH_TIMEOUT(registeredNow() > 0, 20000);
+    server.kill();
+    QVERIFY(server.waitForFinished(5000));
+    const int before = registeredNow();
+    QVERIFY2(before < kNotes, "the call ended before the kill; nothing was interrupted");
+
+    // Every note is either fully registered (situation, registration and archived event) or
+    // untouched.
+    QSqlQuery q(m_store->database());
+    QVERIFY(q.exec(QStringLiteral(
+        "SELECT N.NRACESSONF, N.IDSTATUSMANIF, "
+        "(SELECT COUNT(*) FROM EVENTOREG R WHERE R.NRACESSONF = N.NRACESSONF), "
+        "(SELECT COUNT(*) FROM EVENTONFE E WHERE E.NRACESSONF = N.NRACESSONF AND E.CDSTAT = 135 "
+        " AND E.DSXMLEVENTO IS NOT NULL) FROM NOTADEST N WHERE N.NRNOTANUM >= 1000")));
+    int whole = 0, untouched = 0, broken = 0;
+    while (q.next()) {
+        const QString s = q.value(1).toString();
+        const int reg = q.value(2).toInt(), ev = q.value(3).toInt();
+        if (s == u"4" && reg == 1 && ev == 1)
+            ++whole;
+        else if (s == u"0" && reg == 0 && ev == 0)
+            ++untouched;
+        else
+            ++broken;
+    }
+    QCOMPARE(broken, 0);
+    QCOMPARE(whole, before);
+    QCOMPARE(whole + untouched, kNotes);
+
+    // After a restart the same lot registers the rest; those already in are duplicates.
+    QProcess again;
+    const quint16 port2 = startServer(again);
+    QVERIFY(port2 != 0);
+    auto stop = qScopeGuard([&] {
+        again.kill();
+        again.waitForFinished();
+    });
+    QTcpSocket second;
+    second.connectToHost(QHostAddress::LocalHost, port2);
+    QVERIFY(second.waitForConnected(5000));
+    second.write(frame);
+    host::wire::FrameBuffer buffer;
+    std::optional<QByteArray> reply;
+    auto replyIn = [&] {
+        if (!reply) {
+            buffer.append(second.readAll());
+            reply = buffer.takeFrame();
+        }
+        return reply.has_value();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(replyIn(), 60000);
+    const QVariantList res = host::wire::decodeReply(*reply).result.toList();
+    QCOMPARE(res.value(2).toString().toInt(), kNotes - before);
+    QCOMPARE(res.value(3).toString().toInt(), before);
+    QCOMPARE(registeredNow(), kNotes);
+}
+
+QTEST_GUILESS_MAIN(TestManifestacao)
+#include "tst_manifestacao.moc"

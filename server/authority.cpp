@@ -7,6 +7,7 @@
 #include <QXmlStreamWriter>
 
 #include "core/hosterror.h"
+#include "documents.h"
 #include "fiscaldocs.h"
 
 namespace dfe58000 {
@@ -133,59 +134,6 @@ void logEvent(QSqlDatabase& db, const QString& company, const EventRequest& req,
 
 }  // namespace
 
-QString procEventoXml(const EventRequest& req, const EventResult& r) {
-    const QString ns = QStringLiteral("http://www.portalfiscal.inf.br/nfe");
-    const QString seq = QStringLiteral("%1").arg(r.sequence, 2, 10, QChar(u'0'));
-    const QString tp = QString::number(req.rule->tpEvento);
-    const QString dh = req.when.toOffsetFromUtc(req.when.offsetFromUtc()).toString(Qt::ISODate);
-    QString out;
-    QXmlStreamWriter w(&out);
-    w.writeStartDocument(QStringLiteral("1.0"));
-    w.writeDefaultNamespace(ns);
-    w.writeStartElement(ns, QStringLiteral("procEventoNFe"));
-    w.writeAttribute(QStringLiteral("versao"), QStringLiteral("1.00"));
-    w.writeStartElement(ns, QStringLiteral("evento"));
-    w.writeAttribute(QStringLiteral("versao"), QStringLiteral("1.00"));
-    w.writeStartElement(ns, QStringLiteral("infEvento"));
-    w.writeAttribute(QStringLiteral("Id"), QStringLiteral("ID") + tp + req.accessKey + seq);
-    w.writeTextElement(ns, QStringLiteral("cOrgao"), QStringLiteral("91"));
-    w.writeTextElement(ns, QStringLiteral("tpAmb"), QStringLiteral("2"));
-    w.writeTextElement(ns, req.author.size() == 11 ? QStringLiteral("CPF") : QStringLiteral("CNPJ"),
-                       req.author);
-    w.writeTextElement(ns, QStringLiteral("chNFe"), req.accessKey);
-    w.writeTextElement(ns, QStringLiteral("dhEvento"), dh);
-    w.writeTextElement(ns, QStringLiteral("tpEvento"), tp);
-    w.writeTextElement(ns, QStringLiteral("nSeqEvento"), QString::number(r.sequence));
-    w.writeTextElement(ns, QStringLiteral("verEvento"), QStringLiteral("1.00"));
-    w.writeStartElement(ns, QStringLiteral("detEvento"));
-    w.writeAttribute(QStringLiteral("versao"), QStringLiteral("1.00"));
-    w.writeTextElement(ns, QStringLiteral("descEvento"), req.rule->descEvento);
-    if (req.rule->justificationAllowed && !req.justification.isEmpty())
-        w.writeTextElement(ns, QStringLiteral("xJust"), req.justification);
-    w.writeEndElement();  // detEvento
-    w.writeEndElement();  // infEvento
-    w.writeEndElement();  // evento
-    w.writeStartElement(ns, QStringLiteral("retEvento"));
-    w.writeAttribute(QStringLiteral("versao"), QStringLiteral("1.00"));
-    w.writeStartElement(ns, QStringLiteral("infEvento"));
-    w.writeTextElement(ns, QStringLiteral("tpAmb"), QStringLiteral("2"));
-    w.writeTextElement(ns, QStringLiteral("verAplic"), QStringLiteral("DFE58000-SIM"));
-    w.writeTextElement(ns, QStringLiteral("cOrgao"), QStringLiteral("91"));
-    w.writeTextElement(ns, QStringLiteral("cStat"), QString::number(r.cStat));
-    w.writeTextElement(ns, QStringLiteral("xMotivo"), r.xMotivo);
-    w.writeTextElement(ns, QStringLiteral("chNFe"), req.accessKey);
-    w.writeTextElement(ns, QStringLiteral("tpEvento"), tp);
-    w.writeTextElement(ns, QStringLiteral("xEvento"), req.rule->xEvento);
-    w.writeTextElement(ns, QStringLiteral("nSeqEvento"), QString::number(r.sequence));
-    w.writeTextElement(ns, QStringLiteral("dhRegEvento"), dh);
-    w.writeTextElement(ns, QStringLiteral("nProt"), r.protocol);
-    w.writeEndElement();  // infEvento
-    w.writeEndElement();  // retEvento
-    w.writeEndElement();  // procEventoNFe
-    w.writeEndDocument();
-    return out;
-}
-
 EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req) {
     QSqlDatabase& db = store.database();
     const rules::EventRule& rule = *req.rule;
@@ -264,7 +212,7 @@ EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req)
         }
         if (r.sequence == 0)
             r.sequence = 1;
-        const QString xml = r.registered ? procEventoXml(req, r) : QString();
+        const QString xml = r.registered ? signedProcEventoXml(store, req, r) : QString();
         logEvent(db, note.company, req, r, xml);
         if (r.registered && note.found) {
             run(db,

@@ -4,14 +4,20 @@
 #include <QString>
 #include <QVariant>
 
+#include "authority.h"
 #include "store.h"
 
 // XML generation and download of the addressed notes' documents.
 namespace dfe58000 {
 
-// The authorised NF-e (nfeProc: the NF-e and its authorisation protocol) of a stored note,
-// built from the note's own fields. Empty when the store has no note with that key.
+// The authorised NF-e (nfeProc: the NF-e signed by its issuer and the authorisation protocol) of
+// a stored note, built from the note's own fields. Empty when the store has no note with that
+// key; host::EHostError when it cannot be signed (signer.h), so nothing unsigned is stored.
 QString nfeProcXml(Store& store, const QString& accessKey);
+
+// The archived procEventoNFe (evento signed by its author + retEvento) of a registered event,
+// signed with the store's demo certificate; host::EHostError when signing fails.
+QString signedProcEventoXml(Store& store, const EventRequest& request, const EventResult& result);
 
 // GeraXml(packet of marked notes, operator).
 QVariant geraXml(Store& store, const QByteArray& marked, const QString& operatorCode);

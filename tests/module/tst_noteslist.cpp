@@ -97,14 +97,13 @@ QImage TestNotesList::grabGrid() {
 
 void TestNotesList::recordLayoutOrderAndGrid() {
     const QStringList names = {
-        "IDMARCADO",     "CDFILIALORIG",     "CDEMPRESA",      "NRINSJURNFORIG",
-        "NMRAZSOCEMIT",  "NRNOTAFISC",       "DTENTRSAID",     "DTEMISSAO",
-        "CDSERIE",       "IDSTATUSNFE",      "IDSTATUSMANIF",  "IDTIPOINCL",
-        "IDTIPOEVENTO",  "IDAMBIENTEMANIF",  "DTHREVENTO",     "NRSEQEVENTO",
-        "DSCORRECAONFE", "DSOBSSTATUSMANIF", "CDFILIAL",       "NRLANCTONF",
-        "NRINSJURNF",    "IDENTRSAIDNF",     "IDENTRSAIDOP",   "NRACESSONF",
-        "IDNOTA",        "IDARQXMLNFE",      "NRACESSOINTG",   "VRNOTAFISC",
-        "DTRECBTO",      "NRINSJURIESTDEST", "CDINSCESTADEST"};
+        "IDMARCADO",     "CDFILIALORIG",  "CDEMPRESA",        "NRINSJURNFORIG",  "NMRAZSOCEMIT",
+        "NRNOTAFISC",    "DTENTRSAID",    "DTEMISSAO",        "CDSERIE",         "IDSTATUSNFE",
+        "IDSTATUSMANIF", "IDTIPOINCL",    "IDTIPOEVENTO",     "IDAMBIENTEMANIF", "DTHREVENTO",
+        "NRSEQEVENTO",   "DSCORRECAONFE", "DSOBSSTATUSMANIF", "CDFILIAL",        "NRLANCTONF",
+        "NRINSJURNF",    "IDENTRSAIDNF",  "IDENTRSAIDOP",     "NRACESSONF",      "IDNOTA",
+        "IDARQXMLNFE",   "NRACESSOINTG",  "VRNOTAFISC",       "DTRECBTO",        "NRINSJURIESTDEST",
+        "CDINSCESTADEST"};
     const QList<FieldDef> defs = f->cdsNotasDestinadas->FieldDefs();
     QCOMPARE(defs.size(), 31);
     for (int i = 0; i < 31; ++i)
@@ -156,12 +155,21 @@ void TestNotesList::displayTextsOfCodesAndDates() {
     const QDateTime comHora(QDate(2024, 3, 5), QTime(14, 7, 9));
     const QDateTime meiaNoite(QDate(2024, 3, 6), QTime(0, 0));
     load({nota("A", "N", "5",
-               {{"IDSTATUSNFE", "2"}, {"IDTIPOINCL", "MX"}, {"IDTIPOEVENTO", "9"},
-                {"IDAMBIENTEMANIF", "2"}, {"DTEMISSAO", comHora}, {"DTENTRSAID", meiaNoite},
-                {"IDNOTA", "6"}, {"DTRECBTO", comHora}, {"VRNOTAFISC", 1234.5}}),
+               {{"IDSTATUSNFE", "2"},
+                {"IDTIPOINCL", "MX"},
+                {"IDTIPOEVENTO", "9"},
+                {"IDAMBIENTEMANIF", "2"},
+                {"DTEMISSAO", comHora},
+                {"DTENTRSAID", meiaNoite},
+                {"IDNOTA", "6"},
+                {"DTRECBTO", comHora},
+                {"VRNOTAFISC", 1234.5}}),
           nota("B", "N", "4",
-               {{"IDSTATUSNFE", "3"}, {"IDTIPOINCL", "Z"}, {"IDTIPOEVENTO", "2"},
-                {"IDNOTA", "7"}, {"DTRECBTO", meiaNoite},
+               {{"IDSTATUSNFE", "3"},
+                {"IDTIPOINCL", "Z"},
+                {"IDTIPOEVENTO", "2"},
+                {"IDNOTA", "7"},
+                {"DTRECBTO", meiaNoite},
                 {"DTEMISSAO", QDateTime(QDate(1899, 12, 30), QTime())}}),
           nota("C", "N", "", {{"IDSTATUSNFE", ""}, {"IDNOTA", ""}, {"DTRECBTO", comHora}})});
     TClientDataSet& ds = *f->cdsNotasDestinadas;
@@ -201,11 +209,14 @@ void TestNotesList::cellsAreColouredAndCheckedByRow() {
           nota("B", "N", "0", {{"IDNOTA", "6"}}), nota("C", "N", "0", {{"IDNOTA", ""}}),
           nota("D", "N", "0", {{"IDNOTA", "2"}})});
     f->cdsNotasDestinadas->Last();  // keep the selection off the rows sampled
-    const QImage img = grabGrid();
     TDBGrid* g = f->dbgPadrao;
     const int nome = g->Columns().IndexOf("NMRAZSOCEMIT");
     const int valor = g->Columns().IndexOf("VRNOTAFISC");
     const int marca = g->Columns().IndexOf("IDMARCADO");
+    for (int c = 1; c < g->Columns().Count(); ++c)  // everything sampled within the view
+        if (c != nome && c != valor)
+            g->setColumnHidden(c, true);
+    const QImage img = grabGrid();
     const QColor red(255, 0, 0), grey(128, 128, 128), olive(128, 128, 0);
 
     QVERIFY(hasColour(img, g->CellRect(0, nome), red));
@@ -219,7 +230,7 @@ void TestNotesList::cellsAreColouredAndCheckedByRow() {
     int rightmost = -1;
     for (int x = v.left(); x <= v.right(); ++x)
         for (int y = v.top(); y <= v.bottom(); ++y)
-            if (img.pixelColor(x, y).rgb() == red.rgb())
+            if (img.pixelColor(x, y).red() > 200 && img.pixelColor(x, y).green() < 200)
                 rightmost = x;
     QVERIFY(rightmost > 0);
     QVERIFY2(v.right() - rightmost >= 2 && v.right() - rightmost <= 4,
@@ -345,8 +356,11 @@ void TestNotesList::commandStatesFollowTheCurrentRow() {
     QCOMPARE(states(), QStringLiteral("1100011"));
     ds.Next();  // rejected, cancelled NF-e
     QCOMPARE(states(), QStringLiteral("1111000"));
+    ScriptedDialogs dlg;
+    dlg.expectMessage(kAviso, MsgType::Warning, MsgButton::Ok);
     ds.SetRecNo(2);
-    f->dbgPadraoDblClick();  // marks B as well
+    f->dbgPadraoDblClick();  // marks B as well, of another situation
+    QVERIFY_DIALOGS(dlg);
     ds.First();
     f->dbgPadraoDblClick();  // unmarks A: one left, states still by the current row
     QCOMPARE(inMarcados, 1);
@@ -361,6 +375,7 @@ void TestNotesList::copyOfMarkedNotesLeavesListUnfiltered() {
     load({nota("A", "S", "0"), nota("B", "N", "0"), nota("C", "S", "1"), nota("D", "N", "0"),
           nota("E", "S", "4")});
     TClientDataSet& ds = *f->cdsNotasDestinadas;
+    ScriptedDialogs dlg;
     ds.SetRecNo(2);
     f->dbgPadraoDblClick();  // B marked too, pending edits posted
     ds.SetRecNo(4);

@@ -39,7 +39,6 @@ void closeWorkspace() {
     QCoreApplication::processEvents();
 }
 
-
 }  // namespace
 
 class TestWorkspace : public QObject {
@@ -123,11 +122,16 @@ void TestWorkspace::toolbarMenuAndMessages() {
         int left;
         bool enabled;
     } buttons[] = {
-        {"sbtFiltro", 181, true},          {"sbtCiencia", 217, false},
-        {"sbtConfirmaOperacao", 238, false}, {"sbtDesconhecimento", 259, false},
-        {"sbtOperacaoNRealizada", 280, false}, {"sbtVisualizarDocumento", 316, false},
-        {"sbtGeraXML", 352, false},        {"sbtDownloadXML", 388, false},
-        {"sbtImprimir", 424, false},       {"sbtFechar", 460, true},
+        {"sbtFiltro", 181, true},
+        {"sbtCiencia", 217, false},
+        {"sbtConfirmaOperacao", 238, false},
+        {"sbtDesconhecimento", 259, false},
+        {"sbtOperacaoNRealizada", 280, false},
+        {"sbtVisualizarDocumento", 316, false},
+        {"sbtGeraXML", 352, false},
+        {"sbtDownloadXML", 388, false},
+        {"sbtImprimir", 424, false},
+        {"sbtFechar", 460, true},
         {"sbtSincronizarNFE", 532, true},
     };
     for (const auto& b : buttons) {

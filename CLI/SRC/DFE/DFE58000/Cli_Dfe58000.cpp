@@ -13,12 +13,14 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QVBoxLayout>
 
 #include "Cli_Dfe58100.h"
 #include "core/messages.h"
 #include "core/orvanta.h"
+#include "core/packet.h"
 #include "net/netconnection.h"
 #include "sql/adoibquery.h"
 #include "ui/btnpesquisa.h"
@@ -178,21 +180,19 @@ bool zeroDate(const QDateTime& dt) {
     return !dt.isValid() || (dt.date() == QDate(1899, 12, 30) && dt.time() == QTime(0, 0));
 }
 
-// Keeps a data set's filter off and its controls enabled when a pass ends, however it ends.
-class FilterOff {
+// Detaches a data set's AfterScroll for a scope.
+class AfterScrollOff {
   public:
-    explicit FilterOff(TClientDataSet& ds) : m_ds(ds) {}
-    ~FilterOff() {
-        try {
-            m_ds.SetFiltered(false);
-        } catch (...) {
-        }
+    explicit AfterScrollOff(TClientDataSet& ds) : m_ds(ds), m_saved(std::move(ds.AfterScroll)) {
+        m_ds.AfterScroll = nullptr;
     }
-    FilterOff(const FilterOff&) = delete;
-    FilterOff& operator=(const FilterOff&) = delete;
+    ~AfterScrollOff() { m_ds.AfterScroll = std::move(m_saved); }
+    AfterScrollOff(const AfterScrollOff&) = delete;
+    AfterScrollOff& operator=(const AfterScrollOff&) = delete;
 
   private:
     TClientDataSet& m_ds;
+    std::function<void(TClientDataSet&)> m_saved;
 };
 
 }  // namespace
@@ -241,7 +241,8 @@ TfrmManifestacao::TfrmManifestacao(QWidget* parent) : TfrmPadraoGrid(parent) {
         g.button->setIcon(style()->standardIcon(g.glyph, nullptr, this));
         g.button->setIconSize(QSize(16, 16));
         if (g.button == sbtSincronizarNFE) {
-            g.button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+            g.button->setIcon(QIcon());  // the caption alone fits its width
+            g.button->setToolButtonStyle(Qt::ToolButtonTextOnly);
             g.button->setFixedSize(115, 21);
         } else {
             g.button->setFixedSize(21, 21);
@@ -331,7 +332,8 @@ TfrmManifestacao::TfrmManifestacao(QWidget* parent) : TfrmPadraoGrid(parent) {
 
     qryEmpresa = new TADOIBQuery(this);
     qryEmpresa->setObjectName(QStringLiteral("qryEmpresa"));
-    qryEmpresa->SQL = {QStringLiteral("SELECT CDEMPRESA, NMEMPRESA"), QStringLiteral("FROM EMPRESA"),
+    qryEmpresa->SQL = {QStringLiteral("SELECT CDEMPRESA, NMEMPRESA"),
+                       QStringLiteral("FROM EMPRESA"),
                        QStringLiteral("WHERE (CDEMPRESA = :P_CDEMPRESA OR 'T' = :P_TCDEMPRESA)"),
                        QStringLiteral("ORDER BY CDEMPRESA")};
     addField(qryEmpresa, QStringLiteral("CDEMPRESA"), FieldType::String, 2,
@@ -708,8 +710,7 @@ QString TfrmManifestacao::dateText(const TField& field) const {
 }
 
 void TfrmManifestacao::dbgPadraoDrawColumnCell(QPainter& painter, const QRect& rect, int,
-                                               const TColumn& column,
-                                               const DrawCellState& state) {
+                                               const TColumn& column, const DrawCellState& state) {
     TClientDataSet* ds = cdsNotasDestinadas;
     if (!ds->Active())
         return;
@@ -728,10 +729,10 @@ void TfrmManifestacao::dbgPadraoDrawColumnCell(QPainter& painter, const QRect& r
         const TField* field = column.Field();
         const QString text = field ? field->DisplayText() : QString();
         const QFontMetrics fm(painter.font());
-        const int x = column.FieldName().compare(QStringLiteral("VRNOTAFISC"),
-                                                 Qt::CaseInsensitive) == 0
-                          ? rect.x() + rect.width() - fm.horizontalAdvance(text) - 2
-                          : rect.x() + 2;
+        const int x =
+            column.FieldName().compare(QStringLiteral("VRNOTAFISC"), Qt::CaseInsensitive) == 0
+                ? rect.x() + rect.width() - fm.horizontalAdvance(text) - 2
+                : rect.x() + 2;
         painter.drawText(QPoint(x, rect.y() + 2 + fm.ascent()), text);
         painter.restore();
     }
@@ -810,29 +811,40 @@ void TfrmManifestacao::dbgPadraoTitleClick(TColumn& column) {
         return;
     TDBGridUpdateLock freeze(*dbgPadrao);
     DataSetControlsLock quiet(*ds);
-    TField& marca = ds->FieldByName(kMarcado);
-    ds->First();
-    if (inMarcados > 0) {
+    // The pass goes row by row with the screen frozen. The list returns to browsing after every
+    // row, and the command states are those of the last move of the cursor, so both are applied
+    // once, at the end, with the counter as it stood at that last move.
+    const bool desmarca = inMarcados > 0;
+    int contadorNoUltimoMovimento = inMarcados;
+    {
+        QSignalBlocker silent(dtsPadrao);
+        AfterScrollOff noScroll(*ds);
+        TField& marca = ds->FieldByName(kMarcado);
+        const QString sim = QStringLiteral("S");
+        const QString nao = QStringLiteral("N");
+        ds->First();
         while (!ds->Eof()) {
-            if (marca.AsString() != QLatin1String("N")) {
+            contadorNoUltimoMovimento = inMarcados;
+            if (desmarca) {
+                if (marca.AsString() != nao) {
+                    ds->Edit();
+                    marca.SetAsString(nao);
+                    ds->Post();
+                }
+            } else if (marca.AsString() == nao) {
                 ds->Edit();
-                marca.SetAsString(QStringLiteral("N"));
-                ds->Post();
-            }
-            ds->Next();
-        }
-        inMarcados = 0;
-    } else {
-        while (!ds->Eof()) {
-            if (marca.AsString() == QLatin1String("N")) {
-                ds->Edit();
-                marca.SetAsString(QStringLiteral("S"));
+                marca.SetAsString(sim);
                 ds->Post();
                 ++inMarcados;
             }
             ds->Next();
         }
     }
+    const int contador = inMarcados;
+    inMarcados = contadorNoUltimoMovimento;
+    AplicaEstadoComandos(true);
+    inMarcados = desmarca ? 0 : contador;
+    dtsPadraoStateChange();
 }
 
 void TfrmManifestacao::cdsNotasDestinadasAfterScroll(TClientDataSet&) {
@@ -869,22 +881,24 @@ void TfrmManifestacao::InsereCdsFiltrado() {
     TClientDataSet* ds = cdsNotasDestinadas;
     if (!cdsMarcados->Active())
         cdsMarcados->CreateDataSet();
-    DataSetControlsLock quiet(*ds);
     cdsMarcados->EmptyDataSet();
     if (!ds->Active())
         return;
-    FilterOff off(*ds);
-    ds->SetFilter(QStringLiteral("IDMARCADO = 'S'"));
-    ds->SetFiltered(true);
+    // A mark still being edited counts: it is completed first.
+    if (ds->State() == DataSetState::Edit || ds->State() == DataSetState::Insert)
+        ds->Post();
+    // The rows are read where they stand, without moving the cursor or filtering the list, so
+    // the list, its position and its views are left exactly as they were. The marked set is
+    // written as one packet: a row per marked note, in list order.
+    TField& marca = ds->FieldByName(kMarcado);
     TField& chave = ds->FieldByName(QStringLiteral("NRACESSONF"));
-    TField& destino = cdsMarcados->FieldByName(QStringLiteral("NRACESSONF"));
-    TField& consultado = cdsMarcados->FieldByName(QStringLiteral("IDCONSULTADO"));
-    ds->First();
-    while (!ds->Eof()) {
-        cdsMarcados->Append();
-        destino.SetAsString(chave.AsString());
-        consultado.SetAsString(QStringLiteral("N"));
-        cdsMarcados->Post();
-        ds->Next();
+    const QString sim = QStringLiteral("S");
+    const QString nao = QStringLiteral("N");
+    QList<QVariantList> linhas;
+    const int total = ds->RecordCount();
+    for (int i = 0; i < total; ++i) {
+        if (marca.ValueAt(i).toString() == sim)
+            linhas.append(QVariantList{chave.ValueAt(i).toString(), nao});
     }
+    cdsMarcados->SetData(encodePacket(cdsMarcados->FieldDefs(), linhas));
 }

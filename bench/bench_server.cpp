@@ -1,0 +1,446 @@
+// The application server under load: GetNotasDestinadas over a store of 200,000 addressed notes,
+// answered end to end (a client call over loopback, its packet decoded into a data set), beside
+// the bare SELECT that reads the same rows from the same database, and the server's memory over
+// many calls.
+//
+// The store is a SQLite file in a temporary folder, built once per process with the demo
+// generator in one transaction. The server runs as its own process (dfe58000-server from the
+// same bin folder) so its memory is its own; when that program is missing the server runs in
+// this process instead. BENCH_SERVER_NOTES changes the size of the store.
+
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+#include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QLocale>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "appserver.h"
+#include "companydb.h"
+#include "core/clientdataset.h"
+#include "core/hosterror.h"
+#include "methods.h"
+#include "net/netconnection.h"
+#include "sql/databasemodule.h"
+#include "store.h"
+
+namespace {
+
+// The company whose notes the queries read: it holds a fifth of the store (the demo generator
+// gives 60% of the notes to company 01, 20% to 02 and 20% to 03), tens of thousands of notes.
+const QString kCompany = QStringLiteral("02");
+
+struct Env {
+    QTemporaryDir dir;
+    QString url;
+    int notes = 0;
+    double buildSeconds = 0;
+    int companyNotes = 0;
+
+    // The selective criteria: the issuer with most notes of the company, one calendar month.
+    QString issuerKind, issuerCode;
+    QDate monthFirst, monthLast;
+    // The whole period of the company's notes, for the all-"T" query.
+    QDate allFirst, allLast;
+
+    std::unique_ptr<QProcess> process;           // the server program, when found
+    std::unique_ptr<dfe58000::AppServer> local;  // otherwise the server in this process
+    quint16 port = 0;
+    qint64 serverPid = 0;
+
+    QSqlDatabase db;  // the bench's own connection for the bare SELECTs
+
+    // Mean times of the bare SELECTs, once measured, for the ratios of the end-to-end calls.
+    double bareSelectiveMs = 0;
+    double bareAllMs = 0;
+};
+
+Env* env = nullptr;
+
+[[noreturn]] void die(const QString& text) {
+    std::fprintf(stderr, "bench_server: %s\n", text.toUtf8().constData());
+    std::exit(2);
+}
+
+QStringList firstRow(QSqlDatabase& db, const QString& sql, const QVariantList& binds = {}) {
+    QSqlQuery q(db);
+    if (!q.prepare(sql))
+        die(q.lastError().text());
+    for (int i = 0; i < binds.size(); ++i)
+        q.bindValue(i, binds.at(i));
+    if (!q.exec() || !q.next())
+        die(QStringLiteral("%1: %2").arg(sql, q.lastError().text()));
+    QStringList out;
+    for (int i = 0; i < q.record().count(); ++i)
+        out << q.value(i).toString();
+    return out;
+}
+
+void buildStore(Env& e) {
+    e.notes = qEnvironmentVariableIntValue("BENCH_SERVER_NOTES");
+    if (e.notes <= 0)
+        e.notes = 200000;
+    if (!e.dir.isValid())
+        die(QStringLiteral("não foi possível criar a pasta temporária"));
+    e.url = QStringLiteral("sqlite:") + e.dir.filePath(QStringLiteral("store.sqlite"));
+    QElapsedTimer t;
+    t.start();
+    try {
+        companydb::ensureDatabase(e.url, e.notes, {dfe58000::storeSchema()});
+    } catch (const host::EHostError& ex) {
+        die(ex.text());
+    }
+    e.buildSeconds = t.elapsed() / 1000.0;
+
+    e.db = host::DatabaseModule::openConnection(host::DatabaseUrl::parse(e.url),
+                                                QStringLiteral("bench_server"), false);
+    e.companyNotes =
+        firstRow(e.db, QStringLiteral("SELECT COUNT(*) FROM NOTADEST WHERE CDEMPRESA = ?"),
+                 {kCompany})
+            .at(0)
+            .toInt();
+    const QStringList range = firstRow(
+        e.db,
+        QStringLiteral("SELECT MIN(DTEMISSAO), MAX(DTEMISSAO) FROM NOTADEST WHERE CDEMPRESA = ?"),
+        {kCompany});
+    e.allFirst = dfe58000::fromDbDateTime(range.at(0)).date();
+    e.allLast = dfe58000::fromDbDateTime(range.at(1)).date();
+    // The last whole calendar month before the newest note.
+    const QDate newest = e.allLast;
+    e.monthFirst = QDate(newest.year(), newest.month(), 1).addMonths(-1);
+    e.monthLast = e.monthFirst.addMonths(1).addDays(-1);
+    // Suppliers: the issuer kind whose code the client sends as typed.
+    const QStringList issuer =
+        firstRow(e.db,
+                 QStringLiteral("SELECT IDORIGEMIT, CDEMITENTE, COUNT(*) FROM NOTADEST "
+                                "WHERE CDEMPRESA = ? AND IDORIGEMIT = 'F' "
+                                "GROUP BY IDORIGEMIT, CDEMITENTE ORDER BY 3 DESC, 2"),
+                 {kCompany});
+    e.issuerKind = issuer.at(0);
+    e.issuerCode = issuer.at(1);
+    std::fprintf(stderr,
+                 "bench_server: store of %d notes built in %.1f s; company %s holds %d notes "
+                 "(%s to %s); selective: issuer %s %s, %s to %s\n",
+                 e.notes, e.buildSeconds, qPrintable(kCompany), e.companyNotes,
+                 qPrintable(e.allFirst.toString(Qt::ISODate)),
+                 qPrintable(e.allLast.toString(Qt::ISODate)), qPrintable(e.issuerKind),
+                 qPrintable(e.issuerCode), qPrintable(e.monthFirst.toString(Qt::ISODate)),
+                 qPrintable(e.monthLast.toString(Qt::ISODate)));
+}
+
+void startServer(Env& e) {
+    const QString program =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/dfe58000-server");
+    if (QFileInfo(program).isExecutable()) {
+        e.process = std::make_unique<QProcess>();
+        e.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        e.process->start(program, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                                   QStringLiteral("--db"), e.url, QStringLiteral("--workers"),
+                                   QStringLiteral("2")});
+        if (!e.process->waitForStarted(10000))
+            die(QStringLiteral("%1 não iniciou: %2").arg(program, e.process->errorString()));
+        QByteArray line;
+        while (!line.contains('\n')) {
+            if (!e.process->waitForReadyRead(30000))
+                die(QStringLiteral("%1 não respondeu: %2").arg(program, e.process->errorString()));
+            line += e.process->readAll();
+        }
+        const QByteArray first = line.left(line.indexOf('\n')).trimmed();
+        if (!first.startsWith("listening on "))
+            die(QStringLiteral("resposta inesperada do servidor: %1")
+                    .arg(QString::fromUtf8(first)));
+        bool ok = false;
+        e.port = quint16(first.mid(first.lastIndexOf(':') + 1).toUInt(&ok));
+        if (!ok || e.port == 0)
+            die(QStringLiteral("porta ilegível: %1").arg(QString::fromUtf8(first)));
+        e.serverPid = e.process->processId();
+        std::fprintf(stderr, "bench_server: server process %lld on port %u\n",
+                     static_cast<long long>(e.serverPid), unsigned(e.port));
+    } else {
+        e.local = std::make_unique<dfe58000::AppServer>(e.url, 2);
+        e.local->listen(QHostAddress::LocalHost, 0);
+        e.port = e.local->port();
+        e.serverPid = ::getpid();
+        std::fprintf(stderr, "bench_server: %s not found, server in process on port %u\n",
+                     qPrintable(program), unsigned(e.port));
+    }
+}
+
+void stopServer(Env& e) {
+    if (e.process) {
+        e.process->terminate();
+        if (!e.process->waitForFinished(5000)) {
+            e.process->kill();
+            e.process->waitForFinished(5000);
+        }
+        e.process.reset();
+    }
+    e.local.reset();
+}
+
+// Resident memory of a process in MB (VmRSS of /proc/PID/status).
+double rssMb(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+// The 17 arguments of GetNotasDestinadas: every criterion "T" but the company and the issue
+// period, and, when given, the issuer.
+QVariantList queryArgs(const QDate& from, const QDate& to, const QString& issuerKind = {},
+                       const QString& issuerCode = {}) {
+    const QString t = QStringLiteral("T");
+    return {t,
+            t,
+            t,
+            t,
+            t,
+            t,
+            t,
+            issuerKind.isEmpty() ? t : issuerKind,
+            issuerCode.isEmpty() ? t : issuerCode,
+            t,
+            t,
+            kCompany,
+            t,
+            from,
+            to,
+            t,
+            t};
+}
+
+host::TNetConnection& connection() {
+    static host::TNetConnection* c = [] {
+        auto* conn = new host::TNetConnection;
+        conn->SetServerName(QString::fromLatin1(dfe58000::kServerName));
+        conn->SetHost(QStringLiteral("127.0.0.1"));
+        conn->SetPort(env->port);
+        conn->SetTimeout(600000);
+        return conn;
+    }();
+    return *c;
+}
+
+// One end-to-end call: the request over loopback, then packet [2] decoded into a data set.
+// Returns the rows the data set holds.
+int callAndDecode(const QVariantList& args) {
+    const QVariantList result =
+        connection().AppServer(QStringLiteral("GetNotasDestinadas"), args).toList();
+    if (result.size() != 5 || result.at(0).toString() != u"OK")
+        throw host::EHostError(
+            QStringLiteral("GetNotasDestinadas falhou: %1").arg(result.value(1).toString()));
+    host::TClientDataSet ds;
+    ds.SetData(result.at(2).toByteArray());
+    return ds.RecordCount();
+}
+
+// The bare SELECT the server runs for these criteria, every value of every row read.
+int bareSelect(const QDate& from, const QDate& to, const QString& issuerKind = {},
+               const QString& issuerCode = {}) {
+    QStringList columns;
+    for (const host::FieldDef& f : dfe58000::noteFields())
+        columns << f.name;
+    QString sql = QStringLiteral(
+                      "SELECT %1 FROM NOTADEST WHERE CDEMPRESA = ? AND DTEMISSAO >= ? "
+                      "AND DTEMISSAO < ?")
+                      .arg(columns.join(QStringLiteral(", ")));
+    if (!issuerKind.isEmpty())
+        sql += QStringLiteral(" AND IDORIGEMIT = ? AND CDEMITENTE = ?");
+    sql += QStringLiteral(" ORDER BY NMRAZSOCEMIT, DTEMISSAO, VRNOTAFISC, NRACESSONF");
+    QSqlQuery q(env->db);
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        throw host::EDatabaseError(q.lastError().text());
+    q.addBindValue(kCompany);
+    q.addBindValue(dfe58000::dbDateTime(QDateTime(from, QTime(0, 0))));
+    q.addBindValue(dfe58000::dbDateTime(QDateTime(to.addDays(1), QTime(0, 0))));
+    if (!issuerKind.isEmpty()) {
+        q.addBindValue(issuerKind);
+        q.addBindValue(issuerCode);
+    }
+    if (!q.exec())
+        throw host::EDatabaseError(q.lastError().text());
+    const int n = int(columns.size());
+    int rows = 0;
+    while (q.next()) {
+        for (int i = 0; i < n; ++i)
+            benchmark::DoNotOptimize(q.value(i));
+        ++rows;
+    }
+    return rows;
+}
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+template <typename F>
+void runTimed(benchmark::State& state, F&& body, double* meanMs, int* rows) {
+    double total = 0;
+    int n = 0;
+    try {
+        for (auto _ : state) {
+            const auto start = Clock::now();
+            *rows = body();
+            total += msSince(start);
+            ++n;
+        }
+    } catch (const host::EHostError& e) {
+        state.SkipWithError(e.text().toUtf8().constData());
+        return;
+    }
+    *meanMs = n ? total / n : 0;
+    state.counters["rows"] = *rows;
+}
+
+void BM_BareSelect_Selective(benchmark::State& state) {
+    int rows = 0;
+    runTimed(
+        state,
+        [] {
+            return bareSelect(env->monthFirst, env->monthLast, env->issuerKind, env->issuerCode);
+        },
+        &env->bareSelectiveMs, &rows);
+    state.counters["store_notes"] = env->notes;
+    state.counters["store_build_s"] = env->buildSeconds;
+}
+
+void BM_GetNotas_Selective(benchmark::State& state) {
+    const QVariantList args =
+        queryArgs(env->monthFirst, env->monthLast, env->issuerKind, env->issuerCode);
+    callAndDecode(args);  // connects outside the measure
+    double mean = 0;
+    int rows = 0;
+    runTimed(
+        state, [&] { return callAndDecode(args); }, &mean, &rows);
+    state.counters["mean_ms"] = mean;
+    state.counters["target_ms"] = 5;
+    if (env->bareSelectiveMs > 0)
+        state.counters["x_bare"] = mean / env->bareSelectiveMs;
+}
+
+void BM_BareSelect_AllT(benchmark::State& state) {
+    int rows = 0;
+    runTimed(
+        state, [] { return bareSelect(env->allFirst, env->allLast); }, &env->bareAllMs, &rows);
+    state.counters["company_notes"] = env->companyNotes;
+}
+
+void BM_GetNotas_AllT(benchmark::State& state) {
+    const QVariantList args = queryArgs(env->allFirst, env->allLast);
+    double mean = 0;
+    int rows = 0;
+    runTimed(
+        state, [&] { return callAndDecode(args); }, &mean, &rows);
+    state.counters["mean_ms"] = mean;
+    if (env->bareAllMs > 0) {
+        state.counters["x_bare"] = mean / env->bareAllMs;
+        state.counters["target_x_bare"] = 2;
+    }
+}
+
+// The server's own share of the all-"T" answer, in this process without the network: the
+// store's query alone, then the whole method (query, deadline lists and packets).
+void BM_StoreQuery_AllT(benchmark::State& state) {
+    dfe58000::Store store(env->url);
+    dfe58000::NoteFilter filter;
+    filter.company = kCompany;
+    filter.issuedFrom = env->allFirst;
+    filter.issuedTo = env->allLast;
+    int rows = 0;
+    for (auto _ : state)
+        rows = int(store.queryNotes(filter).size());
+    state.counters["rows"] = rows;
+}
+
+void BM_ServerMethod_AllT(benchmark::State& state) {
+    dfe58000::Store store(env->url);
+    const QVariantList args = queryArgs(env->allFirst, env->allLast);
+    qsizetype bytes = 0;
+    for (auto _ : state) {
+        const QVariantList result =
+            dfe58000::getNotasDestinadas(store, args, QDate::currentDate()).toList();
+        bytes = result.value(2).toByteArray().size();
+    }
+    state.counters["packet_bytes"] = double(bytes);
+}
+
+void BM_ServerMemory_10000Calls(benchmark::State& state) {
+    const int calls = int(state.range(0));
+    const QVariantList args =
+        queryArgs(env->monthFirst, env->monthLast, env->issuerKind, env->issuerCode);
+    double before = 0, after = 0;
+    try {
+        // A first round warms the server's caches and its worker connections, so what follows
+        // measures growth per call rather than start-up.
+        for (int i = 0; i < 200; ++i)
+            callAndDecode(args);
+        before = rssMb(env->serverPid);
+        for (auto _ : state) {
+            for (int i = 0; i < calls; ++i)
+                callAndDecode(args);
+        }
+        after = rssMb(env->serverPid);
+    } catch (const host::EHostError& e) {
+        state.SkipWithError(e.text().toUtf8().constData());
+        return;
+    }
+    state.counters["calls"] = calls;
+    state.counters["rss_before_mb"] = before;
+    state.counters["rss_after_mb"] = after;
+    state.counters["rss_growth_mb"] = after - before;
+    state.counters["separate_process"] = env->process ? 1 : 0;
+}
+
+// Bare SELECT first: the end-to-end call beside it reports its ratio.
+BENCHMARK(BM_BareSelect_Selective)->Unit(benchmark::kMillisecond)->Iterations(50);
+BENCHMARK(BM_GetNotas_Selective)->Unit(benchmark::kMillisecond)->Iterations(50);
+BENCHMARK(BM_BareSelect_AllT)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_GetNotas_AllT)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_StoreQuery_AllT)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ServerMethod_AllT)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ServerMemory_10000Calls)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    Env e;
+    env = &e;
+    buildStore(e);
+    startServer(e);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    delete &connection();
+    stopServer(e);
+    e.db.close();
+    e.db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("bench_server"));
+    env = nullptr;
+    return 0;
+}

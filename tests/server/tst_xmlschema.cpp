@@ -1,0 +1,371 @@
+// The documents the server writes, checked by the national schemas and by an XML-DSig verifier:
+// the archived events (procEventoNFe) and the NF-e (nfeProc), both signed with the store's demo
+// certificate, produced through the server's own methods on a fresh SQLite store.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "companydb.h"
+#include "core/packet.h"
+#include "fiscaldocs.h"
+#include "methods.h"
+#include "signer.h"
+#include "store.h"
+
+using dfe58000::NoteRecord;
+using dfe58000::Store;
+using host::wire::Reply;
+using host::wire::Request;
+
+namespace {
+
+const QString kReg = QStringLiteral("48210375000102");
+const QString kNfeNs = QStringLiteral("http://www.portalfiscal.inf.br/nfe");
+
+QString keyFor(int number, const QString& issuer = QStringLiteral("11222333000181")) {
+    const QString first43 = QStringLiteral("352611") + issuer + QStringLiteral("55002") +
+                            QStringLiteral("%1").arg(number, 9, 10, QChar(u'0')) +
+                            QStringLiteral("187654321");
+    return first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
+}
+
+NoteRecord note(int number, const QString& manif, const QString& xml = QStringLiteral("S")) {
+    NoteRecord n;
+    n.CDEMPRESA = QStringLiteral("01");
+    n.NRNOTAFISC = QString::number(number);
+    n.IDSTATUSNFE = QStringLiteral("1");
+    n.IDSTATUSMANIF = manif;
+    n.IDARQXMLNFE = xml;
+    n.NRINSJURIESTDEST = kReg;
+    n.CDINSCESTADEST = QStringLiteral("110042490114");
+    n.NRINSJURNFORIG = QStringLiteral("11222333000181");
+    n.IDTPIJUREMIT = QStringLiteral("J");
+    n.NMRAZSOCEMIT = QStringLiteral("Fornecedor & Filhos <Ltda>");
+    n.DTEMISSAO = QDateTime(QDate::currentDate().addDays(-4), QTime(8, 0));
+    n.DTRECBTO = QDateTime(QDate::currentDate().addDays(-3), QTime(9, 0));
+    n.VRNOTAFISC = 1234.5;
+    n.IDENTRSAIDNF = QStringLiteral("1");
+    n.NRACESSONF = keyFor(number);
+    return n;
+}
+
+QByteArray marked(const QStringList& keys) {
+    QList<QVariantList> rows;
+    for (const QString& k : keys)
+        rows.append({k, QStringLiteral("N")});
+    return host::encodePacket({{QStringLiteral("NRACESSONF"), host::FieldType::String, 50, false},
+                               {QStringLiteral("IDCONSULTADO"), host::FieldType::String, 1, false}},
+                              rows);
+}
+
+Reply call(Store& store, const QString& method, const QVariantList& args) {
+    return dfe58000::dispatch(store,
+                              Request{QStringLiteral("DFE58000.rdmManifestacao"), method, args});
+}
+
+// The documents of a GeraXml or DownloadXML answer, by key (only those that came with XML).
+QMap<QString, QString> documents(const Reply& r) {
+    QMap<QString, QString> out;
+    const QVariantList res = r.result.toList();
+    if (res.value(4).typeId() != QMetaType::QByteArray)
+        return out;
+    for (const QVariantList& row : host::decodePacket(res.value(4).toByteArray()).rows)
+        if (!row.value(1).toString().isEmpty())
+            out.insert(row.value(0).toString(), row.value(1).toString());
+    return out;
+}
+
+struct ToolRun {
+    bool ok = false;
+    QString output;
+};
+
+ToolRun runTool(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStandardPaths::findExecutable(program), args);
+    ToolRun r;
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        r.output = program + QStringLiteral(" did not finish");
+        return r;
+    }
+    r.output = QString::fromLocal8Bit(p.readAll());
+    r.ok = p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return r;
+}
+
+}  // namespace
+
+class TestXmlSchema : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void eventsValidateAndCarryTheRecipientsSignature();
+    void nfeOfEveryKindOfNoteValidatesAndVerifies();
+    void alteredDocumentsAreCaught();
+    void signingFailureWritesNothing();
+
+  private:
+    QString write(const QString& name, const QString& xml);
+    ToolRun validate(const QString& file, const QString& schema);
+    ToolRun verify(const QString& file, const QString& signedElement);
+    QString certFile() const { return m_dir->filePath(QStringLiteral("democert/cert.pem")); }
+
+    QString m_schemas;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Store> m_store;
+};
+
+void TestXmlSchema::initTestCase() {
+    for (const char* tool : {"xmllint", "xmlsec1", "openssl"})
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/install-deps installs "
+                                            "xmlsec1, libxml2-utils and openssl)")
+                                 .arg(QLatin1String(tool))));
+    m_schemas = QDir(QStringLiteral(ORVANTA_SOURCE_DIR "/../shared/schemas/nfe")).absolutePath();
+    QVERIFY2(QFile::exists(m_schemas + QStringLiteral("/procNFe_v4.00.xsd")),
+             qPrintable(QStringLiteral("schemas not found in ") + m_schemas));
+    qunsetenv("DFE58000_CERT_DIR");
+}
+
+void TestXmlSchema::init() {
+    m_dir = std::make_unique<QTemporaryDir>();
+    const QString url = QStringLiteral("sqlite:") + m_dir->filePath(QStringLiteral("x.db"));
+    companydb::ensureDatabase(url, 0, {dfe58000::storeSchema()});
+    m_store = std::make_unique<Store>(url);
+}
+
+void TestXmlSchema::cleanup() {
+    qunsetenv("DFE58000_CERT_DIR");
+    m_store.reset();
+    m_dir.reset();
+}
+
+QString TestXmlSchema::write(const QString& name, const QString& xml) {
+    const QString path = m_dir->filePath(name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(xml.toUtf8()) < 0)
+        return {};
+    return path;
+}
+
+ToolRun TestXmlSchema::validate(const QString& file, const QString& schema) {
+    return runTool(QStringLiteral("xmllint"),
+                   {QStringLiteral("--noout"), QStringLiteral("--nonet"),
+                    QStringLiteral("--schema"), m_schemas + QStringLiteral("/") + schema, file});
+}
+
+ToolRun TestXmlSchema::verify(const QString& file, const QString& signedElement) {
+    return runTool(
+        QStringLiteral("xmlsec1"),
+        {QStringLiteral("--verify"), QStringLiteral("--pubkey-cert-pem"), certFile(),
+         QStringLiteral("--id-attr:Id"), kNfeNs + QStringLiteral(":") + signedElement, file});
+}
+
+void TestXmlSchema::eventsValidateAndCarryTheRecipientsSignature() {
+    for (int i = 1; i <= 4; ++i)
+        m_store->insertNote(note(i, QStringLiteral("0"), QStringLiteral("N")));
+    const struct {
+        int number;
+        QString code;
+        QString justification;
+    } events[] = {{1, QStringLiteral("4"), {}},
+                  {2, QStringLiteral("1"), {}},
+                  {3, QStringLiteral("3"), QStringLiteral("Mercadoria não entregue: devolução")},
+                  {4, QStringLiteral("2"), {}}};
+    for (const auto& e : events) {
+        const Reply r = call(
+            *m_store, QStringLiteral("setManifestacao"),
+            {kReg, marked({keyFor(e.number)}), e.code, e.justification, QStringLiteral("OPER01")});
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.result.toList().value(2).toString(), QStringLiteral("1"));
+    }
+    // A second conclusive event replaces the first: sequence 2, its own Id.
+    QVERIFY(call(*m_store, QStringLiteral("setManifestacao"),
+                 {kReg, marked({keyFor(2)}), QStringLiteral("1"), QString(), QString()})
+                .ok);
+
+    QSqlQuery q(m_store->database());
+    QVERIFY(
+        q.exec(QStringLiteral("SELECT NRACESSONF, TPEVENTO, NRSEQEVENTO, DSXMLEVENTO FROM "
+                              "EVENTONFE WHERE CDSTAT = 135 ORDER BY NRACESSONF, "
+                              "NRSEQEVENTO")));
+    int count = 0;
+    QString firstCertificate;
+    while (q.next()) {
+        ++count;
+        const QString xml = q.value(3).toString();
+        const QString id = QStringLiteral("ID%1%2%3")
+                               .arg(q.value(1).toString(), q.value(0).toString())
+                               .arg(q.value(2).toInt(), 2, 10, QChar(u'0'));
+        QVERIFY2(xml.contains(QStringLiteral("Id=\"%1\"").arg(id)), qPrintable(xml));
+        QVERIFY(xml.contains(QStringLiteral("<Reference URI=\"#%1\">").arg(id)));
+        const QString file = write(QStringLiteral("evento%1.xml").arg(count), xml);
+        const ToolRun valid = validate(file, QStringLiteral("procConfRecebtoNFe_v1.00.xsd"));
+        QVERIFY2(valid.ok, qPrintable(valid.output + xml));
+        const ToolRun sig = verify(file, QStringLiteral("infEvento"));
+        QVERIFY2(sig.ok, qPrintable(sig.output));
+        const QString cert = xml.section(QStringLiteral("<X509Certificate>"), 1, 1)
+                                 .section(QStringLiteral("</X509Certificate>"), 0, 0)
+                                 .remove(QRegularExpression(QStringLiteral("\\s")));
+        QVERIFY(!cert.isEmpty());
+        if (firstCertificate.isEmpty())
+            firstCertificate = cert;
+        QCOMPARE(cert, firstCertificate);  // one demo certificate, made once
+    }
+    QCOMPARE(count, 5);
+
+    // The certificate in KeyInfo is the demo one beside the database.
+    const ToolRun subject = runTool(
+        QStringLiteral("openssl"), {QStringLiteral("x509"), QStringLiteral("-noout"),
+                                    QStringLiteral("-subject"), QStringLiteral("-in"), certFile()});
+    QVERIFY2(subject.output.contains(QStringLiteral("ORVANTA DEMO:") +
+                                     QLatin1String(dfe58000::kDemoCertCnpj)),
+             qPrintable(subject.output));
+    QFile pem(certFile());
+    QVERIFY(pem.open(QIODevice::ReadOnly));
+    QString pemBody = QString::fromLatin1(pem.readAll());
+    pemBody.remove(QStringLiteral("-----BEGIN CERTIFICATE-----"))
+        .remove(QStringLiteral("-----END CERTIFICATE-----"))
+        .remove(QRegularExpression(QStringLiteral("\\s")));
+    QCOMPARE(firstCertificate, pemBody);
+}
+
+void TestXmlSchema::nfeOfEveryKindOfNoteValidatesAndVerifies() {
+    NoteRecord plain = note(10, QStringLiteral("4"));
+    NoteRecord cpfIssuer = note(11, QStringLiteral("4"));
+    cpfIssuer.IDTPIJUREMIT = QStringLiteral("F");
+    cpfIssuer.NRINSJURNFORIG = QStringLiteral("52998224725");
+    cpfIssuer.NRACESSONF = keyFor(11, QStringLiteral("00052998224725"));
+    NoteRecord awkward = note(12, QStringLiteral("4"));
+    awkward.NMRAZSOCEMIT = QStringLiteral("  Comércio\tŁódź — “Ltda”  ");
+    awkward.CDINSCESTADEST.clear();  // recipient without state registration
+    awkward.VRNOTAFISC = 0;
+    awkward.IDENTRSAIDNF = QStringLiteral("0");
+    NoteRecord noName = note(13, QStringLiteral("4"));
+    noName.NMRAZSOCEMIT.clear();
+    noName.VRNOTAFISC = 98765432.1;
+    for (const NoteRecord& n : {plain, cpfIssuer, awkward, noName})
+        m_store->insertNote(n);
+    m_store->insertNote(note(14, QStringLiteral("0"), QStringLiteral("N")));
+
+    const Reply gen = call(
+        *m_store, QStringLiteral("GeraXml"),
+        {marked({plain.NRACESSONF, cpfIssuer.NRACESSONF, awkward.NRACESSONF, noName.NRACESSONF}),
+         QStringLiteral("OPER01")});
+    QVERIFY2(gen.ok, qPrintable(gen.error));
+    QMap<QString, QString> docs = documents(gen);
+    QCOMPARE(docs.size(), 4);
+
+    // A downloaded document after Ciência registered through the server.
+    QVERIFY(call(*m_store, QStringLiteral("setManifestacao"),
+                 {kReg, marked({keyFor(14)}), QStringLiteral("4"), QString(), QString()})
+                .ok);
+    const Reply down = call(*m_store, QStringLiteral("DownloadXML"),
+                            {marked({keyFor(14)}), kReg, QStringLiteral("OPER01")});
+    QVERIFY2(down.ok, qPrintable(down.error));
+    const QMap<QString, QString> downloaded = documents(down);
+    QCOMPARE(downloaded.size(), 1);
+    docs.insert(downloaded);
+
+    int i = 0;
+    for (auto it = docs.cbegin(); it != docs.cend(); ++it) {
+        const QString& xml = it.value();
+        QVERIFY(
+            xml.contains(QStringLiteral("<infNFe Id=\"NFe%1\" versao=\"4.00\">").arg(it.key())));
+        QVERIFY(xml.contains(QStringLiteral("<chNFe>%1</chNFe>").arg(it.key())));
+        const QString file = write(QStringLiteral("nfe%1.xml").arg(++i), xml);
+        const ToolRun valid = validate(file, QStringLiteral("procNFe_v4.00.xsd"));
+        QVERIFY2(valid.ok, qPrintable(valid.output + xml));
+        const ToolRun sig = verify(file, QStringLiteral("infNFe"));
+        QVERIFY2(sig.ok, qPrintable(sig.output));
+    }
+    // The stored values reach the document.
+    QVERIFY(docs.value(cpfIssuer.NRACESSONF).contains(QStringLiteral("<emit><CPF>52998224725")));
+    QVERIFY(docs.value(noName.NRACESSONF).contains(QStringLiteral("<vNF>98765432.10</vNF>")));
+    QVERIFY(docs.value(awkward.NRACESSONF).contains(QStringLiteral("<tpNF>0</tpNF>")));
+    QVERIFY(docs.value(awkward.NRACESSONF).contains(QStringLiteral("<indIEDest>9</indIEDest>")));
+    QVERIFY(docs.value(plain.NRACESSONF)
+                .contains(QStringLiteral("<xNome>Fornecedor &amp; Filhos &lt;Ltda&gt;</xNome>")));
+}
+
+void TestXmlSchema::alteredDocumentsAreCaught() {
+    m_store->insertNote(note(20, QStringLiteral("4")));
+    const QString xml =
+        documents(call(*m_store, QStringLiteral("GeraXml"), {marked({keyFor(20)}), QString()}))
+            .value(keyFor(20));
+    QVERIFY(xml.contains(QStringLiteral("<vNF>1234.50</vNF>")));
+    const QString good = write(QStringLiteral("good.xml"), xml);
+    QVERIFY(validate(good, QStringLiteral("procNFe_v4.00.xsd")).ok);
+    QVERIFY(verify(good, QStringLiteral("infNFe")).ok);
+
+    // A changed value keeps the layout but breaks the signature.
+    QString altered = xml;
+    altered.replace(QStringLiteral("<vNF>1234.50</vNF>"), QStringLiteral("<vNF>1.00</vNF>"));
+    const QString forged = write(QStringLiteral("forged.xml"), altered);
+    QVERIFY(validate(forged, QStringLiteral("procNFe_v4.00.xsd")).ok);
+    QVERIFY(!verify(forged, QStringLiteral("infNFe")).ok);
+
+    // A missing mandatory group breaks the layout.
+    QString noTransport = xml;
+    noTransport.remove(QStringLiteral("<transp><modFrete>9</modFrete></transp>"));
+    QVERIFY(noTransport != xml);
+    QVERIFY(!validate(write(QStringLiteral("notransp.xml"), noTransport),
+                      QStringLiteral("procNFe_v4.00.xsd"))
+                 .ok);
+
+    // Another key does not verify it.
+    const QString otherDir = m_dir->filePath(QStringLiteral("other"));
+    const dfe58000::DemoCertificate other = dfe58000::ensureDemoCertificate(otherDir);
+    QVERIFY(
+        !runTool(QStringLiteral("xmlsec1"),
+                 {QStringLiteral("--verify"), QStringLiteral("--pubkey-cert-pem"), other.certFile,
+                  QStringLiteral("--id-attr:Id"), kNfeNs + QStringLiteral(":infNFe"), good})
+             .ok);
+}
+
+void TestXmlSchema::signingFailureWritesNothing() {
+    m_store->insertNote(note(30, QStringLiteral("0")));
+    // The certificate directory cannot be created under a plain file.
+    const QString blocker = write(QStringLiteral("blocker"), QStringLiteral("x"));
+    qputenv("DFE58000_CERT_DIR", (blocker + QStringLiteral("/cert")).toLocal8Bit());
+
+    const Reply event =
+        call(*m_store, QStringLiteral("setManifestacao"),
+             {kReg, marked({keyFor(30)}), QStringLiteral("4"), QString(), QString()});
+    QVERIFY(!event.ok);
+    QVERIFY2(event.error.contains(QStringLiteral("certificado")), qPrintable(event.error));
+    const Reply gen = call(*m_store, QStringLiteral("GeraXml"), {marked({keyFor(30)}), QString()});
+    QVERIFY(!gen.ok);
+
+    auto count = [&](const QString& sql) {
+        QSqlQuery q(m_store->database());
+        return q.exec(sql) && q.next() ? q.value(0).toInt() : -1;
+    };
+    QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM EVENTOREG")), 0);
+    QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM EVENTONFE")), 0);
+    QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM DOCXMLNFE")), 0);
+    QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM NOTADEST WHERE IDSTATUSMANIF = '0'")), 1);
+
+    // Once the certificate can be made, the same event goes through.
+    qunsetenv("DFE58000_CERT_DIR");
+    const Reply again =
+        call(*m_store, QStringLiteral("setManifestacao"),
+             {kReg, marked({keyFor(30)}), QStringLiteral("4"), QString(), QString()});
+    QVERIFY2(again.ok, qPrintable(again.error));
+    QCOMPARE(again.result.toList().value(2).toString(), QStringLiteral("1"));
+}
+
+QTEST_GUILESS_MAIN(TestXmlSchema)
+#include "tst_xmlschema.moc"

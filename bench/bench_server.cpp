@@ -66,9 +66,13 @@ struct Env {
     QSqlDatabase db;  // the bench's own connection for the bare SELECTs
 
     // Mean times of the bare SELECTs, once measured, for the ratios of the end-to-end calls.
-    double bareSelectiveMs = 0;
-    double bareAllMs = 0;
+    struct Timing {
+        double wallMs = 0;
+        double cpuMs = 0;  // this process and the server process, when separate
+    } bareSelective, bareAll;
 };
+
+using Timing = Env::Timing;
 
 Env* env = nullptr;
 
@@ -295,10 +299,36 @@ double msSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// CPU time of a process (user and system) in ms, from /proc/PID/stat; 0 when unreadable.
+double processCpuMs(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = f.readAll();
+    // Fields after the command name, which is in parentheses and may hold spaces: state is
+    // the first, utime the 12th, stime the 13th.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    const double ticks = double(::sysconf(_SC_CLK_TCK));
+    return (fields.at(11).toDouble() + fields.at(12).toDouble()) * 1000.0 / ticks;
+}
+
+// CPU of the whole work: this process and, when it runs apart, the server.
+double workCpuMs() {
+    double ms = processCpuMs(::getpid());
+    if (env->process)
+        ms += processCpuMs(env->serverPid);
+    return ms;
+}
+
+// Runs the body per iteration; gives the mean wall time and the mean CPU of both processes.
+// The machine is shared, so the wall time carries other programs' load; the CPU does not.
 template <typename F>
-void runTimed(benchmark::State& state, F&& body, double* meanMs, int* rows) {
+void runTimed(benchmark::State& state, F&& body, Timing* out, int* rows) {
     double total = 0;
     int n = 0;
+    const double cpuStart = workCpuMs();
     try {
         for (auto _ : state) {
             const auto start = Clock::now();
@@ -310,8 +340,18 @@ void runTimed(benchmark::State& state, F&& body, double* meanMs, int* rows) {
         state.SkipWithError(e.text().toUtf8().constData());
         return;
     }
-    *meanMs = n ? total / n : 0;
+    out->wallMs = n ? total / n : 0;
+    out->cpuMs = n ? (workCpuMs() - cpuStart) / n : 0;
     state.counters["rows"] = *rows;
+    state.counters["mean_ms"] = out->wallMs;
+    state.counters["cpu_ms"] = out->cpuMs;
+}
+
+void ratios(benchmark::State& state, const Timing& t, const Timing& bare) {
+    if (bare.wallMs > 0)
+        state.counters["x_bare"] = t.wallMs / bare.wallMs;
+    if (bare.cpuMs > 0)
+        state.counters["cpu_x_bare"] = t.cpuMs / bare.cpuMs;
 }
 
 void BM_BareSelect_Selective(benchmark::State& state) {
@@ -321,7 +361,7 @@ void BM_BareSelect_Selective(benchmark::State& state) {
         [] {
             return bareSelect(env->monthFirst, env->monthLast, env->issuerKind, env->issuerCode);
         },
-        &env->bareSelectiveMs, &rows);
+        &env->bareSelective, &rows);
     state.counters["store_notes"] = env->notes;
     state.counters["store_build_s"] = env->buildSeconds;
 }
@@ -330,34 +370,29 @@ void BM_GetNotas_Selective(benchmark::State& state) {
     const QVariantList args =
         queryArgs(env->monthFirst, env->monthLast, env->issuerKind, env->issuerCode);
     callAndDecode(args);  // connects outside the measure
-    double mean = 0;
+    Timing t;
     int rows = 0;
     runTimed(
-        state, [&] { return callAndDecode(args); }, &mean, &rows);
-    state.counters["mean_ms"] = mean;
+        state, [&] { return callAndDecode(args); }, &t, &rows);
     state.counters["target_ms"] = 5;
-    if (env->bareSelectiveMs > 0)
-        state.counters["x_bare"] = mean / env->bareSelectiveMs;
+    ratios(state, t, env->bareSelective);
 }
 
 void BM_BareSelect_AllT(benchmark::State& state) {
     int rows = 0;
     runTimed(
-        state, [] { return bareSelect(env->allFirst, env->allLast); }, &env->bareAllMs, &rows);
+        state, [] { return bareSelect(env->allFirst, env->allLast); }, &env->bareAll, &rows);
     state.counters["company_notes"] = env->companyNotes;
 }
 
 void BM_GetNotas_AllT(benchmark::State& state) {
     const QVariantList args = queryArgs(env->allFirst, env->allLast);
-    double mean = 0;
+    Timing t;
     int rows = 0;
     runTimed(
-        state, [&] { return callAndDecode(args); }, &mean, &rows);
-    state.counters["mean_ms"] = mean;
-    if (env->bareAllMs > 0) {
-        state.counters["x_bare"] = mean / env->bareAllMs;
-        state.counters["target_x_bare"] = 2;
-    }
+        state, [&] { return callAndDecode(args); }, &t, &rows);
+    state.counters["target_x_bare"] = 2;
+    ratios(state, t, env->bareAll);
 }
 
 // The server's own share of the all-"T" answer, in this process without the network: the

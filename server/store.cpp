@@ -72,17 +72,6 @@ QString noteColumnList() {
     throw EDatabaseError(QStringLiteral("%1: %2").arg(what, q.lastError().text().trimmed()));
 }
 
-// Stored date-times become local-time QDateTime values by the thousand in a query, and each
-// conversion goes through mktime. With TZ unset, glibc checks the zone file again on every
-// call (a stat per value, most of the time of a large answer). Naming the system's own zone
-// file keeps the same zone and lets it be read once. Done while the program is still single
-// threaded, and only when TZ is unset.
-const bool kZoneFileNamed = [] {
-    if (!qEnvironmentVariableIsSet("TZ"))
-        qputenv("TZ", ":/etc/localtime");
-    return true;
-}();
-
 QString uniqueConnectionName() {
     static QAtomicInt counter;
     return QStringLiteral("dfe58000_store_%1").arg(counter.fetchAndAddRelaxed(1) + 1);

@@ -289,25 +289,35 @@ QVariant getNotasDestinadas(Store& store, const QVariantList& args, const QDate&
     } catch (const EHostError& e) {
         return notesFailure(e.text());
     }
-    const QList<QVariantList> rows = store.queryNotes(filter);
+    // The packets are written straight from the query's compact answer; the two deadline
+    // lists are the rows of the first that fall due, by index.
+    const NoteTable table = store.queryNoteTable(filter);
     const QList<FieldDef>& fields = noteFields();
     const int iNfe = 9, iManif = 10, iRecbto = 28;
-    QList<QVariantList> near, now;
-    for (const QVariantList& row : rows) {
-        switch (rules::classifyDeadline(row.at(iNfe).toString(), row.at(iManif).toString(),
-                                        row.at(iRecbto).toDateTime().date(), today)) {
+    QList<qsizetype> near, now;
+    for (qsizetype r = 0; r < table.size(); ++r) {
+        switch (rules::classifyDeadline(table.text(r, iNfe), table.text(r, iManif),
+                                        table.date(r, iRecbto), today)) {
             case rules::DeadlineClass::Now:
-                now.append(row);
+                now.append(r);
                 break;
             case rules::DeadlineClass::Near:
-                near.append(row);
+                near.append(r);
                 break;
             case rules::DeadlineClass::None:
                 break;
         }
     }
-    return QVariantList{QStringLiteral("OK"), QString(), packet(fields, rows), packet(fields, near),
-                        packet(fields, now)};
+    auto write = [&](qsizetype count, auto&& rowAt) {
+        host::PacketWriter w(fields, count);
+        for (qsizetype i = 0; i < count; ++i)
+            table.writeRow(w, rowAt(i));
+        return w.finish();
+    };
+    const QByteArray all = write(table.size(), [](qsizetype i) { return i; });
+    const QByteArray nearPacket = write(near.size(), [&](qsizetype i) { return near.at(i); });
+    const QByteArray nowPacket = write(now.size(), [&](qsizetype i) { return now.at(i); });
+    return QVariantList{QStringLiteral("OK"), QString(), all, nearPacket, nowPacket};
 }
 
 QVariant setManifestacao(Store& store, const QString& registrationArg, const QByteArray& marked,

@@ -77,10 +77,10 @@ QString uniqueConnectionName() {
     return QStringLiteral("dfe58000_store_%1").arg(counter.fetchAndAddRelaxed(1) + 1);
 }
 
-// "yyyy-MM-dd HH:mm:ss" with an optional ".zzz"; invalid for anything else.
-QDateTime parseStoredDateTime(QStringView s) {
+// "yyyy-MM-dd HH:mm:ss" with an optional ".zzz"; false for anything else.
+bool parseStoredParts(QStringView s, QDate& date, QTime& time) {
     if (s.size() != 19 && s.size() != 23)
-        return {};
+        return false;
     auto number = [&](int from, int width) {
         int v = 0;
         for (int i = from; i < from + width; ++i) {
@@ -93,17 +93,60 @@ QDateTime parseStoredDateTime(QStringView s) {
     };
     if (s[4] != u'-' || s[7] != u'-' || s[10] != u' ' || s[13] != u':' || s[16] != u':' ||
         (s.size() == 23 && s[19] != u'.'))
-        return {};
+        return false;
     const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
     const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
     const int ms = s.size() == 23 ? number(20, 3) : 0;
     if (year < 0 || month < 0 || day < 0 || hour < 0 || minute < 0 || second < 0 || ms < 0)
-        return {};
-    const QDate date(year, month, day);
-    const QTime time(hour, minute, second, ms);
-    if (!date.isValid() || !time.isValid())
+        return false;
+    date = QDate(year, month, day);
+    time = QTime(hour, minute, second, ms);
+    return date.isValid() && time.isValid();
+}
+
+QDateTime parseStoredDateTime(QStringView s) {
+    QDate date;
+    QTime time;
+    if (!parseStoredParts(s, date, time))
         return {};
     return QDateTime(date, time);
+}
+
+// Where each field of the note record lives in a NoteTable row: its kind and its index among
+// the fields of that kind.
+constexpr int kNoteFieldCount = 31;
+constexpr int kTextFields = 26;
+constexpr int kDateTimeFields = 4;
+
+struct NoteSlots {
+    FieldType type[kNoteFieldCount];
+    int slot[kNoteFieldCount];
+};
+
+const NoteSlots& noteSlots() {
+    static const NoteSlots layout = [] {
+        NoteSlots s{};
+        const QList<FieldDef>& fields = noteFields();
+        Q_ASSERT(fields.size() == kNoteFieldCount);
+        int texts = 0, dates = 0, numbers = 0;
+        for (int i = 0; i < kNoteFieldCount; ++i) {
+            s.type[i] = fields.at(i).type;
+            switch (s.type[i]) {
+                case FieldType::DateTime:
+                    s.slot[i] = dates++;
+                    break;
+                case FieldType::Float:
+                    s.slot[i] = numbers++;
+                    break;
+                default:
+                    s.slot[i] = texts++;
+                    break;
+            }
+        }
+        Q_ASSERT(texts == kTextFields && dates == kDateTimeFields && numbers == 1);
+        return s;
+    }();
+    return layout;
 }
 
 }  // namespace
@@ -279,6 +322,7 @@ Store::Store(const QString& url) : m_connection(uniqueConnectionName()) {
 }
 
 Store::~Store() {
+    m_notesQuery.reset();
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connection);
@@ -317,7 +361,7 @@ bool Store::hasStateRegistration(const QString& company, const QString& stateReg
     return q.next();
 }
 
-QList<QVariantList> Store::queryNotes(const NoteFilter& f) {
+QSqlQuery& Store::execNoteQuery(const NoteFilter& f) {
     // Only fixed SQL fragments are assembled here; every value is bound.
     QStringList where;
     QVariantList binds;
@@ -369,40 +413,181 @@ QList<QVariantList> Store::queryNotes(const NoteFilter& f) {
     equal("CDINSCESTADEST", f.stateRegistration);
     equal("NRINSJURIESTDEST", f.legalRegistration);
 
+    static const QString columns = noteColumnList();
     const QString sql = QStringLiteral(
                             "SELECT %1 FROM NOTADEST WHERE %2 "
                             "ORDER BY NMRAZSOCEMIT, DTEMISSAO, VRNOTAFISC, NRACESSONF")
-                            .arg(noteColumnList(), where.join(QStringLiteral(" AND ")));
-    QSqlQuery q(m_db);
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        fail(q, QStringLiteral("Não foi possível preparar a consulta das notas"));
+                            .arg(columns, where.join(QStringLiteral(" AND ")));
+    // The same criteria shape comes again and again (the all-"T" query above all): the
+    // statement prepared last is kept and only its values change.
+    if (!m_notesQuery || sql != m_notesSql) {
+        m_notesQuery.reset();
+        m_notesSql.clear();
+        auto q = std::make_unique<QSqlQuery>(m_db);
+        q->setForwardOnly(true);
+        if (!q->prepare(sql))
+            fail(*q, QStringLiteral("Não foi possível preparar a consulta das notas"));
+        m_notesQuery = std::move(q);
+        m_notesSql = sql;
+    }
+    QSqlQuery& q = *m_notesQuery;
     for (int i = 0; i < binds.size(); ++i)
         q.bindValue(i, binds.at(i));
-    if (!q.exec())
-        fail(q, QStringLiteral("Não foi possível consultar as notas"));
-    const QList<FieldDef>& fields = noteFields();
-    QList<QVariantList> rows;
-    while (q.next()) {
-        QVariantList row;
-        row.reserve(fields.size());
-        for (int i = 0; i < fields.size(); ++i) {
-            const QVariant v = q.value(i);
-            switch (fields.at(i).type) {
-                case FieldType::DateTime:
-                    row << dt(fromDbDateTime(v));
-                    break;
-                case FieldType::Float:
-                    row << (v.isNull() ? QVariant() : QVariant(v.toDouble()));
-                    break;
-                default:
-                    row << (v.isNull() ? QVariant() : QVariant(v.toString()));
-                    break;
-            }
-        }
-        rows.append(row);
+    if (!q.exec()) {
+        // A statement that failed is not reused: the next call prepares it afresh.
+        const QString text = q.lastError().text().trimmed();
+        m_notesQuery.reset();
+        m_notesSql.clear();
+        throw EDatabaseError(QStringLiteral("Não foi possível consultar as notas: %1").arg(text));
     }
+    return q;
+}
+
+NoteTable Store::queryNoteTable(const NoteFilter& f) {
+    QSqlQuery& q = execNoteQuery(f);
+    const NoteSlots& layout = noteSlots();
+    NoteTable t;
+    try {
+        while (q.next()) {
+            quint32 nulls = 0;
+            double number = 0;
+            for (int i = 0; i < kNoteFieldCount; ++i) {
+                const QVariant v = q.value(i);
+                const bool isNull = v.isNull();
+                switch (layout.type[i]) {
+                    case FieldType::DateTime: {
+                        qint64 millis = 0;
+                        bool present = false;
+                        if (!isNull) {
+                            // The stored text straight to the packet's number; anything else
+                            // (a driver's own date-time, another text form) the long way.
+                            QDate date;
+                            QTime time;
+                            if (v.typeId() == QMetaType::QString &&
+                                parseStoredParts(v.toString(), date, time)) {
+                                millis = host::packetMillis(date, time);
+                                present = true;
+                            } else if (const QDateTime d = fromDbDateTime(v); d.isValid()) {
+                                const QVariant c =
+                                    host::packetCoerce(QVariant(d), noteFields().at(i));
+                                millis = host::packetMillis(c.toDateTime());
+                                present = true;
+                            }
+                        }
+                        if (!present)
+                            nulls |= 1u << i;
+                        t.m_millis.append(millis);
+                        break;
+                    }
+                    case FieldType::Float:
+                        if (isNull)
+                            nulls |= 1u << i;
+                        else
+                            number = v.toDouble();
+                        break;
+                    default:
+                        if (isNull) {
+                            nulls |= 1u << i;
+                            t.m_texts.append(QString());
+                        } else {
+                            t.m_texts.append(v.toString());
+                        }
+                        break;
+                }
+            }
+            t.m_numbers.append(number);
+            t.m_nulls.append(nulls);
+        }
+    } catch (...) {
+        q.finish();
+        throw;
+    }
+    q.finish();
+    return t;
+}
+
+QList<QVariantList> Store::queryNotes(const NoteFilter& f) {
+    const NoteTable t = queryNoteTable(f);
+    QList<QVariantList> rows;
+    rows.reserve(t.size());
+    for (qsizetype r = 0; r < t.size(); ++r)
+        rows.append(t.values(r));
     return rows;
+}
+
+const QString& NoteTable::text(qsizetype r, int field) const {
+    const NoteSlots& layout = noteSlots();
+    if (r < 0 || r >= size() || field < 0 || field >= kNoteFieldCount ||
+        layout.type[field] == FieldType::DateTime || layout.type[field] == FieldType::Float)
+        throw host::EProgrammingError(
+            QStringLiteral("Campo %1 da nota %2 não é texto.").arg(field).arg(r));
+    return m_texts.at(r * kTextFields + layout.slot[field]);
+}
+
+QDate NoteTable::date(qsizetype r, int field) const {
+    const NoteSlots& layout = noteSlots();
+    if (r < 0 || r >= size() || field < 0 || field >= kNoteFieldCount ||
+        layout.type[field] != FieldType::DateTime)
+        throw host::EProgrammingError(
+            QStringLiteral("Campo %1 da nota %2 não é data e hora.").arg(field).arg(r));
+    if (m_nulls.at(r) & (1u << field))
+        return {};
+    qint64 days = 0;
+    int ms = 0;
+    host::packetSplitMillis(m_millis.at(r * kDateTimeFields + layout.slot[field]), days, ms);
+    return host::packetDate(days);
+}
+
+QVariantList NoteTable::values(qsizetype r) const {
+    const NoteSlots& layout = noteSlots();
+    const quint32 nulls = m_nulls.at(r);
+    QVariantList row;
+    row.reserve(kNoteFieldCount);
+    for (int i = 0; i < kNoteFieldCount; ++i) {
+        if (nulls & (1u << i)) {
+            row << QVariant();
+            continue;
+        }
+        switch (layout.type[i]) {
+            case FieldType::DateTime:
+                row << QVariant(
+                    host::packetDateTime(m_millis.at(r * kDateTimeFields + layout.slot[i])));
+                break;
+            case FieldType::Float:
+                row << QVariant(m_numbers.at(r));
+                break;
+            default:
+                row << QVariant(m_texts.at(r * kTextFields + layout.slot[i]));
+                break;
+        }
+    }
+    return row;
+}
+
+void NoteTable::writeRow(host::PacketWriter& w, qsizetype r) const {
+    const NoteSlots& layout = noteSlots();
+    const quint32 nulls = m_nulls.at(r);
+    const QString* texts = m_texts.constData() + r * kTextFields;
+    const qint64* millis = m_millis.constData() + r * kDateTimeFields;
+    w.beginRow();
+    for (int i = 0; i < kNoteFieldCount; ++i) {
+        if (nulls & (1u << i)) {
+            w.null();
+            continue;
+        }
+        switch (layout.type[i]) {
+            case FieldType::DateTime:
+                w.dateTimeMillis(millis[layout.slot[i]]);
+                break;
+            case FieldType::Float:
+                w.floating(m_numbers.at(r));
+                break;
+            default:
+                w.string(texts[layout.slot[i]]);
+                break;
+        }
+    }
+    w.endRow();
 }
 
 void Store::insertNote(const NoteRecord& note) {

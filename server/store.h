@@ -7,11 +7,15 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
+#include <memory>
 #include <optional>
 
 #include "companydb.h"
 #include "core/clientdataset.h"
+#include "core/packet.h"
 #include "sql/databasemodule.h"
+
+class QSqlQuery;
 
 // The application server's store in the company database: the notes addressed to the
 // companies, the events sent for them, the XML documents and the download log. Installed and
@@ -93,6 +97,29 @@ struct NoteFilter {
     QDate issuedTo;    // required
 };
 
+// The notes a query found, held compactly and ready to be written to packets of noteFields():
+// the texts as the driver gave them, the date-times already as packet milliseconds, no value
+// boxed per cell. Rows keep the query's order.
+class NoteTable {
+  public:
+    qsizetype size() const { return m_nulls.size(); }
+    // The text of a String field of row r; a null QString for a null value.
+    const QString& text(qsizetype r, int field) const;
+    // The date of a DateTime field of row r; invalid for a null value.
+    QDate date(qsizetype r, int field) const;
+    // Row r as its 31 values (QString, QDateTime, double or null), as noteValues gives them.
+    QVariantList values(qsizetype r) const;
+    // Writes row r (begin to end) to a packet of noteFields().
+    void writeRow(host::PacketWriter& w, qsizetype r) const;
+
+  private:
+    friend class Store;
+    QList<QString> m_texts;   // kTextFields per row
+    QList<qint64> m_millis;   // kDateTimeFields per row
+    QList<double> m_numbers;  // one per row (VRNOTAFISC)
+    QList<quint32> m_nulls;   // one bit per field of each row
+};
+
 struct Registration {
     QString number;      // NRINSJURIEST
     QString personType;  // IDTPIJURIEST
@@ -119,12 +146,20 @@ class Store {
     // Matching notes, each as the 31 values of the note record, ordered by issuer name, issue
     // date and value.
     QList<QVariantList> queryNotes(const NoteFilter& filter);
+    // The same notes, in the compact form the packets are written from.
+    NoteTable queryNoteTable(const NoteFilter& filter);
 
     void insertNote(const NoteRecord& note);
     int noteCount(const QString& company = QString());
 
   private:
+    // The note query for these criteria, prepared once per distinct SQL and executed with its
+    // values bound; the caller reads it forward and finishes it.
+    QSqlQuery& execNoteQuery(const NoteFilter& filter);
+
     QSqlDatabase m_db;
+    std::unique_ptr<QSqlQuery> m_notesQuery;
+    QString m_notesSql;
     QString m_connection;
     host::SqlDialect m_dialect;
 };

@@ -204,9 +204,13 @@ struct TClientDataSet::Impl {
     bool filtered = false;
     FilterExpr filter;  // compiled when active and filtered
 
-    // The pending edit: values of the row being edited or inserted.
+    // The pending edit, copy-on-write: only the fields set since Edit/Insert hold a value
+    // here (modified[f]); any other field of an edited row is read from the row itself, and
+    // of an inserted row is null. touched lists the set fields, so that Post stores and
+    // clearing resets only those.
     std::vector<QVariant> buffer;
-    std::vector<bool> modified;
+    std::vector<quint8> modified;
+    std::vector<int> touched;
     Slot* editRow = nullptr;       // Edit: the row being changed
     Slot* insertBefore = nullptr;  // Insert: the row the new one goes before (null: the end)
 
@@ -342,10 +346,18 @@ struct TClientDataSet::Impl {
             return {};
         }
         const Slot* row = view[size_t(viewRow)];
-        if (state == DataSetState::Edit && row == editRow) {
+        if (state == DataSetState::Edit && row == editRow && modified[size_t(f)]) {
             return buffer[size_t(f)];
         }
         return cellValue(row, f);
+    }
+
+    // Value of field f in the pending edit.
+    QVariant editValue(int f) const {
+        if (modified[size_t(f)] || state == DataSetState::Insert) {
+            return buffer[size_t(f)];
+        }
+        return cellValue(editRow, f);
     }
 
     QVariant currentValue(int f) const {
@@ -353,9 +365,37 @@ struct TClientDataSet::Impl {
             return valueAtView(tempRow, f);
         }
         if (editing()) {
-            return buffer[size_t(f)];
+            return editValue(f);
         }
         return valueAtView(cur, f);
+    }
+
+    // Text of a String/Memo field on the current row, without going through a variant.
+    QString currentText(int f) const {
+        const Slot* row = nullptr;
+        if (tempRow >= 0) {
+            if (tempRow >= int(view.size())) {
+                return {};
+            }
+            row = view[size_t(tempRow)];
+            if (state == DataSetState::Edit && row == editRow && modified[size_t(f)]) {
+                return buffer[size_t(f)].toString();
+            }
+        } else if (editing()) {
+            if (modified[size_t(f)] || state == DataSetState::Insert) {
+                return buffer[size_t(f)].toString();
+            }
+            row = editRow;
+        } else {
+            if (cur < 0 || cur >= int(view.size())) {
+                return {};
+            }
+            row = view[size_t(cur)];
+        }
+        if (isNull(row, f)) {
+            return {};
+        }
+        return pools[size_t(f)].strings[size_t(slot(row, f))];
     }
 
     void setCurrentValue(int f, const QVariant& v) {
@@ -366,7 +406,10 @@ struct TClientDataSet::Impl {
                     .arg(name(), def(f).name));
         }
         buffer[size_t(f)] = coerce(f, v);
-        modified[size_t(f)] = true;
+        if (!modified[size_t(f)]) {
+            modified[size_t(f)] = 1;
+            touched.push_back(f);
+        }
         if (state == DataSetState::Edit) {
             notifyRow(cur);
         }
@@ -674,10 +717,25 @@ struct TClientDataSet::Impl {
     }
 
     void clearEdit() {
-        buffer.clear();
-        modified.clear();
+        for (int f : touched) {
+            if (size_t(f) < buffer.size()) {
+                buffer[size_t(f)] = QVariant();
+                modified[size_t(f)] = 0;
+            }
+        }
+        touched.clear();
         editRow = nullptr;
         insertBefore = nullptr;
+    }
+
+    // An empty pending edit sized for the current fields.
+    void beginEdit() {
+        clearEdit();
+        const size_t n = size_t(fieldCount());
+        if (buffer.size() != n) {
+            buffer.assign(n, QVariant());
+            modified.assign(n, 0);
+        }
     }
 
     void clearRows() {
@@ -935,6 +993,9 @@ void TField::Clear() {
 }
 
 QString TField::AsString() const {
+    if (isText(m_def.type)) {
+        return m_owner->d->currentText(m_index);
+    }
     const QVariant v = Value();
     if (!v.isValid()) {
         return {};
@@ -1484,20 +1545,14 @@ void TClientDataSet::Edit() {
         return;
     }
     Slot* row = d->view[size_t(d->cur)];
-    d->buffer.assign(size_t(d->fieldCount()), QVariant());
-    d->modified.assign(size_t(d->fieldCount()), false);
-    for (int f = 0; f < d->fieldCount(); ++f) {
-        d->buffer[size_t(f)] = d->cellValue(row, f);
-    }
+    d->beginEdit();
     d->editRow = row;
     d->setState(DataSetState::Edit);
 }
 
 void TClientDataSet::Insert() {
     d->checkBrowseMode();
-    d->buffer.assign(size_t(d->fieldCount()), QVariant());
-    d->modified.assign(size_t(d->fieldCount()), false);
-    d->editRow = nullptr;
+    d->beginEdit();
     d->insertBefore = d->cur >= 0 ? d->view[size_t(d->cur)] : nullptr;
     d->setState(DataSetState::Insert);
     d->scrolled();
@@ -1505,9 +1560,7 @@ void TClientDataSet::Insert() {
 
 void TClientDataSet::Append() {
     d->checkBrowseMode();
-    d->buffer.assign(size_t(d->fieldCount()), QVariant());
-    d->modified.assign(size_t(d->fieldCount()), false);
-    d->editRow = nullptr;
+    d->beginEdit();
     d->insertBefore = nullptr;
     d->setState(DataSetState::Insert);
     d->scrolled();
@@ -1522,10 +1575,7 @@ void TClientDataSet::Post() {
     if (d->state == DataSetState::Edit) {
         Slot* row = d->editRow;
         bool indexChanged = false;
-        for (int f = 0; f < d->fieldCount(); ++f) {
-            if (!d->modified[size_t(f)]) {
-                continue;
-            }
+        for (int f : d->touched) {
             d->storeValue(row, f, d->buffer[size_t(f)]);
             if (std::find(d->indexFields.begin(), d->indexFields.end(), f) !=
                 d->indexFields.end()) {

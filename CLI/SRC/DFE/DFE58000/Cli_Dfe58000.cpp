@@ -16,6 +16,7 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <vector>
 
 #include "Cli_Dfe58100.h"
 #include "core/messages.h"
@@ -894,11 +895,20 @@ void TfrmManifestacao::InsereCdsFiltrado() {
     TField& chave = ds->FieldByName(QStringLiteral("NRACESSONF"));
     const QString sim = QStringLiteral("S");
     const QString nao = QStringLiteral("N");
-    QList<QVariantList> linhas;
     const int total = ds->RecordCount();
+    std::vector<int> marcadas;
+    marcadas.reserve(size_t(total));
     for (int i = 0; i < total; ++i) {
         if (marca.ValueAt(i).toString() == sim)
-            linhas.append(QVariantList{chave.ValueAt(i).toString(), nao});
+            marcadas.push_back(i);
     }
-    cdsMarcados->SetData(encodePacket(cdsMarcados->FieldDefs(), linhas));
+    PacketWriter pacote(cdsMarcados->FieldDefs(), qsizetype(marcadas.size()),
+                        qsizetype(marcadas.size()) * 52);
+    for (int i : marcadas) {
+        pacote.beginRow();
+        pacote.string(chave.ValueAt(i).toString());
+        pacote.string(nao);
+        pacote.endRow();
+    }
+    cdsMarcados->SetData(pacote.finish());
 }

@@ -30,7 +30,7 @@ class ClientConnection : public QObject {
     void readAvailable() {
         if (m_closing)
             return;
-        m_frames.append(m_socket->readAll());
+        m_frames.readFrom(*m_socket);
         try {
             while (auto payload = m_frames.takeFrame()) {
                 // A payload that is not a request is as bad as broken framing: nothing after

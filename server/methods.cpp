@@ -289,35 +289,27 @@ QVariant getNotasDestinadas(Store& store, const QVariantList& args, const QDate&
     } catch (const EHostError& e) {
         return notesFailure(e.text());
     }
-    // The packets are written straight from the query's compact answer; the two deadline
-    // lists are the rows of the first that fall due, by index.
-    const NoteTable table = store.queryNoteTable(filter);
+    // The rows go from the query straight into the packet of every note; the two deadline
+    // lists copy the encoded rows of those that fall due.
     const QList<FieldDef>& fields = noteFields();
-    const int iNfe = 9, iManif = 10, iRecbto = 28;
-    QList<qsizetype> near, now;
-    for (qsizetype r = 0; r < table.size(); ++r) {
-        switch (rules::classifyDeadline(table.text(r, iNfe), table.text(r, iManif),
-                                        table.date(r, iRecbto), today)) {
+    host::PacketWriter all(fields, host::PacketWriter::kRowsCountedAtFinish);
+    host::PacketWriter near(fields, host::PacketWriter::kRowsCountedAtFinish);
+    host::PacketWriter now(fields, host::PacketWriter::kRowsCountedAtFinish);
+    store.writeNotes(filter, all, [&](const WrittenNote& note) {
+        switch (rules::classifyDeadline(note.statusNFe, note.statusManif, note.authorised, today)) {
             case rules::DeadlineClass::Now:
-                now.append(r);
+                now.encodedRow(all.encoded(note.from, note.to));
                 break;
             case rules::DeadlineClass::Near:
-                near.append(r);
+                near.encodedRow(all.encoded(note.from, note.to));
                 break;
             case rules::DeadlineClass::None:
                 break;
         }
-    }
-    auto write = [&](qsizetype count, auto&& rowAt) {
-        host::PacketWriter w(fields, count);
-        for (qsizetype i = 0; i < count; ++i)
-            table.writeRow(w, rowAt(i));
-        return w.finish();
-    };
-    const QByteArray all = write(table.size(), [](qsizetype i) { return i; });
-    const QByteArray nearPacket = write(near.size(), [&](qsizetype i) { return near.at(i); });
-    const QByteArray nowPacket = write(now.size(), [&](qsizetype i) { return now.at(i); });
-    return QVariantList{QStringLiteral("OK"), QString(), all, nearPacket, nowPacket};
+    });
+    const QByteArray nearPacket = near.finish();
+    const QByteArray nowPacket = now.finish();
+    return QVariantList{QStringLiteral("OK"), QString(), all.finish(), nearPacket, nowPacket};
 }
 
 QVariant setManifestacao(Store& store, const QString& registrationArg, const QByteArray& marked,

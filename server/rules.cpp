@@ -46,24 +46,27 @@ QDate conclusiveDeadline(const QDate& authorised, const QDate& today) {
 }
 
 namespace {
-bool isBusinessDay(const QDate& d) {
-    return d.dayOfWeek() <= 5;
+// Monday to Friday among the days after `from`, up to and including `to` (from <= to): whole
+// weeks at once, so a query of tens of thousands of notes does not walk their calendars.
+int businessDaysAfter(const QDate& from, const QDate& to) {
+    const qint64 days = from.daysTo(to);
+    int n = int(days / 7) * 5;
+    int weekday = from.dayOfWeek();  // 1 Monday .. 7 Sunday
+    for (qint64 i = 0; i < days % 7; ++i) {
+        weekday = weekday % 7 + 1;
+        if (weekday <= 5)
+            ++n;
+    }
+    return n;
 }
 }  // namespace
 
 int businessDaysLeft(const QDate& today, const QDate& deadline) {
     if (deadline < today) {
-        int n = 0;
-        for (QDate d = deadline.addDays(1); d <= today; d = d.addDays(1))
-            if (isBusinessDay(d))
-                --n;
-        return n == 0 ? -1 : n;
+        const int n = businessDaysAfter(deadline, today);
+        return n == 0 ? -1 : -n;
     }
-    int n = 0;
-    for (QDate d = today.addDays(1); d <= deadline; d = d.addDays(1))
-        if (isBusinessDay(d))
-            ++n;
-    return n;
+    return businessDaysAfter(today, deadline);
 }
 
 DeadlineClass classifyDeadline(const QString& statusNFe, const QString& statusManif,

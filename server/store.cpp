@@ -1,5 +1,7 @@
 #include "store.h"
 
+#include "sqliterows.h"
+
 #include <QAtomicInt>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -77,22 +79,32 @@ QString uniqueConnectionName() {
     return QStringLiteral("dfe58000_store_%1").arg(counter.fetchAndAddRelaxed(1) + 1);
 }
 
-// "yyyy-MM-dd HH:mm:ss" with an optional ".zzz"; false for anything else.
-bool parseStoredParts(QStringView s, QDate& date, QTime& time) {
+char16_t unitAt(QStringView s, qsizetype i) {
+    return s[i].unicode();
+}
+
+char16_t unitAt(QByteArrayView s, qsizetype i) {
+    return uchar(s[i]);
+}
+
+// "yyyy-MM-dd HH:mm:ss" with an optional ".zzz"; false for anything else. The text as the
+// Qt driver gives it or as SQLite keeps it (UTF-8).
+template <typename View>
+bool parseStoredParts(View s, QDate& date, QTime& time) {
     if (s.size() != 19 && s.size() != 23)
         return false;
     auto number = [&](int from, int width) {
         int v = 0;
         for (int i = from; i < from + width; ++i) {
-            const char16_t c = s[i].unicode();
+            const char16_t c = unitAt(s, i);
             if (c < u'0' || c > u'9')
                 return -1;
             v = v * 10 + (c - u'0');
         }
         return v;
     };
-    if (s[4] != u'-' || s[7] != u'-' || s[10] != u' ' || s[13] != u':' || s[16] != u':' ||
-        (s.size() == 23 && s[19] != u'.'))
+    if (unitAt(s, 4) != u'-' || unitAt(s, 7) != u'-' || unitAt(s, 10) != u' ' ||
+        unitAt(s, 13) != u':' || unitAt(s, 16) != u':' || (s.size() == 23 && unitAt(s, 19) != u'.'))
         return false;
     const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
     const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
@@ -112,15 +124,11 @@ QDateTime parseStoredDateTime(QStringView s) {
     return QDateTime(date, time);
 }
 
-// Where each field of the note record lives in a NoteTable row: its kind and its index among
-// the fields of that kind.
+// The type of each field of the note record, looked up once per cell as the rows are written.
 constexpr int kNoteFieldCount = 31;
-constexpr int kTextFields = 26;
-constexpr int kDateTimeFields = 4;
 
 struct NoteSlots {
     FieldType type[kNoteFieldCount];
-    int slot[kNoteFieldCount];
 };
 
 const NoteSlots& noteSlots() {
@@ -128,22 +136,8 @@ const NoteSlots& noteSlots() {
         NoteSlots s{};
         const QList<FieldDef>& fields = noteFields();
         Q_ASSERT(fields.size() == kNoteFieldCount);
-        int texts = 0, dates = 0, numbers = 0;
-        for (int i = 0; i < kNoteFieldCount; ++i) {
+        for (int i = 0; i < kNoteFieldCount; ++i)
             s.type[i] = fields.at(i).type;
-            switch (s.type[i]) {
-                case FieldType::DateTime:
-                    s.slot[i] = dates++;
-                    break;
-                case FieldType::Float:
-                    s.slot[i] = numbers++;
-                    break;
-                default:
-                    s.slot[i] = texts++;
-                    break;
-            }
-        }
-        Q_ASSERT(texts == kTextFields && dates == kDateTimeFields && numbers == 1);
         return s;
     }();
     return layout;
@@ -314,6 +308,7 @@ const companydb::SchemaComponent& storeSchema() {
 Store::Store(const QString& url) : m_connection(uniqueConnectionName()) {
     const host::DatabaseUrl parsed = host::DatabaseUrl::parse(url);
     m_dialect = parsed.dialect;
+    m_path = parsed.path;
     m_db = host::DatabaseModule::openConnection(parsed, m_connection, false);
     if (m_dialect == SqlDialect::SQLite) {
         QSqlQuery q(m_db);
@@ -322,6 +317,7 @@ Store::Store(const QString& url) : m_connection(uniqueConnectionName()) {
 }
 
 Store::~Store() {
+    m_native.reset();
     m_notesQuery.reset();
     m_db.close();
     m_db = QSqlDatabase();
@@ -361,7 +357,14 @@ bool Store::hasStateRegistration(const QString& company, const QString& stateReg
     return q.next();
 }
 
-QSqlQuery& Store::execNoteQuery(const NoteFilter& f) {
+namespace {
+
+struct NoteQuery {
+    QString sql;
+    QVariantList binds;
+};
+
+NoteQuery noteQuery(const NoteFilter& f) {
     // Only fixed SQL fragments are assembled here; every value is bound.
     QStringList where;
     QVariantList binds;
@@ -414,10 +417,144 @@ QSqlQuery& Store::execNoteQuery(const NoteFilter& f) {
     equal("NRINSJURIESTDEST", f.legalRegistration);
 
     static const QString columns = noteColumnList();
-    const QString sql = QStringLiteral(
-                            "SELECT %1 FROM NOTADEST WHERE %2 "
-                            "ORDER BY NMRAZSOCEMIT, DTEMISSAO, VRNOTAFISC, NRACESSONF")
-                            .arg(columns, where.join(QStringLiteral(" AND ")));
+    return {QStringLiteral("SELECT %1 FROM NOTADEST WHERE %2 "
+                           "ORDER BY NMRAZSOCEMIT, DTEMISSAO, VRNOTAFISC, NRACESSONF")
+                .arg(columns, where.join(QStringLiteral(" AND "))),
+            binds};
+}
+
+// A date-time cell of the note query as packet milliseconds. The stored text goes straight to
+// the number; anything else (a driver's own date-time, another text form) the long way, with
+// the value other() gives. False for a value that is no date-time at all (written as null).
+template <typename View, typename Other>
+bool storedMillis(View text, Other&& other, QDate& date, qint64& millis) {
+    QTime time;
+    if (text.size() > 0 && parseStoredParts(text, date, time)) {
+        millis = host::packetMillis(date, time);
+        return true;
+    }
+    const QDateTime d = fromDbDateTime(other());
+    if (!d.isValid())
+        return false;
+    date = d.date();
+    millis = host::packetMillis(d);
+    return true;
+}
+
+// The note query's rows through the Qt driver (PostgreSQL, and SQLite when asked).
+class DriverRows {
+  public:
+    explicit DriverRows(QSqlQuery& q) : m_q(q) {}
+    bool next() { return m_q.next(); }
+    bool cell(int i) {
+        m_v = m_q.value(i);
+        return !m_v.isNull();
+    }
+    void text(host::PacketWriter& w, QString* keep) {
+        const QString t = m_v.toString();
+        w.string(t);
+        if (keep)
+            *keep = t;
+    }
+    double real() const { return m_v.toDouble(); }
+    bool millis(QDate& date, qint64& out) const {
+        const QString t = m_v.typeId() == QMetaType::QString ? m_v.toString() : QString();
+        return storedMillis(
+            QStringView(t), [this] { return m_v; }, date, out);
+    }
+    void finish() { m_q.finish(); }
+
+  private:
+    QSqlQuery& m_q;
+    QVariant m_v;
+};
+
+// The same rows read with SQLite's own interface, texts as their UTF-8 bytes.
+class NativeRows {
+  public:
+    explicit NativeRows(SqliteRows& rows) : m_rows(rows) {}
+    bool next() { return m_rows.next(); }
+    bool cell(int i) {
+        m_col = i;
+        return !m_rows.isNull(i);
+    }
+    void text(host::PacketWriter& w, QString* keep) {
+        const QByteArrayView t = m_rows.text(m_col);
+        w.utf8(t);
+        if (keep)
+            *keep = QString::fromUtf8(t);
+    }
+    double real() const { return m_rows.real(m_col); }
+    bool millis(QDate& date, qint64& out) const {
+        const QByteArrayView t = m_rows.text(m_col);
+        return storedMillis(
+            t, [t] { return QVariant(QString::fromUtf8(t)); }, date, out);
+    }
+    void finish() { m_rows.finish(); }
+
+  private:
+    SqliteRows& m_rows;
+    int m_col = 0;
+};
+
+template <typename Rows>
+qsizetype writeRows(Rows& rows, host::PacketWriter& w,
+                    const std::function<void(const WrittenNote&)>& written) {
+    const NoteSlots& layout = noteSlots();
+    constexpr int iNfe = 9, iManif = 10, iRecbto = 28;
+    qsizetype count = 0;
+    WrittenNote note;
+    try {
+        while (rows.next()) {
+            note.from = w.position();
+            note.authorised = QDate();
+            w.beginRow();
+            for (int i = 0; i < kNoteFieldCount; ++i) {
+                if (!rows.cell(i)) {
+                    w.null();
+                    continue;
+                }
+                switch (layout.type[i]) {
+                    case FieldType::DateTime: {
+                        QDate date;
+                        qint64 millis = 0;
+                        if (rows.millis(date, millis))
+                            w.dateTimeMillis(millis);
+                        else
+                            w.null();
+                        if (i == iRecbto)
+                            note.authorised = date;
+                        break;
+                    }
+                    case FieldType::Float:
+                        w.floating(rows.real());
+                        break;
+                    default:
+                        rows.text(w, i == iNfe     ? &note.statusNFe
+                                     : i == iManif ? &note.statusManif
+                                                   : nullptr);
+                        break;
+                }
+            }
+            w.endRow();
+            ++count;
+            note.to = w.position();
+            if (written)
+                written(note);
+            note.statusNFe.clear();
+            note.statusManif.clear();
+        }
+    } catch (...) {
+        rows.finish();
+        throw;
+    }
+    rows.finish();
+    return count;
+}
+
+}  // namespace
+
+QSqlQuery& Store::execNoteQuery(const QString& sql, const QVariantList& binds) {
     // The same criteria shape comes again and again (the all-"T" query above all): the
     // statement prepared last is kept and only its values change.
     if (!m_notesQuery || sql != m_notesSql) {
@@ -443,151 +580,24 @@ QSqlQuery& Store::execNoteQuery(const NoteFilter& f) {
     return q;
 }
 
-NoteTable Store::queryNoteTable(const NoteFilter& f) {
-    QSqlQuery& q = execNoteQuery(f);
-    const NoteSlots& layout = noteSlots();
-    NoteTable t;
-    try {
-        while (q.next()) {
-            quint32 nulls = 0;
-            double number = 0;
-            for (int i = 0; i < kNoteFieldCount; ++i) {
-                const QVariant v = q.value(i);
-                const bool isNull = v.isNull();
-                switch (layout.type[i]) {
-                    case FieldType::DateTime: {
-                        qint64 millis = 0;
-                        bool present = false;
-                        if (!isNull) {
-                            // The stored text straight to the packet's number; anything else
-                            // (a driver's own date-time, another text form) the long way.
-                            QDate date;
-                            QTime time;
-                            if (v.typeId() == QMetaType::QString &&
-                                parseStoredParts(v.toString(), date, time)) {
-                                millis = host::packetMillis(date, time);
-                                present = true;
-                            } else if (const QDateTime d = fromDbDateTime(v); d.isValid()) {
-                                const QVariant c =
-                                    host::packetCoerce(QVariant(d), noteFields().at(i));
-                                millis = host::packetMillis(c.toDateTime());
-                                present = true;
-                            }
-                        }
-                        if (!present)
-                            nulls |= 1u << i;
-                        t.m_millis.append(millis);
-                        break;
-                    }
-                    case FieldType::Float:
-                        if (isNull)
-                            nulls |= 1u << i;
-                        else
-                            number = v.toDouble();
-                        break;
-                    default:
-                        if (isNull) {
-                            nulls |= 1u << i;
-                            t.m_texts.append(QString());
-                        } else {
-                            t.m_texts.append(v.toString());
-                        }
-                        break;
-                }
-            }
-            t.m_numbers.append(number);
-            t.m_nulls.append(nulls);
-        }
-    } catch (...) {
-        q.finish();
-        throw;
+qsizetype Store::writeNotes(const NoteFilter& f, host::PacketWriter& w,
+                            const std::function<void(const WrittenNote&)>& written) {
+    const NoteQuery query = noteQuery(f);
+    if (m_dialect == SqlDialect::SQLite && m_nativeReads) {
+        if (!m_native)
+            m_native = std::make_unique<SqliteRows>(m_path);
+        m_native->exec(query.sql, query.binds);
+        NativeRows rows(*m_native);
+        return writeRows(rows, w, written);
     }
-    q.finish();
-    return t;
+    DriverRows rows(execNoteQuery(query.sql, query.binds));
+    return writeRows(rows, w, written);
 }
 
 QList<QVariantList> Store::queryNotes(const NoteFilter& f) {
-    const NoteTable t = queryNoteTable(f);
-    QList<QVariantList> rows;
-    rows.reserve(t.size());
-    for (qsizetype r = 0; r < t.size(); ++r)
-        rows.append(t.values(r));
-    return rows;
-}
-
-const QString& NoteTable::text(qsizetype r, int field) const {
-    const NoteSlots& layout = noteSlots();
-    if (r < 0 || r >= size() || field < 0 || field >= kNoteFieldCount ||
-        layout.type[field] == FieldType::DateTime || layout.type[field] == FieldType::Float)
-        throw host::EProgrammingError(
-            QStringLiteral("Campo %1 da nota %2 não é texto.").arg(field).arg(r));
-    return m_texts.at(r * kTextFields + layout.slot[field]);
-}
-
-QDate NoteTable::date(qsizetype r, int field) const {
-    const NoteSlots& layout = noteSlots();
-    if (r < 0 || r >= size() || field < 0 || field >= kNoteFieldCount ||
-        layout.type[field] != FieldType::DateTime)
-        throw host::EProgrammingError(
-            QStringLiteral("Campo %1 da nota %2 não é data e hora.").arg(field).arg(r));
-    if (m_nulls.at(r) & (1u << field))
-        return {};
-    qint64 days = 0;
-    int ms = 0;
-    host::packetSplitMillis(m_millis.at(r * kDateTimeFields + layout.slot[field]), days, ms);
-    return host::packetDate(days);
-}
-
-QVariantList NoteTable::values(qsizetype r) const {
-    const NoteSlots& layout = noteSlots();
-    const quint32 nulls = m_nulls.at(r);
-    QVariantList row;
-    row.reserve(kNoteFieldCount);
-    for (int i = 0; i < kNoteFieldCount; ++i) {
-        if (nulls & (1u << i)) {
-            row << QVariant();
-            continue;
-        }
-        switch (layout.type[i]) {
-            case FieldType::DateTime:
-                row << QVariant(
-                    host::packetDateTime(m_millis.at(r * kDateTimeFields + layout.slot[i])));
-                break;
-            case FieldType::Float:
-                row << QVariant(m_numbers.at(r));
-                break;
-            default:
-                row << QVariant(m_texts.at(r * kTextFields + layout.slot[i]));
-                break;
-        }
-    }
-    return row;
-}
-
-void NoteTable::writeRow(host::PacketWriter& w, qsizetype r) const {
-    const NoteSlots& layout = noteSlots();
-    const quint32 nulls = m_nulls.at(r);
-    const QString* texts = m_texts.constData() + r * kTextFields;
-    const qint64* millis = m_millis.constData() + r * kDateTimeFields;
-    w.beginRow();
-    for (int i = 0; i < kNoteFieldCount; ++i) {
-        if (nulls & (1u << i)) {
-            w.null();
-            continue;
-        }
-        switch (layout.type[i]) {
-            case FieldType::DateTime:
-                w.dateTimeMillis(millis[layout.slot[i]]);
-                break;
-            case FieldType::Float:
-                w.floating(m_numbers.at(r));
-                break;
-            default:
-                w.string(texts[layout.slot[i]]);
-                break;
-        }
-    }
-    w.endRow();
+    host::PacketWriter w(noteFields(), host::PacketWriter::kRowsCountedAtFinish);
+    writeNotes(f, w);
+    return host::decodePacket(w.finish()).rows;
 }
 
 void Store::insertNote(const NoteRecord& note) {

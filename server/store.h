@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -16,6 +17,10 @@
 #include "sql/databasemodule.h"
 
 class QSqlQuery;
+
+namespace dfe58000 {
+class SqliteRows;
+}
 
 // The application server's store in the company database: the notes addressed to the
 // companies, the events sent for them, the XML documents and the download log. Installed and
@@ -97,27 +102,14 @@ struct NoteFilter {
     QDate issuedTo;    // required
 };
 
-// The notes a query found, held compactly and ready to be written to packets of noteFields():
-// the texts as the driver gave them, the date-times already as packet milliseconds, no value
-// boxed per cell. Rows keep the query's order.
-class NoteTable {
-  public:
-    qsizetype size() const { return m_nulls.size(); }
-    // The text of a String field of row r; a null QString for a null value.
-    const QString& text(qsizetype r, int field) const;
-    // The date of a DateTime field of row r; invalid for a null value.
-    QDate date(qsizetype r, int field) const;
-    // Row r as its 31 values (QString, QDateTime, double or null), as noteValues gives them.
-    QVariantList values(qsizetype r) const;
-    // Writes row r (begin to end) to a packet of noteFields().
-    void writeRow(host::PacketWriter& w, qsizetype r) const;
-
-  private:
-    friend class Store;
-    QList<QString> m_texts;   // kTextFields per row
-    QList<qint64> m_millis;   // kDateTimeFields per row
-    QList<double> m_numbers;  // one per row (VRNOTAFISC)
-    QList<quint32> m_nulls;   // one bit per field of each row
+// What the store tells of each note it writes (see Store::writeNotes): where its row lies in
+// the writer, and the values the deadline rules read.
+struct WrittenNote {
+    qsizetype from = 0;  // PacketWriter::position() before and after the row
+    qsizetype to = 0;
+    QString statusNFe;    // IDSTATUSNFE
+    QString statusManif;  // IDSTATUSMANIF
+    QDate authorised;     // date of DTRECBTO; invalid when null
 };
 
 struct Registration {
@@ -143,23 +135,31 @@ class Store {
     QList<Registration> registrations(const QString& company);
     bool hasStateRegistration(const QString& company, const QString& stateRegistration);
 
-    // Matching notes, each as the 31 values of the note record, ordered by issuer name, issue
-    // date and value.
+    // Matching notes, ordered by issuer name, issue date and value, each written as one row
+    // to a packet writer of noteFields() as the query reads it (no note is held in between);
+    // written() hears of every row just after it is written. Returns the number of notes.
+    qsizetype writeNotes(const NoteFilter& filter, host::PacketWriter& w,
+                         const std::function<void(const WrittenNote&)>& written = {});
+    // The same notes, each as the 31 values of the note record.
     QList<QVariantList> queryNotes(const NoteFilter& filter);
-    // The same notes, in the compact form the packets are written from.
-    NoteTable queryNoteTable(const NoteFilter& filter);
+    // On SQLite the note query reads the file with SQLite's own interface (see SqliteRows);
+    // off, it goes through the Qt driver as on PostgreSQL. Both write the same packets.
+    void setNativeReads(bool on) { m_nativeReads = on; }
 
     void insertNote(const NoteRecord& note);
     int noteCount(const QString& company = QString());
 
   private:
-    // The note query for these criteria, prepared once per distinct SQL and executed with its
+    // The note query through the Qt driver, prepared once per distinct SQL and executed with its
     // values bound; the caller reads it forward and finishes it.
-    QSqlQuery& execNoteQuery(const NoteFilter& filter);
+    QSqlQuery& execNoteQuery(const QString& sql, const QVariantList& binds);
 
     QSqlDatabase m_db;
     std::unique_ptr<QSqlQuery> m_notesQuery;
     QString m_notesSql;
+    std::unique_ptr<SqliteRows> m_native;
+    bool m_nativeReads = true;
+    QString m_path;  // SQLite
     QString m_connection;
     host::SqlDialect m_dialect;
 };

@@ -4,6 +4,7 @@
 #include <QSet>
 #include <QStringDecoder>
 #include <QTime>
+#include <QtEndian>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -324,13 +325,56 @@ QVariant packetCoerce(const QVariant& v, const FieldDef& def) {
 }
 
 // --- writer -------------------------------------------------------------------------------------
+// The packet is encoded by hand into one growing buffer: a QCborStreamWriter goes through a
+// QIODevice call per item, which cost more than the rest of writing a large answer.
+
+namespace {
+
+constexpr quint8 kMajorUnsigned = 0;
+constexpr quint8 kMajorNegative = 1;
+constexpr quint8 kMajorText = 3;
+constexpr quint8 kMajorArray = 4;
+constexpr char kFalse = char(0xF4);
+constexpr char kTrue = char(0xF5);
+constexpr char kNull = char(0xF6);
+constexpr char kDouble = char(0xFB);
+
+// Bytes of an item head carrying value (the shortest form).
+int headSize(quint64 value) {
+    return value < 24 ? 1 : value <= 0xFF ? 2 : value <= 0xFFFF ? 3 : value <= 0xFFFFFFFFu ? 5 : 9;
+}
+
+void putHead(char* out, quint8 major, quint64 value) {
+    const char type = char(major << 5);
+    switch (headSize(value)) {
+        case 1:
+            out[0] = char(type | char(value));
+            break;
+        case 2:
+            out[0] = char(type | 24);
+            out[1] = char(value);
+            break;
+        case 3:
+            out[0] = char(type | 25);
+            qToBigEndian(quint16(value), out + 1);
+            break;
+        case 5:
+            out[0] = char(type | 26);
+            qToBigEndian(quint32(value), out + 1);
+            break;
+        default:
+            out[0] = char(type | 27);
+            qToBigEndian(value, out + 1);
+            break;
+    }
+}
+
+}  // namespace
 
 PacketWriter::PacketWriter(const QList<FieldDef>& fields, qsizetype rowCount,
                            qsizetype reserveBytes)
-    : m_fields(fields), m_writer(&m_bytes), m_expectedRows(rowCount) {
-    if (reserveBytes > 0) {
-        m_bytes.reserve(reserveBytes);
-    }
+    : m_fields(fields), m_expectedRows(rowCount < 0 ? kRowsCountedAtFinish : rowCount) {
+    m_bytes.resize(qMax<qsizetype>(reserveBytes, 256 + 64 * m_fields.size()));
     if (m_fields.size() > kPacketMaxFields) {
         throw EPacketError(QStringLiteral("Pacote com campos demais (%1).").arg(m_fields.size()));
     }
@@ -348,24 +392,54 @@ PacketWriter::PacketWriter(const QList<FieldDef>& fields, qsizetype rowCount,
         }
         names.insert(key);
     }
-    m_writer.startArray(4);
-    m_writer.append(QLatin1String(kPacketMagic));
-    m_writer.append(quint64(kPacketVersion));
-    m_writer.startArray(quint64(m_fields.size()));
+    head(kMajorArray, 4);
+    text(QString::fromLatin1(kPacketMagic));
+    head(kMajorUnsigned, kPacketVersion);
+    head(kMajorArray, quint64(m_fields.size()));
     for (const FieldDef& f : m_fields) {
-        m_writer.startArray(4);
-        m_writer.append(f.name);
-        m_writer.append(quint64(f.type));
-        m_writer.append(quint64(qMax(0, f.size)));
-        m_writer.append(f.fixed);
-        m_writer.endArray();
+        head(kMajorArray, 4);
+        text(f.name);
+        head(kMajorUnsigned, quint64(f.type));
+        head(kMajorUnsigned, quint64(qMax(0, f.size)));
+        byte(f.fixed ? kTrue : kFalse);
     }
-    m_writer.endArray();
-    if (rowCount >= 0) {
-        m_writer.startArray(quint64(rowCount));
+    m_rowsAt = m_len;
+    if (m_expectedRows >= 0) {
+        head(kMajorArray, quint64(m_expectedRows));
     } else {
-        m_writer.startArray();
+        room(9);  // the longest head of the count, written by finish()
     }
+}
+
+char* PacketWriter::room(qsizetype bytes) {
+    const qsizetype need = m_len + bytes;
+    if (need > m_bytes.size()) {
+        m_bytes.resize(qMax(need, m_bytes.size() * 2));
+    }
+    char* at = m_bytes.data() + m_len;
+    m_len = need;
+    return at;
+}
+
+void PacketWriter::head(quint8 major, quint64 value) {
+    putHead(room(headSize(value)), major, value);
+}
+
+void PacketWriter::text(QStringView s) {
+    // The head is placed for a length equal to the characters (the common, plain-ASCII
+    // case) with room for the longest UTF-8 form behind it; it moves only when the bytes
+    // came to a length of another head size.
+    const int guessHead = headSize(quint64(s.size()));
+    const qsizetype start = m_len;
+    char* at = room(9 + s.size() * 3);  // any head, then the bytes wherever the head ends
+    char* end = m_utf8.appendToBuffer(at + guessHead, s);
+    const qsizetype length = end - (at + guessHead);
+    const int h = headSize(quint64(length));
+    if (h != guessHead) {
+        std::memmove(at + h, at + guessHead, size_t(length));
+    }
+    putHead(at, kMajorText, quint64(length));
+    m_len = start + h + length;
 }
 
 void PacketWriter::beginRow() {
@@ -376,7 +450,7 @@ void PacketWriter::beginRow() {
         throw EPacketError(
             QStringLiteral("Pacote com mais linhas que as %1 anunciadas.").arg(m_expectedRows));
     }
-    m_writer.startArray(quint64(m_fields.size()));
+    head(kMajorArray, quint64(m_fields.size()));
     m_col = 0;
 }
 
@@ -388,31 +462,61 @@ void PacketWriter::checkCell() {
 
 void PacketWriter::null() {
     checkCell();
-    m_writer.append(nullptr);
+    byte(kNull);
     ++m_col;
 }
 
 void PacketWriter::string(const QString& s) {
     checkCell();
-    m_writer.append(s);
+    text(s);
+    ++m_col;
+}
+
+void PacketWriter::utf8(QByteArrayView bytes) {
+    checkCell();
+    uchar any = 0;
+    for (char c : bytes) {
+        any |= uchar(c);
+    }
+    bool copy = any < 0x80;
+    if (!copy) {
+        QStringDecoder check(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString decoded = check.decode(bytes);
+        copy = !check.hasError();
+        if (!copy) {
+            text(decoded);
+        }
+    }
+    if (copy) {
+        head(kMajorText, quint64(bytes.size()));
+        std::memcpy(room(bytes.size()), bytes.data(), size_t(bytes.size()));
+    }
     ++m_col;
 }
 
 void PacketWriter::integer(qint64 v) {
     checkCell();
-    m_writer.append(v);
+    if (v >= 0) {
+        head(kMajorUnsigned, quint64(v));
+    } else {
+        head(kMajorNegative, quint64(-1 - v));
+    }
     ++m_col;
 }
 
 void PacketWriter::floating(double v) {
     checkCell();
-    m_writer.append(v);
+    char* at = room(9);
+    at[0] = kDouble;
+    quint64 bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    qToBigEndian(bits, at + 1);
     ++m_col;
 }
 
 void PacketWriter::boolean(bool v) {
     checkCell();
-    m_writer.append(v);
+    byte(v ? kTrue : kFalse);
     ++m_col;
 }
 
@@ -462,7 +566,6 @@ void PacketWriter::endRow() {
                                .arg(qMax(0, m_col))
                                .arg(m_fields.size()));
     }
-    m_writer.endArray();
     m_col = -1;
     ++m_rows;
 }
@@ -481,6 +584,38 @@ void PacketWriter::row(const QVariantList& values) {
     endRow();
 }
 
+QByteArrayView PacketWriter::encoded(qsizetype from, qsizetype to) const {
+    if (m_finished || from < 0 || from > to || to > m_len) {
+        throw EPacketError(
+            QStringLiteral("Trecho %1..%2 fora do pacote escrito.").arg(from).arg(to));
+    }
+    return QByteArrayView(m_bytes.constData() + from, to - from);
+}
+
+void PacketWriter::encodedRow(QByteArrayView row) {
+    // The row's own head must announce this packet's field count; the values are trusted to
+    // be what a writer of the same fields wrote.
+    const quint64 fields = quint64(m_fields.size());
+    const int h = headSize(fields);
+    if (row.size() < h + qsizetype(fields)) {
+        throw EPacketError(QStringLiteral("Linha codificada curta demais para o pacote."));
+    }
+    char expected[9];
+    putHead(expected, kMajorArray, fields);
+    if (std::memcmp(expected, row.data(), size_t(h)) != 0) {
+        throw EPacketError(QStringLiteral("Linha codificada com outro número de campos."));
+    }
+    if (m_finished || m_col != -1) {
+        throw EPacketError(QStringLiteral("Linha de pacote começada fora de ordem."));
+    }
+    if (m_expectedRows >= 0 && m_rows >= m_expectedRows) {
+        throw EPacketError(
+            QStringLiteral("Pacote com mais linhas que as %1 anunciadas.").arg(m_expectedRows));
+    }
+    std::memcpy(room(row.size()), row.data(), size_t(row.size()));
+    ++m_rows;
+}
+
 QByteArray PacketWriter::finish() {
     if (m_finished) {
         return m_bytes;
@@ -492,8 +627,18 @@ QByteArray PacketWriter::finish() {
         throw EPacketError(
             QStringLiteral("Pacote com %1 linhas; anunciadas %2.").arg(m_rows).arg(m_expectedRows));
     }
-    m_writer.endArray();  // rows
-    m_writer.endArray();  // top
+    if (m_expectedRows < 0) {
+        // The count's head in the room left for it, the rows moved up against it.
+        char* at = m_bytes.data() + m_rowsAt;
+        const int h = headSize(quint64(m_rows));
+        putHead(at, kMajorArray, quint64(m_rows));
+        std::memmove(at + h, at + 9, size_t(m_len - m_rowsAt - 9));
+        m_len -= 9 - h;
+    }
+    m_bytes.truncate(m_len);
+    if (m_bytes.capacity() - m_len > qMax<qsizetype>(m_len / 4, 4096)) {
+        m_bytes.squeeze();  // the buffer doubled as it grew: give most of the slack back
+    }
     m_finished = true;
     return m_bytes;
 }

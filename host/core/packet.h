@@ -1,8 +1,9 @@
 #pragma once
 
 // Data packets: the whole content of a data set (field definitions and rows) as one CBOR
-// (RFC 8949) item, written with QCborStreamWriter and read with QCborStreamReader. The same
-// codec serves the client data set, the wire protocol and the application server.
+// (RFC 8949) item, written by PacketWriter's own encoder (preferred, shortest forms, as
+// QCborStreamWriter would write them) and read with QCborStreamReader. The same codec serves
+// the client data set, the wire protocol and the application server.
 //
 // Layout (one top-level definite-length array of 4 items):
 //
@@ -33,12 +34,12 @@
 
 #include <QByteArray>
 #include <QCborStreamReader>
-#include <QCborStreamWriter>
 #include <QDate>
 #include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <QVariant>
 #include <string>
 
@@ -72,10 +73,13 @@ bool packetMillisInRange(qint64 millis);
 QVariant packetCoerce(const QVariant& value, const FieldDef& def);
 
 // --- writing ------------------------------------------------------------------------------------
-// Streams a packet row by row. rowCount must be the exact number of rows that follow (a
-// negative count writes an indefinite-length row array).
+// Streams a packet row by row. rowCount must be the exact number of rows that follow, or
+// kRowsCountedAtFinish when the writer learns it as it goes: finish() then writes the count the
+// rows came to.
 class PacketWriter {
   public:
+    static constexpr qsizetype kRowsCountedAtFinish = -1;
+
     PacketWriter(const QList<FieldDef>& fields, qsizetype rowCount, qsizetype reserveBytes = 0);
     PacketWriter(const PacketWriter&) = delete;
     PacketWriter& operator=(const PacketWriter&) = delete;
@@ -84,6 +88,9 @@ class PacketWriter {
     void beginRow();
     void null();
     void string(const QString& s);
+    // A text given as UTF-8 bytes (bytes that are not valid UTF-8 go as the replacement
+    // characters QString::fromUtf8 makes of them).
+    void utf8(QByteArrayView bytes);
     void integer(qint64 v);
     void floating(double v);
     void boolean(bool v);
@@ -96,13 +103,27 @@ class PacketWriter {
     // A whole row of QVariants (one per field).
     void row(const QVariantList& values);
 
+    // Bytes written so far. A row's bytes lie between the positions taken before beginRow()
+    // and after endRow(); encoded() gives them back until finish().
+    qsizetype position() const { return m_len; }
+    QByteArrayView encoded(qsizetype from, qsizetype to) const;
+    // One whole row as another writer with the same fields encoded it (see position()).
+    void encodedRow(QByteArrayView row);
+
     QByteArray finish();
 
   private:
     void checkCell();
+    char* room(qsizetype bytes);
+    void head(quint8 major, quint64 value);
+    void text(QStringView s);
+    void byte(char b) { *room(1) = b; }
+
     QList<FieldDef> m_fields;
-    QByteArray m_bytes;
-    QCborStreamWriter m_writer;
+    QByteArray m_bytes;  // its size is the capacity; m_len bytes of it are written
+    qsizetype m_len = 0;
+    qsizetype m_rowsAt = 0;  // where the row array's head goes when counted at finish
+    QStringEncoder m_utf8{QStringEncoder::Utf8, QStringEncoder::Flag::Stateless};
     qsizetype m_expectedRows;
     qsizetype m_rows = 0;
     int m_col = -1;  // -1 outside a row

@@ -147,7 +147,7 @@ void TNetConnection::readAvailable() {
     if (!m_socket)
         return;
     if (m_socket->bytesAvailable() > 0)
-        m_frames->append(m_socket->readAll());
+        m_frames->readFrom(*m_socket);
     if (m_reply || !m_streamError.isEmpty())
         return;
     try {

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTime>
 #include <QtEndian>
+#include <cstring>
 #include <limits>
 
 namespace host::wire {
@@ -139,8 +140,30 @@ class Encoder {
     QCborStreamWriter m_writer;
 };
 
-QByteArray withHeaderRoom() {
+// Bytes a value will take, near enough to reserve them at once: an answer carrying a packet of
+// megabytes is then copied once into its frame instead of through a growing buffer.
+qsizetype roughSize(const QVariant& v, int depth = 0) {
+    switch (v.typeId()) {
+        case QMetaType::QByteArray:
+            return 9 + v.toByteArray().size();
+        case QMetaType::QString:
+            return 9 + 3 * v.toString().size();
+        case QMetaType::QVariantList:
+        case QMetaType::QStringList: {
+            qsizetype n = 9;
+            if (depth < kMaxNesting)
+                for (const QVariant& item : v.toList())
+                    n += roughSize(item, depth + 1);
+            return n;
+        }
+        default:
+            return 32;
+    }
+}
+
+QByteArray withHeaderRoom(qsizetype payload = 0) {
     QByteArray out(kHeaderSize, '\0');
+    out.reserve(kHeaderSize + 64 + qMin(payload, kMaxFrameSize));
     return out;
 }
 
@@ -405,7 +428,7 @@ QByteArray requestFrame(const Request& request) {
 }
 
 QByteArray replyFrame(const Reply& reply) {
-    QByteArray out = withHeaderRoom();
+    QByteArray out = withHeaderRoom(reply.ok ? roughSize(reply.result) : 0);
     {
         Encoder e(&out);
         e.writer().startMap(1);
@@ -527,6 +550,14 @@ std::optional<QByteArray> FrameBuffer::takeFrame() {
                 .arg(m_max)));
     if (pending() - kHeaderSize < qsizetype(length))
         return std::nullopt;
+    if (m_start == 0 && m_data.size() == kHeaderSize + qsizetype(length)) {
+        // The buffer is this frame and nothing else: hand it over whole, its head cut off
+        // (which moves no bytes).
+        QByteArray payload = std::move(m_data);
+        m_data = QByteArray();
+        payload.remove(0, kHeaderSize);
+        return payload;
+    }
     QByteArray payload = m_data.mid(m_start + kHeaderSize, qsizetype(length));
     m_start += kHeaderSize + qsizetype(length);
     if (m_start == m_data.size()) {
@@ -539,6 +570,31 @@ std::optional<QByteArray> FrameBuffer::takeFrame() {
         m_start = 0;
     }
     return payload;
+}
+
+void FrameBuffer::readFrom(QIODevice& device) {
+    const qint64 available = device.bytesAvailable();
+    if (available <= 0) {
+        return;
+    }
+    const qsizetype before = m_data.size();
+    if (pending() + available >= kHeaderSize) {
+        // The head of the frame in progress, partly buffered and partly still in the device.
+        char head[kHeaderSize];
+        const qsizetype have = qMin<qsizetype>(pending(), kHeaderSize);
+        std::memcpy(head, m_data.constData() + m_start, size_t(have));
+        if (have == kHeaderSize ||
+            device.peek(head + have, kHeaderSize - have) == kHeaderSize - have) {
+            const qsizetype frame = kHeaderSize + qsizetype(qFromBigEndian<quint32>(head));
+            const qsizetype want = m_start + qMin(frame, kReserveLimit);
+            if (frame <= kHeaderSize + m_max && want > m_data.capacity()) {
+                m_data.reserve(want);
+            }
+        }
+    }
+    m_data.resize(before + qsizetype(available));
+    const qint64 got = device.read(m_data.data() + before, available);
+    m_data.resize(before + qsizetype(qMax<qint64>(got, 0)));
 }
 
 void FrameBuffer::clear() {

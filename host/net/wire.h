@@ -35,6 +35,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QIODevice>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
@@ -98,6 +99,10 @@ class FrameBuffer {
     explicit FrameBuffer(qsizetype maxFrameSize = kMaxFrameSize) : m_max(maxFrameSize) {}
 
     void append(QByteArrayView bytes) { m_data.append(bytes.data(), bytes.size()); }
+    // Appends what the device has ready. Once a frame's length is known, room for all of it is
+    // taken at once (up to kReserveLimit), so a large answer is copied once on its way in.
+    void readFrom(QIODevice& device);
+    static constexpr qsizetype kReserveLimit = 64 * 1024 * 1024;
 
     // The next complete payload, or nothing while its bytes are still missing.
     std::optional<QByteArray> takeFrame();

@@ -110,6 +110,84 @@ class TestPacket : public QObject {
         QCOMPARE(ds.FieldByName("I").AsInteger(), 42);
     }
 
+    // The writer's own encoder must give the bytes a generic CBOR writer gives for the same
+    // items, at every length where a text's head changes size and for texts whose UTF-8 form
+    // is up to three times their length; rows counted at finish and rows copied from another
+    // writer must give the same packet as rows announced up front.
+    void writerMatchesAGenericCborWriter() {
+        const QList<FieldDef> fields = {{"T", FieldType::String, 0, false},
+                                        {"I", FieldType::Integer, 0, false},
+                                        {"D", FieldType::Float, 0, false},
+                                        {"B", FieldType::Boolean, 0, false}};
+        QList<QVariantList> rows;
+        const qint64 ints[] = {
+            0,     23,    24,           255,          256,
+            65535, 65536, 4294967295LL, 4294967296LL, -1,
+            -24,   -25,   -256,         -257,         std::numeric_limits<qint64>::min()};
+        int k = 0;
+        for (int len : {0, 1, 7, 8, 22, 23, 24, 25, 84, 85, 86, 254, 255, 256, 21845, 21846, 65536})
+            for (QChar c : {QChar(u'a'), QChar(u'ç'), QChar(u'日')}) {
+                rows.append({QString(len, c), ints[k % 15], k * -1.25, k % 2 == 0});
+                ++k;
+            }
+        rows.append({QVariant(), QVariant(), QVariant(), QVariant()});
+
+        const QByteArray generic = handPacket([&](QCborStreamWriter& w) {
+            w.startArray(4);
+            w.append(QLatin1String("ORVPKT"));
+            w.append(quint64(1));
+            w.startArray(quint64(fields.size()));
+            for (const FieldDef& f : fields) {
+                w.startArray(4);
+                w.append(f.name);
+                w.append(quint64(f.type));
+                w.append(quint64(f.size));
+                w.append(f.fixed);
+                w.endArray();
+            }
+            w.endArray();
+            w.startArray(quint64(rows.size()));
+            for (const QVariantList& r : rows) {
+                w.startArray(quint64(r.size()));
+                if (!r[0].isValid()) {
+                    for (int i = 0; i < r.size(); ++i)
+                        w.append(nullptr);
+                } else {
+                    w.append(r[0].toString());
+                    w.append(r[1].toLongLong());
+                    w.append(r[2].toDouble());
+                    w.append(r[3].toBool());
+                }
+                w.endArray();
+            }
+            w.endArray();
+            w.endArray();
+        });
+        QCOMPARE(encodePacket(fields, rows), generic);
+
+        PacketWriter source(fields, PacketWriter::kRowsCountedAtFinish);
+        PacketWriter copy(fields, PacketWriter::kRowsCountedAtFinish);
+        for (const QVariantList& r : rows) {
+            const qsizetype from = source.position();
+            source.row(r);
+            copy.encodedRow(source.encoded(from, source.position()));
+        }
+        QCOMPARE(source.finish(), generic);
+        QCOMPARE(copy.finish(), generic);
+
+        // A row of another layout is refused, and so is a row outside the announced count.
+        PacketWriter narrow({{"T", FieldType::String, 0, false}}, 1);
+        const qsizetype from = narrow.position();
+        narrow.row({QStringLiteral("x")});
+        PacketWriter wide(fields, 1);
+        QVERIFY_THROWS_EXCEPTION(EPacketError,
+                                 wide.encodedRow(narrow.encoded(from, narrow.position())));
+        PacketWriter one({{"T", FieldType::String, 0, false}}, 1);
+        one.encodedRow(narrow.encoded(from, narrow.position()));
+        QVERIFY_THROWS_EXCEPTION(EPacketError,
+                                 one.encodedRow(narrow.encoded(from, narrow.position())));
+    }
+
     void emptyPacketAndNoRows() {
         const QByteArray bytes = encodePacket(allTypes(), {});
         const DecodedPacket p = decodePacket(bytes);

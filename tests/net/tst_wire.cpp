@@ -6,6 +6,7 @@
 #include <QVariantMap>
 #include <QtEndian>
 #include <QtTest>
+#include <cstring>
 #include <limits>
 
 #include "core/hosterror.h"
@@ -64,6 +65,27 @@ QString errorOf(const std::function<void()>& f) {
     return QStringLiteral("<no ENetError>");
 }
 
+// A sequential device fed piece by piece, as a socket receives.
+class Pieces : public QIODevice {
+  public:
+    Pieces() { open(QIODevice::ReadOnly); }
+    void feed(const QByteArray& bytes) { m_data += bytes; }
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return m_data.size() + QIODevice::bytesAvailable(); }
+
+  protected:
+    qint64 readData(char* out, qint64 max) override {
+        const qint64 n = std::min<qint64>(max, m_data.size());
+        std::memcpy(out, m_data.constData(), size_t(n));
+        m_data.remove(0, n);
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+  private:
+    QByteArray m_data;
+};
+
 }  // namespace
 
 class TestWire : public QObject {
@@ -83,6 +105,7 @@ class TestWire : public QObject {
     void malformedInputIsRejected();
     void framesSurviveAnySplit();
     void framesSurviveRandomPieces();
+    void framesReadFromADevice();
     void frameLengthIsGuarded();
 };
 
@@ -420,6 +443,49 @@ void TestWire::framesSurviveRandomPieces() {
     QCOMPARE(got.size(), sent.size());
     QVERIFY(got == sent);
     QVERIFY(buffer.isEmpty());
+}
+
+// Frames read straight from a device: small ones in random pieces, heads split anywhere, and a
+// large one that comes in socket-sized pieces and leaves as the whole buffer.
+void TestWire::framesReadFromADevice() {
+    QRandomGenerator rng(20261208);
+    QList<QByteArray> sent;
+    QByteArray stream;
+    for (int i = 0; i < 300; ++i) {
+        const QByteArray payload =
+            i == 150 ? QByteArray(3 * 1024 * 1024 + 7, 'z')
+                     : wire::encodeValue(QVariantList{i, QByteArray(rng.bounded(0, 2000), 'a')});
+        sent.append(payload);
+        stream += wire::frame(payload);
+    }
+    Pieces device;
+    wire::FrameBuffer buffer;
+    QList<QByteArray> got;
+    qsizetype at = 0;
+    while (at < stream.size()) {
+        const qsizetype piece = std::min<qsizetype>(rng.bounded(2) == 0 ? rng.bounded(1, 9) : 65536,
+                                                    stream.size() - at);
+        device.feed(stream.mid(at, piece));
+        at += piece;
+        if (rng.bounded(3) == 0)
+            continue;  // let bytes wait in the device now and then
+        buffer.readFrom(device);
+        while (auto f = buffer.takeFrame())
+            got.append(*f);
+    }
+    buffer.readFrom(device);
+    while (auto f = buffer.takeFrame())
+        got.append(*f);
+    QCOMPARE(got.size(), sent.size());
+    QVERIFY(got == sent);
+    QVERIFY(buffer.isEmpty());
+
+    // A head over the limit is refused as before, however the bytes arrived.
+    wire::FrameBuffer small(8);
+    Pieces tooLong;
+    tooLong.feed(wire::frame("123456789"));
+    small.readFrom(tooLong);
+    QVERIFY(errorOf([&] { small.takeFrame(); }).contains("acima do limite de 8 bytes"));
 }
 
 void TestWire::frameLengthIsGuarded() {

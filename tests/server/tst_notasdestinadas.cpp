@@ -239,6 +239,7 @@ class TestNotasDestinadas : public QObject {
     void wrongArgumentCountOrTypeIsAnErrorReply();
     void otherServerAndUnknownMethodAreRefused();
     void postgresGivesTheSameAnswers();
+    void sqliteReadsGiveTheDriversPackets();
 
     void demoNotesCoverEveryGroupWithValidKeys();
 
@@ -444,6 +445,76 @@ void TestNotasDestinadas::postgresGivesTheSameAnswers() {
     QCOMPARE(p.rows.at(0).at(7).toDateTime(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)));
 }
 
+// The note query reads SQLite's bytes directly; the Qt driver's reading is the reference. Every
+// criteria case must give the same three packets byte for byte, over names whose UTF-8 heads
+// change size, empty and null values, and dates stored in other text forms or not at all.
+void TestNotasDestinadas::sqliteReadsGiveTheDriversPackets() {
+    QTemporaryDir dir;
+    const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("reads.db"));
+    companydb::ensureDatabase(url, 0, {dfe58000::storeSchema()});
+    Store native(url);
+    fillCriteriaStore(native);
+    const QString names[] = {QStringLiteral("Comércio de Peças Ação Ltda"),
+                             QString(30, u'ç'),
+                             QString(23, u'x'),
+                             QString(24, u'x'),
+                             QStringLiteral("日本商事"),
+                             QString()};
+    int number = 1000;
+    for (const QString& name : names) {
+        NoteRecord n = note(number, "1", "0", "1", "0001", "1", "F", "F00009", "01", "E", kRegA,
+                            {2026, 10, 1}, 5);
+        n.NMRAZSOCEMIT = name;
+        n.DSOBSSTATUSMANIF = name.isEmpty() ? QString() : name + u'\n' + name;
+        n.DTHREVENTO = {};
+        native.insertNote(n);
+        ++number;
+    }
+    QSqlQuery q(native.database());
+    QVERIFY(
+        q.exec(QStringLiteral("UPDATE NOTADEST SET DTENTRSAID = '2026-10-02T08:15:00' "
+                              "WHERE NRNOTANUM = 1000")));
+    QVERIFY(
+        q.exec(QStringLiteral("UPDATE NOTADEST SET DTRECBTO = '2026-10-03 07:00:00' "
+                              "WHERE NRNOTANUM = 1001")));
+    QVERIFY(
+        q.exec(QStringLiteral("UPDATE NOTADEST SET DTENTRSAID = 'não é data' "
+                              "WHERE NRNOTANUM = 1002")));
+
+    Store driver(url);
+    driver.setNativeReads(false);
+    int compared = 0;
+    for (const Case& c : criteriaCases()) {
+        const Reply a = call(native, QStringLiteral("GetNotasDestinadas"), args(c.overrides));
+        const Reply b = call(driver, QStringLiteral("GetNotasDestinadas"), args(c.overrides));
+        QVERIFY2(a.ok && b.ok, c.name);
+        const QVariantList ra = a.result.toList(), rb = b.result.toList();
+        QCOMPARE(ra.size(), rb.size());
+        for (int i = 0; i < ra.size(); ++i)
+            QVERIFY2(
+                ra.at(i) == rb.at(i),
+                qPrintable(QStringLiteral("%1, element %2").arg(QLatin1String(c.name)).arg(i)));
+        if (ra.at(0).toString() == u"OK")
+            compared += int(host::decodePacket(ra.at(2).toByteArray()).rows.size());
+    }
+    QVERIFY(compared > 50);
+
+    // The values themselves: the accented name, the other date form, the unreadable date.
+    const Reply r = call(native, QStringLiteral("GetNotasDestinadas"),
+                         args({{9, QStringLiteral("F00009")}, {8, QStringLiteral("F")}}));
+    const host::DecodedPacket p = host::decodePacket(r.result.toList().at(2).toByteArray());
+    QCOMPARE(p.rows.size(), 6);
+    QMap<int, QVariantList> byNumber;
+    for (const QVariantList& row : p.rows)
+        byNumber.insert(row.at(5).toString().toInt(), row);
+    QCOMPARE(byNumber[1000].at(4).toString(), names[0]);
+    QCOMPARE(byNumber[1004].at(4).toString(), names[4]);
+    QCOMPARE(byNumber[1000].at(6).toDateTime(), QDateTime(QDate(2026, 10, 2), QTime(8, 15)));
+    QCOMPARE(byNumber[1001].at(28).toDateTime(), QDateTime(QDate(2026, 10, 3), QTime(7, 0)));
+    QVERIFY(!byNumber[1002].at(6).isValid());
+    QVERIFY(!byNumber[1003].at(14).isValid());
+}
+
 void TestNotasDestinadas::demoNotesCoverEveryGroupWithValidKeys() {
     QTemporaryDir dir;
     const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("demo.db"));
@@ -514,6 +585,22 @@ void TestNotasDestinadas::businessDaysSkipWeekends() {
     QCOMPARE(businessDaysLeft(friday, friday.addDays(3)), 1);  // Monday
     QCOMPARE(businessDaysLeft(kToday, kToday.addDays(14)), 10);
     QVERIFY(businessDaysLeft(kToday, kToday.addDays(-1)) < 0);
+    // Against a day-by-day walk, from every weekday, both ways, up to half a year apart.
+    for (int start = 0; start < 7; ++start) {
+        const QDate today = friday.addDays(start);
+        for (int span = -190; span <= 190; ++span) {
+            const QDate deadline = today.addDays(span);
+            int walked = 0;
+            for (QDate d = qMin(today, deadline).addDays(1); d <= qMax(today, deadline);
+                 d = d.addDays(1))
+                walked += d.dayOfWeek() <= 5 ? 1 : 0;
+            const int expected = span >= 0 ? walked : walked == 0 ? -1 : -walked;
+            QVERIFY2(
+                businessDaysLeft(today, deadline) == expected,
+                qPrintable(QStringLiteral("%1 .. %2")
+                               .arg(today.toString(Qt::ISODate), deadline.toString(Qt::ISODate))));
+        }
+    }
 
     using dfe58000::rules::classifyDeadline;
     using dfe58000::rules::DeadlineClass;

@@ -175,12 +175,13 @@ EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req)
             r = reject(note, 493);
         } else if (!rule.conclusive && hasConclusive(db, key)) {
             r = reject(note, 655);
-        } else if (note.found && note.authorised.isValid() &&
-                   QDate::currentDate() >
-                       note.authorised.addDays(
-                           rule.conclusive ? rules::conclusiveDeadlineDays(QDate::currentDate())
-                                           : rules::kCienciaDeadlineDays)) {
-            r = reject(note, 596);
+        } else if (const int deadlineDays =
+                       rule.conclusive ? rules::conclusiveDeadlineDays(QDate::currentDate())
+                                       : rules::kCienciaDeadlineDays;
+                   note.found && note.authorised.isValid() &&
+                   QDate::currentDate() > note.authorised.addDays(deadlineDays)) {
+            r = reject(note, rules::kOutOfDeadline);
+            r.xMotivo = rules::outOfDeadlineMotivo(deadlineDays);
         } else {
             const int count = registeredCount(db, key, rule.tpEvento);
             const int seq = rule.conclusive ? count + 1 : 1;

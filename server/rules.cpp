@@ -138,4 +138,9 @@ QString describe(int cStat) {
     return QStringLiteral("%1 - %2").arg(cStat).arg(motivo(cStat));
 }
 
+QString outOfDeadlineMotivo(int deadlineDays) {
+    return motivo(kOutOfDeadline)
+        .replace(QStringLiteral("[prazo vigente]"), QStringLiteral("%1 dias").arg(deadlineDays));
+}
+
 }  // namespace dfe58000::rules

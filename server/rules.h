@@ -71,6 +71,9 @@ const QList<Status>& statuses();
 QString motivo(int cStat);
 // "cStat - xMotivo", as the rejected-notes list shows it.
 QString describe(int cStat);
+// The text of 596 with the deadline in force filled in ("... fora do prazo: 10 dias").
+inline constexpr int kOutOfDeadline = 596;
+QString outOfDeadlineMotivo(int deadlineDays);
 
 // Hourly limit of XML downloads per legal registration, shared by every client.
 constexpr int kDownloadsPerHour = 20;

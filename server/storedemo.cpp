@@ -210,7 +210,11 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect, int count, const QDate&
             n.NRSEQEVENTO = QStringLiteral("1");
         }
         if (manif == u'5')
-            n.DSOBSSTATUSMANIF = rules::describe(rnd.chance(50) ? 596 : 575);
+            n.DSOBSSTATUSMANIF = rnd.chance(50)
+                                     ? QStringLiteral("%1 - %2")
+                                           .arg(rules::kOutOfDeadline)
+                                           .arg(rules::outOfDeadlineMotivo(conclusiveDays))
+                                     : rules::describe(575);
 
         // Booked notes: those the company's records hold (synchronised groups 2 and 3).
         const QChar group = n.IDNOTA.at(0);

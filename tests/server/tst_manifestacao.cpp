@@ -16,6 +16,7 @@
 #include "fiscaldocs.h"
 #include "methods.h"
 #include "net/wire.h"
+#include "rules.h"
 #include "store.h"
 #include "support/pgcluster.h"
 
@@ -264,11 +265,13 @@ void TestManifestacao::justificationRulesForOperationNotPerformed() {
 }
 
 void TestManifestacao::deadlinesCountFromTheAuthorisation() {
-    QCOMPARE(send(*m_store, kRegA, {keyFor(5)}, QStringLiteral("4")).errorTexts.value(0).left(3),
-             QStringLiteral("596"));
+    // The rejection names the deadline in force for the event.
+    QCOMPARE(send(*m_store, kRegA, {keyFor(5)}, QStringLiteral("4")).errorTexts.value(0),
+             QStringLiteral("596 - Rejeição: Evento apresentado fora do prazo: 10 dias"));
     QCOMPARE(send(*m_store, kRegA, {keyFor(5)}, QStringLiteral("1")).registered, 1);
-    QCOMPARE(send(*m_store, kRegA, {keyFor(6)}, QStringLiteral("1")).errorTexts.value(0).left(3),
-             QStringLiteral("596"));
+    QCOMPARE(send(*m_store, kRegA, {keyFor(6)}, QStringLiteral("1")).errorTexts.value(0),
+             QStringLiteral("596 - Rejeição: Evento apresentado fora do prazo: %1 dias")
+                 .arg(dfe58000::rules::conclusiveDeadlineDays(QDate::currentDate())));
 }
 
 void TestManifestacao::badAndUnknownKeys() {

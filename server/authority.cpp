@@ -25,16 +25,7 @@ struct NoteState {
 };
 
 QSqlQuery run(QSqlDatabase& db, const QString& sql, const QVariantList& binds) {
-    QSqlQuery q(db);
-    if (!q.prepare(sql))
-        throw host::EDatabaseError(QStringLiteral("Erro ao preparar instrução do evento: %1")
-                                       .arg(q.lastError().text().trimmed()));
-    for (int i = 0; i < binds.size(); ++i)
-        q.bindValue(i, binds.at(i));
-    if (!q.exec())
-        throw host::EDatabaseError(
-            QStringLiteral("Erro ao gravar o evento: %1").arg(q.lastError().text().trimmed()));
-    return q;
+    return runSql(db, sql, binds, QStringLiteral("Erro ao gravar o evento"));
 }
 
 NoteState findNote(QSqlDatabase& db, const QString& key) {
@@ -222,6 +213,13 @@ EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req)
                                "WHERE NRACESSONF = ?"),
                 {rule.moduleCode, QStringLiteral("3"), dbDateTime(req.when),
                  QString::number(r.sequence), key});
+        } else if (note.found) {
+            // A note without a registered manifestation shows as rejected, with the reason; a
+            // manifestation already registered stays as it is.
+            run(db,
+                QStringLiteral("UPDATE NOTADEST SET IDSTATUSMANIF = '5', DSOBSSTATUSMANIF = ? "
+                               "WHERE NRACESSONF = ? AND IDSTATUSMANIF IN ('0', '5')"),
+                {QStringLiteral("%1 - %2").arg(r.cStat).arg(r.xMotivo).left(250), key});
         }
         if (!db.commit())
             throw host::EDatabaseError(QStringLiteral("Não foi possível gravar o evento: %1")

@@ -28,15 +28,7 @@ const QList<FieldDef>& documentFields() {
 }
 
 QSqlQuery run(QSqlDatabase& db, const QString& sql, const QVariantList& binds) {
-    QSqlQuery q(db);
-    if (!q.prepare(sql))
-        throw host::EDatabaseError(q.lastError().text().trimmed());
-    for (int i = 0; i < binds.size(); ++i)
-        q.bindValue(i, binds.at(i));
-    if (!q.exec())
-        throw host::EDatabaseError(
-            QStringLiteral("Erro do banco de dados: %1").arg(q.lastError().text().trimmed()));
-    return q;
+    return runSql(db, sql, binds, QStringLiteral("Erro do banco de dados"));
 }
 
 struct NoteDoc {

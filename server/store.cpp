@@ -182,6 +182,18 @@ QDateTime fromDbDateTime(const QVariant& v) {
     return d.isValid() ? QDateTime(d.date(), d.time()) : QDateTime();
 }
 
+QSqlQuery runSql(QSqlDatabase& db, const QString& sql, const QVariantList& binds,
+                 const QString& what) {
+    QSqlQuery q(db);
+    if (!q.prepare(sql))
+        fail(q, what);
+    for (int i = 0; i < binds.size(); ++i)
+        q.bindValue(i, binds.at(i));
+    if (!q.exec())
+        fail(q, what);
+    return q;
+}
+
 void insertNoteInto(QSqlDatabase& db, const NoteRecord& n) {
     QSqlQuery q(db);
     QStringList marks;

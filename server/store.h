@@ -169,6 +169,11 @@ class Store {
 QVariant dbDateTime(const QDateTime& dt);
 QDateTime fromDbDateTime(const QVariant& v);
 
+// Prepares, binds (in order) and runs a statement; EDatabaseError "what: driver's text" when
+// any step fails.
+QSqlQuery runSql(QSqlDatabase& db, const QString& sql, const QVariantList& binds,
+                 const QString& what);
+
 // Inserts one note on an open connection (the store and the demo generator).
 void insertNoteInto(QSqlDatabase& db, const NoteRecord& note);
 

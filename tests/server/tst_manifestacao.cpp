@@ -101,13 +101,13 @@ Outcome send(Store& store, const QString& reg, const QStringList& keys, const QS
 QStringList noteState(Store& store, const QString& key) {
     QSqlQuery q(store.database());
     q.prepare(
-        QStringLiteral("SELECT IDSTATUSMANIF, IDTIPOEVENTO, NRSEQEVENTO, DTHREVENTO "
-                       "FROM NOTADEST WHERE NRACESSONF = ?"));
+        QStringLiteral("SELECT IDSTATUSMANIF, IDTIPOEVENTO, NRSEQEVENTO, DTHREVENTO, "
+                       "DSOBSSTATUSMANIF FROM NOTADEST WHERE NRACESSONF = ?"));
     q.addBindValue(key);
     if (!q.exec() || !q.next())
         return {};
     return {q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-            q.value(3).isNull() ? QString() : QStringLiteral("set")};
+            q.value(3).isNull() ? QString() : QStringLiteral("set"), q.value(4).toString()};
 }
 
 // Two stores on two threads send the same event for the same note at once.
@@ -183,7 +183,8 @@ void TestManifestacao::cienciaRegistersOnceThenIsADuplicate() {
     QCOMPARE(o.status, QStringLiteral("OK"));
     QCOMPARE(o.registered, 1);
     QCOMPARE(o.errors, 0);
-    QCOMPARE(noteState(*m_store, keyFor(1)), (QStringList{"4", "3", "1", QStringLiteral("set")}));
+    QCOMPARE(noteState(*m_store, keyFor(1)),
+             (QStringList{"4", "3", "1", QStringLiteral("set"), QString()}));
 
     // The archived procEventoNFe carries the key, the event and the protocol.
     QSqlQuery q(m_store->database());
@@ -231,13 +232,15 @@ void TestManifestacao::cancelledOrDeniedNotes() {
              QStringLiteral("651"));
     // No rule stops a Confirmação of a cancelled NF-e.
     QCOMPARE(send(*m_store, kRegA, {keyFor(2)}, QStringLiteral("1")).registered, 1);
-    QCOMPARE(noteState(*m_store, keyFor(3)).at(0), QStringLiteral("0"));
+    QCOMPARE(noteState(*m_store, keyFor(2)).at(0), QStringLiteral("1"));
+    QCOMPARE(noteState(*m_store, keyFor(3)).at(0), QStringLiteral("5"));
+    QVERIFY(noteState(*m_store, keyFor(3)).at(4).startsWith(QStringLiteral("650 - Rejeição")));
 }
 
 void TestManifestacao::authorMustBeTheRecipient() {
     const Outcome o = send(*m_store, kRegA, {keyFor(4)}, QStringLiteral("4"));
     QCOMPARE(o.errorTexts.value(0).left(3), QStringLiteral("575"));
-    QCOMPARE(noteState(*m_store, keyFor(4)).at(0), QStringLiteral("0"));
+    QCOMPARE(noteState(*m_store, keyFor(4)).at(0), QStringLiteral("5"));
     QCOMPARE(send(*m_store, kRegB, {keyFor(4)}, QStringLiteral("4")).registered, 1);
 }
 
@@ -251,7 +254,7 @@ void TestManifestacao::justificationRulesForOperationNotPerformed() {
     QCOMPARE(code(QStringLiteral("muito curta")), QStringLiteral("493"));
     QCOMPARE(code(QStringLiteral(" Mercadoria devolvida ao transportador")), QStringLiteral("493"));
     QCOMPARE(code(QString(256, u'x')), QStringLiteral("493"));
-    QCOMPARE(noteState(*m_store, keyFor(7)).at(0), QStringLiteral("0"));
+    QCOMPARE(noteState(*m_store, keyFor(7)).at(0), QStringLiteral("5"));
     QCOMPARE(send(*m_store, kRegA, {keyFor(7)}, QStringLiteral("3"),
                   QStringLiteral("Mercadoria recusada no recebimento"))
                  .registered,
@@ -265,10 +268,20 @@ void TestManifestacao::justificationRulesForOperationNotPerformed() {
 }
 
 void TestManifestacao::deadlinesCountFromTheAuthorisation() {
-    // The rejection names the deadline in force for the event.
-    QCOMPARE(send(*m_store, kRegA, {keyFor(5)}, QStringLiteral("4")).errorTexts.value(0),
-             QStringLiteral("596 - Rejeição: Evento apresentado fora do prazo: 10 dias"));
+    // The rejection names the deadline in force for the event; the note without a
+    // manifestation shows as rejected with that reason until an event is registered.
+    const QString late =
+        QStringLiteral("596 - Rejeição: Evento apresentado fora do prazo: 10 dias");
+    QCOMPARE(send(*m_store, kRegA, {keyFor(5)}, QStringLiteral("4")).errorTexts.value(0), late);
+    QCOMPARE(noteState(*m_store, keyFor(5)).value(0), QStringLiteral("5"));
+    QCOMPARE(noteState(*m_store, keyFor(5)).value(4), late);
     QCOMPARE(send(*m_store, kRegA, {keyFor(5)}, QStringLiteral("1")).registered, 1);
+    QCOMPARE(noteState(*m_store, keyFor(5)).value(0), QStringLiteral("1"));
+    QCOMPARE(noteState(*m_store, keyFor(5)).value(4), QString());
+    // A later rejection does not undo the registered manifestation.
+    QCOMPARE(send(*m_store, kRegA, {keyFor(5)}, QStringLiteral("4")).errorTexts.value(0).left(3),
+             QStringLiteral("655"));
+    QCOMPARE(noteState(*m_store, keyFor(5)).value(0), QStringLiteral("1"));
     QCOMPARE(send(*m_store, kRegA, {keyFor(6)}, QStringLiteral("1")).errorTexts.value(0),
              QStringLiteral("596 - Rejeição: Evento apresentado fora do prazo: %1 dias")
                  .arg(dfe58000::rules::conclusiveDeadlineDays(QDate::currentDate())));

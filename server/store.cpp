@@ -446,8 +446,8 @@ bool storedMillis(View text, Other&& other, QDate& date, qint64& millis) {
         return true;
     }
     const QDateTime d = fromDbDateTime(other());
-    if (!d.isValid())
-        return false;
+    if (!d.isValid() || !host::packetMillisInRange(host::packetMillis(d)))
+        return false;  // no date-time a packet can carry
     date = d.date();
     millis = host::packetMillis(d);
     return true;

@@ -579,7 +579,7 @@ void FrameBuffer::readFrom(QIODevice& device) {
     }
     const qsizetype before = m_data.size();
     if (pending() + available >= kHeaderSize) {
-        // The head of the frame in progress, partly buffered and partly still in the device.
+        // The head of the first frame not yet taken, maybe partly still in the device.
         char head[kHeaderSize];
         const qsizetype have = qMin<qsizetype>(pending(), kHeaderSize);
         std::memcpy(head, m_data.constData() + m_start, size_t(have));

@@ -14,37 +14,8 @@ namespace dfe58000 {
 
 namespace {
 
-struct NoteState {
-    bool found = false;
-    QString company;
-    QString statusNFe;
-    QString recipient;
-    QString issuerRegistration;
-    QString issuerName;
-    QDate authorised;
-};
-
 QSqlQuery run(QSqlDatabase& db, const QString& sql, const QVariantList& binds) {
     return runSql(db, sql, binds, QStringLiteral("Erro ao gravar o evento"));
-}
-
-NoteState findNote(QSqlDatabase& db, const QString& key) {
-    QSqlQuery q = run(db,
-                      QStringLiteral("SELECT CDEMPRESA, IDSTATUSNFE, NRINSJURIESTDEST, "
-                                     "NRINSJURNFORIG, NMRAZSOCEMIT, DTRECBTO FROM NOTADEST "
-                                     "WHERE NRACESSONF = ? ORDER BY CDEMPRESA"),
-                      {key});
-    NoteState n;
-    if (q.next()) {
-        n.found = true;
-        n.company = q.value(0).toString();
-        n.statusNFe = q.value(1).toString();
-        n.recipient = q.value(2).toString();
-        n.issuerRegistration = q.value(3).toString();
-        n.issuerName = q.value(4).toString();
-        n.authorised = fromDbDateTime(q.value(5)).date();
-    }
-    return n;
 }
 
 int registeredCount(QSqlDatabase& db, const QString& key, int tpEvento) {
@@ -100,7 +71,7 @@ int keyPartsRejection(const QString& key, const QDate& today) {
     return 0;
 }
 
-EventResult reject(const NoteState& note, int cStat) {
+EventResult reject(const StoredNote& note, int cStat) {
     EventResult r;
     r.cStat = cStat;
     r.xMotivo = rules::motivo(cStat);
@@ -142,7 +113,7 @@ EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req)
     };
     begin();
     try {
-        const NoteState note = validKey ? findNote(db, key) : NoteState();
+        const StoredNote note = validKey ? findNoteByKey(db, key) : StoredNote();
         EventResult r;
         const QChar nfe = note.statusNFe.isEmpty() ? QChar() : note.statusNFe.at(0);
         const QString just = req.justification;

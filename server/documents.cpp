@@ -31,30 +31,6 @@ QSqlQuery run(QSqlDatabase& db, const QString& sql, const QVariantList& binds) {
     return runSql(db, sql, binds, QStringLiteral("Erro do banco de dados"));
 }
 
-struct NoteDoc {
-    bool found = false;
-    QString statusManif, statusNFe, xmlAvailable, recipient;
-    QDate authorised;
-};
-
-NoteDoc findDoc(QSqlDatabase& db, const QString& key) {
-    QSqlQuery q = run(db,
-                      QStringLiteral("SELECT IDSTATUSMANIF, IDSTATUSNFE, IDARQXMLNFE, "
-                                     "NRINSJURIESTDEST, DTRECBTO FROM NOTADEST WHERE "
-                                     "NRACESSONF = ? ORDER BY CDEMPRESA"),
-                      {key});
-    NoteDoc d;
-    if (q.next()) {
-        d.found = true;
-        d.statusManif = q.value(0).toString();
-        d.statusNFe = q.value(1).toString();
-        d.xmlAvailable = q.value(2).toString();
-        d.recipient = q.value(3).toString();
-        d.authorised = fromDbDateTime(q.value(4)).date();
-    }
-    return d;
-}
-
 QByteArray documentPacket(const QList<QVariantList>& rows) {
     host::PacketWriter w(documentFields(), rows.size());
     for (const QVariantList& r : rows)
@@ -459,7 +435,7 @@ QVariant geraXml(Store& store, const QByteArray& marked, const QString&) {
     begin(store);
     try {
         for (const QString& key : keys) {
-            const NoteDoc d = findDoc(db, key);
+            const StoredNote d = findNoteByKey(db, key);
             if (!d.found) {
                 rows.append({key.left(44), QString(), QStringLiteral("N"),
                              QStringLiteral("Nota não encontrada.")});
@@ -526,7 +502,7 @@ QVariant downloadXml(Store& store, const QByteArray& marked, const QString& regi
             int used = c.next() ? c.value(0).toInt() : 0;
             limitAtStart = used >= rules::kDownloadsPerHour;
             for (const QString& key : keys) {
-                const NoteDoc d = findDoc(db, key);
+                const StoredNote d = findNoteByKey(db, key);
                 QString status = QStringLiteral("N"), text;
                 QString xml;
                 const QChar manif = d.statusManif.isEmpty() ? QChar() : d.statusManif.at(0);

@@ -194,6 +194,28 @@ QSqlQuery runSql(QSqlDatabase& db, const QString& sql, const QVariantList& binds
     return q;
 }
 
+StoredNote findNoteByKey(QSqlDatabase& db, const QString& key) {
+    QSqlQuery q =
+        runSql(db,
+               QStringLiteral("SELECT CDEMPRESA, IDSTATUSNFE, IDSTATUSMANIF, IDARQXMLNFE, "
+                              "NRINSJURIESTDEST, NRINSJURNFORIG, NMRAZSOCEMIT, DTRECBTO "
+                              "FROM NOTADEST WHERE NRACESSONF = ? ORDER BY CDEMPRESA"),
+               {key}, QStringLiteral("Não foi possível consultar a nota"));
+    StoredNote n;
+    if (q.next()) {
+        n.found = true;
+        n.company = q.value(0).toString();
+        n.statusNFe = q.value(1).toString();
+        n.statusManif = q.value(2).toString();
+        n.xmlAvailable = q.value(3).toString();
+        n.recipient = q.value(4).toString();
+        n.issuerRegistration = q.value(5).toString();
+        n.issuerName = q.value(6).toString();
+        n.authorised = fromDbDateTime(q.value(7)).date();
+    }
+    return n;
+}
+
 void insertNoteInto(QSqlDatabase& db, const NoteRecord& n) {
     QSqlQuery q(db);
     QStringList marks;

@@ -169,6 +169,21 @@ class Store {
 QVariant dbDateTime(const QDateTime& dt);
 QDateTime fromDbDateTime(const QVariant& v);
 
+// What the event and document rules read of the note of an access key (the first company's,
+// should two companies hold the same key).
+struct StoredNote {
+    bool found = false;
+    QString company;
+    QString statusNFe;     // IDSTATUSNFE
+    QString statusManif;   // IDSTATUSMANIF
+    QString xmlAvailable;  // IDARQXMLNFE
+    QString recipient;     // NRINSJURIESTDEST
+    QString issuerRegistration;
+    QString issuerName;
+    QDate authorised;  // date of DTRECBTO
+};
+StoredNote findNoteByKey(QSqlDatabase& db, const QString& key);
+
 // Prepares, binds (in order) and runs a statement; EDatabaseError "what: driver's text" when
 // any step fails.
 QSqlQuery runSql(QSqlDatabase& db, const QString& sql, const QVariantList& binds,

@@ -10,6 +10,7 @@
 
 #include "companydb.h"
 #include "core/packet.h"
+#include "documentnotes.h"
 #include "fiscaldocs.h"
 #include "methods.h"
 #include "store.h"
@@ -24,32 +25,11 @@ namespace {
 const QString kRegA = QStringLiteral("48210375000102");
 const QString kRegB = QStringLiteral("48210375000293");
 
-QString keyFor(int number) {
-    const QString first43 = QStringLiteral("3526111234567800019055002") +
-                            QStringLiteral("%1").arg(number, 9, 10, QChar(u'0')) +
-                            QStringLiteral("187654321");
-    return first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
-}
+using testnotes::keyFor;
 
 NoteRecord note(int number, const QString& manif, const QString& recipient,
                 const QString& xml = QStringLiteral("N"), int daysAgo = 3) {
-    NoteRecord n;
-    n.CDEMPRESA = QStringLiteral("01");
-    n.NRNOTAFISC = QString::number(number);
-    n.IDSTATUSNFE = QStringLiteral("1");
-    n.IDSTATUSMANIF = manif;
-    n.IDARQXMLNFE = xml;
-    n.NRINSJURIESTDEST = recipient;
-    n.CDINSCESTADEST = QStringLiteral("110042490114");
-    n.NRINSJURNFORIG = QStringLiteral("12345678000190");
-    n.IDTPIJUREMIT = QStringLiteral("J");
-    n.NMRAZSOCEMIT = QStringLiteral("Fornecedor & Filhos <Ltda>");
-    n.DTEMISSAO = QDateTime(QDate::currentDate().addDays(-daysAgo - 1), QTime(8, 0));
-    n.DTRECBTO = QDateTime(QDate::currentDate().addDays(-daysAgo), QTime(9, 0));
-    n.VRNOTAFISC = 1234.5;
-    n.IDENTRSAIDNF = QStringLiteral("1");
-    n.NRACESSONF = keyFor(number);
-    return n;
+    return testnotes::documentNote(number, manif, recipient, xml, daysAgo);
 }
 
 // The text (or, with attribute set, that attribute) of the first element of that name, and

@@ -12,6 +12,7 @@
 
 #include "companydb.h"
 #include "core/packet.h"
+#include "documentnotes.h"
 #include "fiscaldocs.h"
 #include "methods.h"
 #include "signer.h"
@@ -27,31 +28,14 @@ namespace {
 const QString kReg = QStringLiteral("48210375000102");
 const QString kNfeNs = QStringLiteral("http://www.portalfiscal.inf.br/nfe");
 
-QString keyFor(int number, const QString& issuer = QStringLiteral("11222333000181")) {
-    const QString first43 = QStringLiteral("352611") + issuer + QStringLiteral("55002") +
-                            QStringLiteral("%1").arg(number, 9, 10, QChar(u'0')) +
-                            QStringLiteral("187654321");
-    return first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
+const QString kIssuer = QStringLiteral("11222333000181");
+
+QString keyFor(int number, const QString& issuer = kIssuer) {
+    return testnotes::keyFor(number, issuer);
 }
 
 NoteRecord note(int number, const QString& manif, const QString& xml = QStringLiteral("S")) {
-    NoteRecord n;
-    n.CDEMPRESA = QStringLiteral("01");
-    n.NRNOTAFISC = QString::number(number);
-    n.IDSTATUSNFE = QStringLiteral("1");
-    n.IDSTATUSMANIF = manif;
-    n.IDARQXMLNFE = xml;
-    n.NRINSJURIESTDEST = kReg;
-    n.CDINSCESTADEST = QStringLiteral("110042490114");
-    n.NRINSJURNFORIG = QStringLiteral("11222333000181");
-    n.IDTPIJUREMIT = QStringLiteral("J");
-    n.NMRAZSOCEMIT = QStringLiteral("Fornecedor & Filhos <Ltda>");
-    n.DTEMISSAO = QDateTime(QDate::currentDate().addDays(-4), QTime(8, 0));
-    n.DTRECBTO = QDateTime(QDate::currentDate().addDays(-3), QTime(9, 0));
-    n.VRNOTAFISC = 1234.5;
-    n.IDENTRSAIDNF = QStringLiteral("1");
-    n.NRACESSONF = keyFor(number);
-    return n;
+    return testnotes::documentNote(number, manif, kReg, xml, 3, kIssuer);
 }
 
 QByteArray marked(const QStringList& keys) {

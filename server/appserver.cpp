@@ -35,7 +35,8 @@ class ClientConnection : public QObject {
             while (auto payload = m_frames.takeFrame()) {
                 // A payload that is not a request is as bad as broken framing: nothing after
                 // it can be trusted.
-                (void)host::wire::decodeRequest(*payload);
+                const Request request = host::wire::decodeRequest(*payload);
+                m_server->record(request);
                 m_queue.enqueue(*payload);
             }
         } catch (const host::ENetError&) {
@@ -163,6 +164,27 @@ void AppServer::deliver(quint64 connectionId, const QByteArray& frame) {
 
 void AppServer::forget(quint64 connectionId) {
     m_clients.remove(connectionId);
+}
+
+void AppServer::setRecordRequests(bool on) {
+    m_recordRequests = on;
+}
+
+QList<Request> AppServer::receivedRequests() const {
+    QMutexLocker lock(&m_requestsLock);
+    return m_requests;
+}
+
+void AppServer::clearReceivedRequests() {
+    QMutexLocker lock(&m_requestsLock);
+    m_requests.clear();
+}
+
+void AppServer::record(const Request& request) {
+    if (!m_recordRequests)
+        return;
+    QMutexLocker lock(&m_requestsLock);
+    m_requests.append(request);
 }
 
 }  // namespace dfe58000

@@ -2,11 +2,16 @@
 
 #include <QHash>
 #include <QHostAddress>
+#include <QList>
+#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
 #include <QThreadPool>
+#include <atomic>
 #include <memory>
+
+#include "net/wire.h"
 
 // The application server's network side: a TCP listener with one connection object per
 // client. A connection gathers the bytes of its client into frames, and hands its requests,
@@ -39,6 +44,13 @@ class AppServer : public QObject {
     // Connections closed because their client broke the framing or sent a non-request.
     int protocolErrors() const { return m_protocolErrors; }
 
+    // A record of the requests received, for tests that check what a client sent: each decoded
+    // request as it arrived, before it runs, in arrival order (so in each connection's order).
+    // Off by default; turning it off keeps what was recorded. Safe from any thread.
+    void setRecordRequests(bool on);
+    QList<host::wire::Request> receivedRequests() const;
+    void clearReceivedRequests();
+
   private:
     friend class ClientConnection;
     void accept();
@@ -46,6 +58,7 @@ class AppServer : public QObject {
     void submit(quint64 connectionId, const QByteArray& payload);
     void deliver(quint64 connectionId, const QByteArray& frame);
     void forget(quint64 connectionId);
+    void record(const host::wire::Request& request);
 
     QString m_url;
     QTcpServer m_server;
@@ -53,6 +66,9 @@ class AppServer : public QObject {
     QHash<quint64, ClientConnection*> m_clients;
     quint64 m_nextId = 1;
     int m_protocolErrors = 0;
+    std::atomic<bool> m_recordRequests = false;
+    mutable QMutex m_requestsLock;
+    QList<host::wire::Request> m_requests;
 };
 
 }  // namespace dfe58000

@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <span>
 
 #include "authority.h"
 #include "core/hosterror.h"
@@ -18,6 +19,8 @@ using host::FieldDef;
 using host::FieldType;
 using host::wire::Reply;
 using host::wire::Request;
+namespace rm = rdmManifestacao;
+namespace notas = rm::GetNotasDestinadas;
 
 namespace {
 
@@ -52,7 +55,7 @@ QString typeName(const QVariant& v) {
     }
 }
 
-void checkCount(const Request& r, int expected) {
+void checkCount(const Request& r, qsizetype expected) {
     if (r.args.size() != expected)
         throw EBadCall(QStringLiteral("%1 espera %2 argumento(s), recebeu %3.")
                            .arg(r.method)
@@ -93,6 +96,35 @@ QDate dateArg(const Request& r, int index, const char* name) {
                        .arg(QLatin1String(name), typeName(v)));
 }
 
+// The request's arguments checked against the method's list, each in its own type: a text as
+// QString, a date as QDate, a packet as QByteArray. An argument the client may leave unset
+// comes as "" when it does.
+QVariantList checkedArgs(const Request& r, std::span<const rm::ArgSpec> params) {
+    checkCount(r, qsizetype(params.size()));
+    QVariantList out;
+    out.reserve(qsizetype(params.size()));
+    for (int i = 0; i < int(params.size()); ++i) {
+        const rm::ArgSpec& param = params[i];
+        const QVariant& v = r.args.at(i);
+        if (param.mayBeUnset && (!v.isValid() || v.isNull())) {
+            out << QString();
+            continue;
+        }
+        switch (param.kind) {
+            case rm::ArgKind::Text:
+                out << stringArg(r, i, param.name);
+                break;
+            case rm::ArgKind::Date:
+                out << dateArg(r, i, param.name);
+                break;
+            case rm::ArgKind::Packet:
+                out << packetArg(r, i, param.name);
+                break;
+        }
+    }
+    return out;
+}
+
 // A code typed with fewer digits than its width comes zero-padded, as the client's Ajusta does.
 QString adjust(const QString& text, int width) {
     const QString t = text.trimmed();
@@ -113,8 +145,11 @@ QByteArray packet(const QList<FieldDef>& fields, const QList<QVariantList>& rows
     return w.finish();
 }
 
+// The failure answer of GetNotasDestinadas and setManifestacao: the status, the text, two zero
+// counts and no packet.
 QVariantList notesFailure(const QString& text) {
-    return {QStringLiteral("ERRO"), text, QStringLiteral("0"), QStringLiteral("0"), QString()};
+    return {QLatin1String(rm::setManifestacao::kErro), text, QStringLiteral("0"),
+            QStringLiteral("0"), QString()};
 }
 
 }  // namespace
@@ -124,6 +159,8 @@ std::optional<QStringList> parseSituationList(const QString& text, const QString
     const QString t = text.trimmed();
     if (t == kT)
         return std::nullopt;
+    if (t == u"_")
+        return QStringList();  // every box unchecked on the client: no note matches
     auto bad = [&] {
         return EHostError(QStringLiteral("%1 inválida: \"%2\". Informe \"T\" ou os códigos entre "
                                          "sublinhados, como \"_0_1_\".")
@@ -175,27 +212,45 @@ QVariant getCarregaPesquisas(Store& store, const QString& companyArg) {
     QList<QVariantList> rows;
     for (const Registration& r : store.registrations(company))
         rows.append({r.number, r.personType});
-    return QVariantList{QStringLiteral("S"), packet(fields, rows)};
+    QVariantList result(rm::getCarregaPesquisas::Inscricoes + 1);
+    result[rm::getCarregaPesquisas::Status] = QLatin1String(rm::getCarregaPesquisas::kOk);
+    result[rm::getCarregaPesquisas::Inscricoes] = packet(fields, rows);
+    return result;
 }
 
 namespace {
 
+// A note number of the range; "" (or blanks) leaves that end open.
+std::optional<qint64> noteNumber(const QString& text, const char* which) {
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const qint64 v = t.toLongLong(&ok);
+    if (!ok || v < 0)
+        throw EHostError(
+            QStringLiteral("Número de nota %1 inválido: \"%2\".").arg(QLatin1String(which), text));
+    return v;
+}
+
+// s holds the GetNotasDestinadas arguments in their places, the two dates left empty.
 NoteFilter buildFilter(Store& store, const QStringList& s, const QDate& from, const QDate& to) {
-    // s holds the 17 arguments with the two dates left empty (indexes 13 and 14).
+    using namespace notas;
     NoteFilter f;
-    f.company = adjust(s[11], 2);
+    f.company = adjust(s[stCdEmpresa], 2);
     if (f.company.isEmpty() || isAny(f.company))
         throw EHostError(QStringLiteral("Empresa deve ser informada."));
     if (!store.companyExists(f.company))
         throw EHostError(QStringLiteral("Empresa %1 não cadastrada.").arg(f.company));
 
-    f.statusNFe = parseSituationList(s[0], QStringLiteral("0123"),
+    f.statusNFe = parseSituationList(s[stSituacaoNF], QStringLiteral("0123"),
                                      QStringLiteral("Lista de situações da NF-e"));
-    f.statusManif = parseSituationList(s[1], QStringLiteral("012345"),
+    f.statusManif = parseSituationList(s[stSituacaoManifesta], QStringLiteral("012345"),
                                        QStringLiteral("Lista de situações da manifestação"));
     // Synchronisation situations and the IDNOTA groups they stand for.
-    if (const auto sync = parseSituationList(
-            s[15], QStringLiteral("0123"), QStringLiteral("Lista de situações de sincronização"))) {
+    if (const auto sync =
+            parseSituationList(s[stSincronizacao], QStringLiteral("0123"),
+                               QStringLiteral("Lista de situações de sincronização"))) {
         QStringList groups;
         for (const QString& c : *sync) {
             if (c == u"0")
@@ -210,64 +265,57 @@ NoteFilter buildFilter(Store& store, const QStringList& s, const QDate& from, co
         f.idNota = groups;
     }
 
-    // Note numbers: "T" in the first lifts the range whatever the second holds.
-    if (!isAny(s[2])) {
-        auto number = [](const QString& text, const char* which) {
-            bool ok = false;
-            const qint64 v = text.trimmed().toLongLong(&ok);
-            if (!ok || v < 0)
-                throw EHostError(QStringLiteral("Número de nota %1 inválido: \"%2\".")
-                                     .arg(QLatin1String(which), text));
-            return v;
-        };
-        f.noteFrom = number(s[2], "inicial");
-        if (!isAny(s[3]) && !s[3].trimmed().isEmpty())
-            f.noteTo = number(s[3], "final");
-        if (f.noteTo && *f.noteTo < *f.noteFrom)
+    // Note numbers: "T" in the first lifts the range whatever the second holds; an empty end
+    // (or "T" in the second) is open.
+    if (!isAny(s[stNrNotaInicial])) {
+        f.noteFrom = noteNumber(s[stNrNotaInicial], "inicial");
+        if (!isAny(s[stNrNotaFinal]))
+            f.noteTo = noteNumber(s[stNrNotaFinal], "final");
+        if (f.noteFrom && f.noteTo && *f.noteTo < *f.noteFrom)
             throw EHostError(QStringLiteral(
                 "Número da nota fiscal inicial deve ser menor ou igual ao número final."));
     }
-    if (!isAny(s[4])) {
-        f.accessKey = s[4].trimmed();
+    if (!isAny(s[stChaveAcesso])) {
+        f.accessKey = s[stChaveAcesso].trimmed();
         if (f.accessKey.size() != 44)
-            throw EHostError(
-                QStringLiteral("A chave de acesso deve ter 44 caracteres: \"%1\".").arg(s[4]));
+            throw EHostError(QStringLiteral("A chave de acesso deve ter 44 caracteres: \"%1\".")
+                                 .arg(s[stChaveAcesso]));
     }
-    if (!isAny(s[5]) && !s[5].trimmed().isEmpty())
-        f.branch = adjust(s[5], 4);
-    if (!isAny(s[6]) && !s[6].trimmed().isEmpty())
-        f.series = s[6].trimmed();
+    if (!isAny(s[stFiliOrig]) && !s[stFiliOrig].trimmed().isEmpty())
+        f.branch = adjust(s[stFiliOrig], 4);
+    if (!isAny(s[stSerie]) && !s[stSerie].trimmed().isEmpty())
+        f.series = s[stSerie].trimmed();
 
     // Issuer kind and code; the client sends both empty for an issuer kind it does not know.
-    const QString kind = s[7].trimmed().toUpper();
+    const QString kind = s[stIdEmitente].trimmed().toUpper();
     if (!kind.isEmpty() && kind != kT) {
         if (kind != u"C" && kind != u"F" && kind != u"L")
-            throw EHostError(
-                QStringLiteral("Tipo de emitente inválido: \"%1\". Use T, C, F ou L.").arg(s[7]));
+            throw EHostError(QStringLiteral("Tipo de emitente inválido: \"%1\". Use T, C, F ou L.")
+                                 .arg(s[stIdEmitente]));
         f.issuerKind = kind;
-        if (!isAny(s[8]) && !s[8].trimmed().isEmpty())
-            f.issuerCode = kind == u"L" ? adjust(s[8], 4) : s[8].trimmed();
+        if (!isAny(s[stEmitente]) && !s[stEmitente].trimmed().isEmpty())
+            f.issuerCode = kind == u"L" ? adjust(s[stEmitente], 4) : s[stEmitente].trimmed();
     }
-    f.operTypes = parseOperationTypes(s[9]);
-    const QString direction = s[10].trimmed().toUpper();
+    f.operTypes = parseOperationTypes(s[stTipoOper]);
+    const QString direction = s[stFiltroIdEntrsaidOp].trimmed().toUpper();
     if (direction != kT) {
         if (direction != u"E" && direction != u"S")
             throw EHostError(
                 QStringLiteral("Tipo de entrada/saída da operação inválido: \"%1\". Use E ou S.")
-                    .arg(s[10]));
+                    .arg(s[stFiltroIdEntrsaidOp]));
         f.direction = direction;
     }
-    if (!isAny(s[12]) && !s[12].trimmed().isEmpty())
-        f.stateRegistration = s[12].trimmed();
-    if (!isAny(s[16]) && !s[16].trimmed().isEmpty()) {
-        f.legalRegistration = fiscal::stripMask(s[16]).toUpper();
+    if (!isAny(s[stInscEstadual]) && !s[stInscEstadual].trimmed().isEmpty())
+        f.stateRegistration = s[stInscEstadual].trimmed();
+    if (!isAny(s[stInscrJurid]) && !s[stInscrJurid].trimmed().isEmpty()) {
+        f.legalRegistration = fiscal::stripMask(s[stInscrJurid]).toUpper();
         bool known = false;
         for (const Registration& r : store.registrations(f.company))
             known = known || r.number == f.legalRegistration;
         if (!known)
             throw EHostError(
                 QStringLiteral("Inscrição jurídica %1 não cadastrada para a empresa %2.")
-                    .arg(s[16].trimmed(), f.company));
+                    .arg(s[stInscrJurid].trimmed(), f.company));
     }
     if (from > to)
         throw EHostError(
@@ -282,10 +330,11 @@ NoteFilter buildFilter(Store& store, const QStringList& s, const QDate& from, co
 QVariant getNotasDestinadas(Store& store, const QVariantList& args, const QDate& today) {
     QStringList s;
     for (int i = 0; i < args.size(); ++i)
-        s << (i == 13 || i == 14 ? QString() : args.at(i).toString());
+        s << (i == notas::dtIniEmis || i == notas::dtFinEmis ? QString() : args.at(i).toString());
     NoteFilter filter;
     try {
-        filter = buildFilter(store, s, args.at(13).toDate(), args.at(14).toDate());
+        filter = buildFilter(store, s, args.at(notas::dtIniEmis).toDate(),
+                             args.at(notas::dtFinEmis).toDate());
     } catch (const EHostError& e) {
         return notesFailure(e.text());
     }
@@ -307,9 +356,13 @@ QVariant getNotasDestinadas(Store& store, const QVariantList& args, const QDate&
                 break;
         }
     });
-    const QByteArray nearPacket = near.finish();
-    const QByteArray nowPacket = now.finish();
-    return QVariantList{QStringLiteral("OK"), QString(), all.finish(), nearPacket, nowPacket};
+    QVariantList result(rm::kResultSize);
+    result[notas::Status] = QLatin1String(notas::kOk);
+    result[notas::Mensagem] = QString();
+    result[notas::NotasPrazoProximo] = near.finish();
+    result[notas::NotasManifestarAgora] = now.finish();
+    result[notas::Notas] = all.finish();
+    return result;
 }
 
 QVariant setManifestacao(Store& store, const QString& registrationArg, const QByteArray& marked,
@@ -365,9 +418,67 @@ QVariant setManifestacao(Store& store, const QString& registrationArg, const QBy
             wrong.append({key.left(44), r.issuerRegistration, r.issuerName.left(200),
                           QStringLiteral("%1 - %2").arg(r.cStat).arg(r.xMotivo).left(200)});
     }
-    return QVariantList{QStringLiteral("OK"), QString(), QString::number(registered),
-                        QString::number(wrong.size()), packet(wrongFields, wrong)};
+    namespace manif = rm::setManifestacao;
+    QVariantList result(rm::kResultSize);
+    result[manif::Status] = QStringLiteral("OK");
+    result[manif::Mensagem] = QString();
+    result[manif::Registrados] = QString::number(registered);
+    result[manif::Erros] = QString::number(wrong.size());
+    result[manif::NotasErradas] = packet(wrongFields, wrong);
+    return result;
 }
+
+namespace {
+
+// Each method of the module with what runs it, given its checked arguments.
+struct Method {
+    const char* name;
+    std::span<const rm::ArgSpec> args;
+    QVariant (*run)(Store& store, const QVariantList& args, const QDate& today);
+};
+
+constexpr Method kMethodTable[] = {
+    {notas::kName, notas::kArgs,
+     [](Store& store, const QVariantList& a, const QDate& today) {
+         return getNotasDestinadas(store, a, today);
+     }},
+    {rm::setManifestacao::kName, rm::setManifestacao::kArgs,
+     [](Store& store, const QVariantList& a, const QDate&) {
+         using namespace rm::setManifestacao;
+         return setManifestacao(store, a[stInscrJurid].toString(), a[cdsMarcados].toByteArray(),
+                                a[P_TIPOMANIFESTA].toString(), a[stJustificativa].toString(),
+                                a[stOperador].toString());
+     }},
+    {rm::getCarregaPesquisas::kName, rm::getCarregaPesquisas::kArgs,
+     [](Store& store, const QVariantList& a, const QDate&) {
+         return getCarregaPesquisas(store, a[rm::getCarregaPesquisas::stCdEmpresa].toString());
+     }},
+    {rm::GeraXml::kName, rm::GeraXml::kArgs,
+     [](Store& store, const QVariantList& a, const QDate&) {
+         using namespace rm::GeraXml;
+         return geraXml(store, a[cdsMarcados].toByteArray(), a[stOperador].toString());
+     }},
+    {rm::DownloadXML::kName, rm::DownloadXML::kArgs,
+     [](Store& store, const QVariantList& a, const QDate&) {
+         using namespace rm::DownloadXML;
+         return downloadXml(store, a[cdsMarcados].toByteArray(), a[stInscrJurid].toString(),
+                            a[stOperador].toString());
+     }},
+};
+
+constexpr bool coversTheModule() {
+    if (std::size(kMethodTable) != rm::kMethods.size())
+        return false;
+    for (std::size_t i = 0; i < rm::kMethods.size(); ++i) {
+        if (kMethodTable[i].name != rm::kMethods[i].name ||
+            kMethodTable[i].args.data() != rm::kMethods[i].args.data())
+            return false;
+    }
+    return true;
+}
+static_assert(coversTheModule(), "every method of the module, in its order, has its runner");
+
+}  // namespace
 
 Reply dispatch(Store& store, const Request& request, const QDate& today) {
     try {
@@ -376,64 +487,12 @@ Reply dispatch(Store& store, const Request& request, const QDate& today) {
                 QStringLiteral("Servidor de aplicação desconhecido: \"%1\". Este servidor atende "
                                "\"%2\".")
                     .arg(request.server, QLatin1String(kServerName)));
-        const QString m = request.method;
-        auto is = [&](const char* name) {
-            return m.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
-        };
-        if (is("getCarregaPesquisas")) {
-            checkCount(request, 1);
-            return Reply::success(getCarregaPesquisas(store, stringArg(request, 0, "stCdEmpresa")));
-        }
-        if (is("GetNotasDestinadas")) {
-            checkCount(request, 17);
-            static const char* names[17] = {"stSituacaoNF",
-                                            "stSituacaoManifesta",
-                                            "stNrNotaInicial",
-                                            "stNrNotaFinal",
-                                            "stChaveAcesso",
-                                            "stFiliOrig",
-                                            "stSerie",
-                                            "stIdEmitente",
-                                            "stEmitente",
-                                            "stTipoOper",
-                                            "stFiltroIdEntrsaidOp",
-                                            "stCdEmpresa",
-                                            "stInscEstadual",
-                                            "dtIniEmis",
-                                            "dtFinEmis",
-                                            "stSincronizacao",
-                                            "stInscrJurid"};
-            QVariantList args;
-            for (int i = 0; i < 17; ++i) {
-                if (i == 13 || i == 14)
-                    args << dateArg(request, i, names[i]);
-                else if (i == 3 && !request.args.at(3).isValid())
-                    args << QString();  // left unset by the client when the range is "T"
-                else
-                    args << stringArg(request, i, names[i]);
-            }
-            return Reply::success(getNotasDestinadas(store, args, today));
-        }
-        if (is("setManifestacao")) {
-            checkCount(request, 5);
-            return Reply::success(setManifestacao(
-                store, stringArg(request, 0, "stInscrJurid"), packetArg(request, 1, "cdsMarcados"),
-                stringArg(request, 2, "P_TIPOMANIFESTA"), stringArg(request, 3, "justificativa"),
-                stringArg(request, 4, "operador")));
-        }
-        if (is("GeraXml")) {
-            checkCount(request, 2);
-            return Reply::success(geraXml(store, packetArg(request, 0, "cdsMarcados"),
-                                          stringArg(request, 1, "operador")));
-        }
-        if (is("DownloadXML")) {
-            checkCount(request, 3);
-            return Reply::success(downloadXml(store, packetArg(request, 0, "cdsMarcados"),
-                                              stringArg(request, 1, "stInscrJurid"),
-                                              stringArg(request, 2, "operador")));
+        for (const Method& m : kMethodTable) {
+            if (request.method.compare(QLatin1String(m.name), Qt::CaseInsensitive) == 0)
+                return Reply::success(m.run(store, checkedArgs(request, m.args), today));
         }
         return Reply::failure(QStringLiteral("Método desconhecido em %1: \"%2\".")
-                                  .arg(QLatin1String(kServerName), m));
+                                  .arg(QLatin1String(kServerName), request.method));
     } catch (const EHostError& e) {
         return Reply::failure(e.text());
     } catch (const std::exception& e) {

@@ -94,6 +94,7 @@ class TestAppServer : public QObject {
     void brokenFramesCloseOnlyThatConnection();
     void slowAndVanishingClientsDoNotHoldUpOthers();
     void twentyClientsTwoHundredCallsEachNothingLost();
+    void recordsTheRequestsOnlyWhenAsked();
 
   private:
     std::unique_ptr<host::TNetConnection> connection();
@@ -291,6 +292,40 @@ void TestAppServer::twentyClientsTwoHundredCallsEachNothingLost() {
             }
         }
     }
+}
+
+void TestAppServer::recordsTheRequestsOnlyWhenAsked() {
+    auto net = connection();
+    net->AppServer(QStringLiteral("getCarregaPesquisas"), {QStringLiteral("01")});
+    QVERIFY(m_server->receivedRequests().isEmpty());
+
+    m_server->setRecordRequests(true);
+    QVariantList notes = allNotes(QStringLiteral("01"));
+    notes[3] = QVariant();  // the final note number left unset
+    net->AppServer(QStringLiteral("GetNotasDestinadas"), notes);
+    // Refused by the dispatcher, still received.
+    try {
+        net->AppServer(QStringLiteral("getCarregaPesquisas"), {QDate(2026, 2, 3)});
+        QFAIL("no error reply");
+    } catch (const host::ENetError&) {
+    }
+
+    const QList<Request> got = m_server->receivedRequests();
+    QCOMPARE(got.size(), 2);
+    QCOMPARE(got.at(0).server, kServer);
+    QCOMPARE(got.at(0).method, QStringLiteral("GetNotasDestinadas"));
+    QCOMPARE(got.at(0).args.size(), 17);
+    QCOMPARE(got.at(0).args, notes);
+    QCOMPARE(got.at(0).args.at(13).typeId(), QMetaType::QDate);
+    QVERIFY(!got.at(0).args.at(3).isValid());
+    QCOMPARE(got.at(1).method, QStringLiteral("getCarregaPesquisas"));
+    QCOMPARE(got.at(1).args, QVariantList{QDate(2026, 2, 3)});
+
+    m_server->clearReceivedRequests();
+    QVERIFY(m_server->receivedRequests().isEmpty());
+    m_server->setRecordRequests(false);
+    net->AppServer(QStringLiteral("getCarregaPesquisas"), {QStringLiteral("01")});
+    QVERIFY(m_server->receivedRequests().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestAppServer)

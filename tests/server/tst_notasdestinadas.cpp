@@ -138,6 +138,20 @@ QList<Case> criteriaCases() {
         {"range T ignores a stale final",
          {{3, QStringLiteral("T")}, {4, QStringLiteral("5")}},
          {100, 200, 300, 400, 500, 800, 900}},
+        {"range open below", {{3, QString()}, {4, QStringLiteral("000000300")}}, {100, 200, 300}},
+        {"range open below, blanks",
+         {{3, QStringLiteral("   ")}, {4, QStringLiteral("250")}},
+         {100, 200}},
+        {"range open above", {{3, QStringLiteral("000000500")}, {4, QString()}}, {500, 800, 900}},
+        {"range open above, final unset",
+         {{3, QStringLiteral("800")}, {4, QVariant()}},
+         {800, 900}},
+        {"range open above, final T",
+         {{3, QStringLiteral("801")}, {4, QStringLiteral("T")}},
+         {900}},
+        {"range open at both ends",
+         {{3, QString()}, {4, QStringLiteral(" ")}},
+         {100, 200, 300, 400, 500, 800, 900}},
         {"access key", {{5, keyFor(300)}}, {300}},
         {"access key with blanks", {{5, QStringLiteral("  ") + keyFor(300) + u' '}}, {300}},
         {"origin branch", {{6, QStringLiteral("0002")}}, {200, 500}},
@@ -165,12 +179,24 @@ QList<Case> criteriaCases() {
         {"registration of another company", {{17, QStringLiteral("61935502000172")}}, {}, true},
         {"situation list without underscores", {{1, QStringLiteral("0_1")}}, {}, true},
         {"situation code out of range", {{2, QStringLiteral("_6_")}}, {}, true},
-        {"empty situation list", {{16, QStringLiteral("_")}}, {}, true},
+        // "_" is a list with every box unchecked: valid, and nothing matches it.
+        {"no NF-e situation checked", {{1, QStringLiteral("_")}}, {}},
+        {"no manifestation situation checked", {{2, QStringLiteral("_")}}, {}},
+        {"no sync situation checked", {{16, QStringLiteral("_")}}, {}},
+        {"no situation checked, with blanks", {{2, QStringLiteral(" _ ")}}, {}},
+        {"empty situation list", {{1, QString()}}, {}, true},
+        {"doubled underscore", {{2, QStringLiteral("__")}}, {}, true},
+        {"sync code out of range", {{16, QStringLiteral("_9_")}}, {}, true},
+        {"sync list without underscores", {{16, QStringLiteral("0_1")}}, {}, true},
         {"note number not a number",
          {{3, QStringLiteral("abc")}, {4, QStringLiteral("1")}},
          {},
          true},
         {"range reversed", {{3, QStringLiteral("10")}, {4, QStringLiteral("2")}}, {}, true},
+        {"range open below, final not a number",
+         {{3, QString()}, {4, QStringLiteral("abc")}},
+         {},
+         true},
         {"short access key", {{5, keyFor(300).left(43)}}, {}, true},
         {"unknown issuer kind", {{8, QStringLiteral("X")}}, {}, true},
         {"operation types with semicolons", {{10, QStringLiteral("01;05")}}, {}, true},
@@ -237,6 +263,7 @@ class TestNotasDestinadas : public QObject {
     void listOrderIsIssuerDateValue();
     void deadlinePacketsHoldOnlyOpenNotesNearTheirDeadline();
     void wrongArgumentCountOrTypeIsAnErrorReply();
+    void datesMayComeWithTheirTimeAndMethodNamesInAnyCase();
     void otherServerAndUnknownMethodAreRefused();
     void postgresGivesTheSameAnswers();
     void sqliteReadsGiveTheDriversPackets();
@@ -404,6 +431,39 @@ void TestNotasDestinadas::wrongArgumentCountOrTypeIsAnErrorReply() {
     QVERIFY(!r.ok);
     r = call(*m_store, QStringLiteral("getCarregaPesquisas"), {QVariant()});
     QVERIFY(!r.ok);
+
+    // Only the final note number may come unset; the initial one may not.
+    r = call(*m_store, QStringLiteral("GetNotasDestinadas"), args({{3, QVariant()}}));
+    QVERIFY(!r.ok);
+    QVERIFY2(r.error.contains(QStringLiteral("stNrNotaInicial")) &&
+                 r.error.contains(QStringLiteral("nulo")),
+             qPrintable(r.error));
+
+    r = call(
+        *m_store, QStringLiteral("setManifestacao"),
+        {kRegA, QStringLiteral("pacote?"), QStringLiteral("4"), QString(), QStringLiteral("1")});
+    QVERIFY(!r.ok);
+    QVERIFY2(r.error.contains(QStringLiteral("cdsMarcados")) &&
+                 r.error.contains(QStringLiteral("pacote de dados")),
+             qPrintable(r.error));
+}
+
+void TestNotasDestinadas::datesMayComeWithTheirTimeAndMethodNamesInAnyCase() {
+    // A date-time counts by its date: a period starting at 23:59 still takes that morning's
+    // notes, and one ending at 00:01 that day's.
+    const Reply asDates = call(*m_store, QStringLiteral("GetNotasDestinadas"),
+                               args({{14, QDate(2026, 6, 15)}, {15, QDate(2026, 9, 1)}}));
+    const Reply asDateTimes = call(*m_store, QStringLiteral("getnotasdestinadas"),
+                                   args({{14, QDateTime(QDate(2026, 6, 15), QTime(23, 59))},
+                                         {15, QDateTime(QDate(2026, 9, 1), QTime(0, 1))}}));
+    QVERIFY2(asDates.ok && asDateTimes.ok, qPrintable(asDates.error + asDateTimes.error));
+    QCOMPARE(numbers(asDateTimes.result.toList().at(2)), numbers(asDates.result.toList().at(2)));
+    QCOMPARE(numbers(asDates.result.toList().at(2)).size(), 4);
+
+    const Reply invalid =
+        call(*m_store, QStringLiteral("GetNotasDestinadas"), args({{15, QDateTime()}}));
+    QVERIFY(!invalid.ok);
+    QVERIFY2(invalid.error.contains(QStringLiteral("dtFinEmis")), qPrintable(invalid.error));
 }
 
 void TestNotasDestinadas::otherServerAndUnknownMethodAreRefused() {

@@ -181,7 +181,14 @@ void TfrmPadraoGrid::ShowForm() {
         if (QMdiArea* area = sub->mdiArea())
             area->setActiveSubWindow(sub);
     }
-    setFocus();
+    // Showing the screen again gives the focus back to the control that last had it, and
+    // leaves it alone when it is there already: a control the caret never left is neither
+    // left nor entered, so no exit check or enter rule runs for a mere "show again".
+    QWidget* last = focusWidget();
+    if (last && last != this && isAncestorOf(last))
+        last->setFocus();
+    else
+        setFocus();
 }
 
 bool TfrmPadraoGrid::CloseForm() {

@@ -1,5 +1,9 @@
 #include "ui/maskedit.h"
 
+#include <QKeyEvent>
+
+#include "ui/handler.h"
+
 namespace host {
 
 namespace {
@@ -341,6 +345,31 @@ void TMaskEdit::applyText(const QString& value) {
     setText(laid);
     // Typing goes on after what is there, not after the blanks.
     setCursorPosition(end);
+}
+
+void TMaskEdit::keyPressEvent(QKeyEvent* event) {
+    const QString typed = event->text();
+    const bool printable = typed.size() == 1 && typed.at(0).isPrint() &&
+                           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+    if (!OnKeyPress || !printable || isReadOnly()) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    QString key = typed;
+    if (!runHandler(this, [&] { OnKeyPress(key); }))
+        key.clear();
+    if (key.isEmpty()) {
+        event->accept();
+        return;
+    }
+    if (key == typed) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    QKeyEvent replaced(event->type(), event->key(), event->modifiers(), key.left(1),
+                       event->isAutoRepeat(), ushort(event->count()));
+    QLineEdit::keyPressEvent(&replaced);
+    event->setAccepted(replaced.isAccepted());
 }
 
 void TMaskEdit::syncChanged() {

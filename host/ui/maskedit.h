@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 #include <QString>
+#include <functional>
 #include <vector>
 
 namespace host {
@@ -91,8 +92,16 @@ class TMaskEdit : public QLineEdit {
     bool ReadOnly() const { return isReadOnly(); }
     void SetReadOnly(bool ro) { setReadOnly(ro); }
 
+    // The old OnKeyPress: runs, inside the host's handler boundary, for each printable
+    // character typed before the edit takes it. The handler may replace the key (one
+    // character) or empty it to refuse the key; a handler that stops refuses it too.
+    std::function<void(QString& key)> OnKeyPress;
+
   signals:
     void changed();
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void applyText(const QString& value);

@@ -56,6 +56,7 @@ class TestWorkspace : public QObject {
     void changingTheCodeClearsNameListAndSavedRegistrations();
     void filterCommandNeedsACompany();
     void stateRulesOfPanelAndGrid();
+    void secondEntryKeepsTheCaretInTheCompanyPanel();
     void closingDisconnectsAndLaterEntryCreatesAgain();
 
   private:
@@ -284,9 +285,12 @@ void TestWorkspace::stateRulesOfPanelAndGrid() {
     f->CarregaNotas(notesPacket(*f->cdsNotasDestinadas, {{{"IDMARCADO", "N"}}}));
     f->panEmpresaEnter();
     QVERIFY(!f->cdsNotasDestinadas->Active());
-    for (TButtonFlat* b : {f->sbtIncluir, f->sbtExcluir, f->sbtCancelar, f->sbtImprimir})
+    // Closing the list on the way in does not bring searching and verifying back.
+    for (TButtonFlat* b : {f->sbtIncluir, f->sbtExcluir, f->sbtCancelar, f->sbtImprimir,
+                           f->sbtProcurar, f->sbtVerificar})
         QVERIFY2(!b->isEnabled(), qPrintable(b->objectName()));
     QVERIFY(!f->mnuListagem->isEnabled());
+    QVERIFY(!f->mnuProcurar->isEnabled() && !f->mnuVerificar->isEnabled());
     QVERIFY(f->sbtFiltro->isEnabled() && f->mnuFIltro->isEnabled());
 
     // Entering the grid: print follows the rows.
@@ -304,6 +308,23 @@ void TestWorkspace::stateRulesOfPanelAndGrid() {
     QVERIFY(!f->sbtCancelar->isEnabled());
     QVERIFY(!f->sbtIncluir->isEnabled());
     f->cdsNotasDestinadas->Cancel();
+}
+
+void TestWorkspace::secondEntryKeepsTheCaretInTheCompanyPanel() {
+    TfrmManifestacao* f = openAndActivate();
+    QVERIFY(f);
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->medCdEmpresa));
+
+    // The suite's menu opens the module again: nothing is left, checked or asked.
+    ScriptedDialogs dlg;
+    CancelFilterWhenShown cancel;
+    IniProc();
+    QTest::qWait(100);
+    QVERIFY(!cancel.done());
+    QCOMPARE(frmManifestacao, f);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->medCdEmpresa));
+    QVERIFY(!f->sbtVerificar->isEnabled());
+    QVERIFY_DIALOGS(dlg);
 }
 
 void TestWorkspace::closingDisconnectsAndLaterEntryCreatesAgain() {

@@ -19,10 +19,12 @@
 #include <vector>
 
 #include "Cli_Dfe58100.h"
+#include "Rdm_Dfe58000.h"
 #include "core/messages.h"
 #include "core/orvanta.h"
 #include "core/packet.h"
 #include "net/netconnection.h"
+#include "rdmmanifestacao.h"
 #include "sql/adoibquery.h"
 #include "ui/btnpesquisa.h"
 #include "ui/consiste.h"
@@ -31,6 +33,7 @@
 #include "ui/focusevents.h"
 #include "ui/handler.h"
 #include "ui/maskedit.h"
+#include "ui/showavi.h"
 
 using namespace host;
 
@@ -326,9 +329,8 @@ TfrmManifestacao::TfrmManifestacao(QWidget* parent) : TfrmPadraoGrid(parent) {
     netManifestacao->setObjectName(QStringLiteral("netManifestacao"));
     netManifestacao->SetServerName(QStringLiteral("DFE58000.rdmManifestacao"));
     netManifestacao->SetThrowException(false);
-    netManifestacao->OnBeforeConnect = [](TNetConnection& net) {
-        net.SetPort(Orvanta::WebPort());
-        net.SetHost(Orvanta::WebURL());
+    netManifestacao->OnBeforeConnect = [this](TNetConnection& net) {
+        netManifestacaoBeforeConnect(net);
     };
 
     qryEmpresa = new TADOIBQuery(this);
@@ -434,40 +436,72 @@ void TfrmManifestacao::declareDataSets() {
     cdsNotasTemp->setObjectName(QStringLiteral("cdsNotasTemp"));
 
     // Display texts of the code and date fields.
-    auto code = [this](const char* field, const QString& prefix, const QString& valid) {
-        cdsNotasDestinadas->FieldByName(QString::fromLatin1(field))
-            .SetOnGetText([this, prefix, valid, f = QString::fromLatin1(field)](
-                              TField&, QString& text, bool) { text = codeText(f, prefix, valid); });
+    using GetText = void (TfrmManifestacao::*)(TField&, QString&, bool);
+    const struct {
+        const char* field;
+        GetText handler;
+    } textos[] = {
+        {"IDSTATUSNFE", &TfrmManifestacao::cdsNotasDestinadasIDSTATUSNFEGetText},
+        {"IDSTATUSMANIF", &TfrmManifestacao::cdsNotasDestinadasIDSTATUSMANIFGetText},
+        {"IDTIPOEVENTO", &TfrmManifestacao::cdsNotasDestinadasIDTIPOEVENTOGetText},
+        {"IDAMBIENTEMANIF", &TfrmManifestacao::cdsNotasDestinadasIDAMBIENTEMANIFGetText},
+        {"IDTIPOINCL", &TfrmManifestacao::cdsNotasDestinadasIDTIPOINCLGetText},
+        {"DTENTRSAID", &TfrmManifestacao::cdsNotasDestinadasDTENTRSAIDGetText},
+        {"DTEMISSAO", &TfrmManifestacao::cdsNotasDestinadasDTEMISSAOGetText},
+        {"DTRECBTO", &TfrmManifestacao::cdsNotasDestinadasDTRECBTOGetText},
     };
-    code("IDSTATUSNFE", QStringLiteral("NF_"), QStringLiteral("0123"));
-    code("IDSTATUSMANIF", QStringLiteral("MA_"), QStringLiteral("012345"));
-    code("IDTIPOEVENTO", QStringLiteral("EV_"), QStringLiteral("0123"));
-    code("IDAMBIENTEMANIF", QStringLiteral("AM_"), QStringLiteral("12"));
-    cdsNotasDestinadas->FieldByName(QStringLiteral("IDTIPOINCL"))
-        .SetOnGetText([this](TField& f, QString& text, bool) {
-            const QChar c = firstChar(f.AsString());
-            if (c.isNull())
-                text.clear();
-            else if (c == QLatin1Char('M') || c == QLatin1Char('X'))
-                text = msgPadrao->Msg(QString(c));
-            else
-                text = msgPadrao->Msg(QStringLiteral("-"));
-        });
-    for (const char* field : {"DTENTRSAID", "DTEMISSAO"}) {
-        cdsNotasDestinadas->FieldByName(QString::fromLatin1(field))
-            .SetOnGetText([this](TField& f, QString& text, bool) { text = dateText(f); });
+    for (const auto& t : textos) {
+        cdsNotasDestinadas->FieldByName(QString::fromLatin1(t.field))
+            .SetOnGetText([this, h = t.handler](TField& f, QString& text, bool display) {
+                (this->*h)(f, text, display);
+            });
     }
-    cdsNotasDestinadas->FieldByName(QStringLiteral("DTRECBTO"))
-        .SetOnGetText([this](TField& f, QString& text, bool) {
-            const QChar nota =
-                firstChar(cdsNotasDestinadas->FieldByName(QStringLiteral("IDNOTA")).AsString());
-            if (nota.isNull() || nota.isSpace())
-                text.clear();
-            else if (nota == QLatin1Char('5') || nota == QLatin1Char('6'))
-                text = msgPadrao->Msg(QStringLiteral("-"));
-            else
-                text = dateText(f);
-        });
+}
+
+void TfrmManifestacao::cdsNotasDestinadasIDSTATUSNFEGetText(TField&, QString& text, bool) {
+    text = codeText(QStringLiteral("IDSTATUSNFE"), QStringLiteral("NF_"), QStringLiteral("0123"));
+}
+
+void TfrmManifestacao::cdsNotasDestinadasIDSTATUSMANIFGetText(TField&, QString& text, bool) {
+    text =
+        codeText(QStringLiteral("IDSTATUSMANIF"), QStringLiteral("MA_"), QStringLiteral("012345"));
+}
+
+void TfrmManifestacao::cdsNotasDestinadasIDTIPOEVENTOGetText(TField&, QString& text, bool) {
+    text = codeText(QStringLiteral("IDTIPOEVENTO"), QStringLiteral("EV_"), QStringLiteral("0123"));
+}
+
+void TfrmManifestacao::cdsNotasDestinadasIDAMBIENTEMANIFGetText(TField&, QString& text, bool) {
+    text = codeText(QStringLiteral("IDAMBIENTEMANIF"), QStringLiteral("AM_"), QStringLiteral("12"));
+}
+
+void TfrmManifestacao::cdsNotasDestinadasIDTIPOINCLGetText(TField& sender, QString& text, bool) {
+    const QChar c = firstChar(sender.AsString());
+    if (c.isNull())
+        text.clear();
+    else if (c == QLatin1Char('M') || c == QLatin1Char('X'))
+        text = msgPadrao->Msg(QString(c));
+    else
+        text = msgPadrao->Msg(QStringLiteral("-"));
+}
+
+void TfrmManifestacao::cdsNotasDestinadasDTENTRSAIDGetText(TField& sender, QString& text, bool) {
+    text = dateText(sender);
+}
+
+void TfrmManifestacao::cdsNotasDestinadasDTEMISSAOGetText(TField& sender, QString& text, bool) {
+    text = dateText(sender);
+}
+
+void TfrmManifestacao::cdsNotasDestinadasDTRECBTOGetText(TField& sender, QString& text, bool) {
+    const QChar nota =
+        firstChar(cdsNotasDestinadas->FieldByName(QStringLiteral("IDNOTA")).AsString());
+    if (nota.isNull() || nota.isSpace())
+        text.clear();
+    else if (nota == QLatin1Char('5') || nota == QLatin1Char('6'))
+        text = msgPadrao->Msg(QStringLiteral("-"));
+    else
+        text = dateText(sender);
 }
 
 void TfrmManifestacao::buildList() {
@@ -579,6 +613,11 @@ void TfrmManifestacao::FormClose(TCloseAction& action) {
         netManifestacao->SetConnected(false);
 }
 
+void TfrmManifestacao::netManifestacaoBeforeConnect(TNetConnection& connection) {
+    connection.SetPort(Orvanta::WebPort());
+    connection.SetHost(Orvanta::WebURL());
+}
+
 void TfrmManifestacao::AbreQryEmpresa(const QString& code, const QString& all) {
     qryEmpresa->Close();
     qryEmpresa->ParamByName(QStringLiteral("P_CDEMPRESA")).SetAsString(code);
@@ -594,6 +633,7 @@ void TfrmManifestacao::CarregaNotas(const QByteArray& packet) {
 // Company panel and commands
 
 void TfrmManifestacao::panEmpresaEnter() {
+    m_focoNoPainel = true;
     setCommand(sbtIncluir, mnuIncluir, false);
     setCommand(sbtExcluir, mnuExcluir, false);
     setCommand(sbtProcurar, mnuProcurar, false);
@@ -619,6 +659,8 @@ void TfrmManifestacao::panEmpresaExit() {
         medCdEmpresa->setFocus();
         Consiste::Abort();
     }
+    m_focoNoPainel = false;
+    dtsPadraoStateChange();
 }
 
 void TfrmManifestacao::medCdEmpresaChange() {
@@ -669,17 +711,76 @@ void TfrmManifestacao::mnuFIltroClick() {
     sbtFiltro->click();
 }
 
+void TfrmManifestacao::sbtVerificarClick() {
+    if (!frmFiltro)
+        Consiste::MensErro(msgPadrao->Msg(QStringLiteral("FILTRO_DEV")), true);
+    if (Consiste::EmptyString(frmFiltro->medInscrJurid->Text()))
+        Consiste::MensErro(msgPadrao->Msg(QStringLiteral("INSCRJURID_DEVE")), true);
+    ShowAviGuard avi(this, Showavi::kConsultando);
+
+    // The criteria of the last confirmation, whatever the dialog's controls show now.
+    const TRecordFilter& f = frmFiltro->Filtro;
+    TNotasDestinadasArgs args;
+    args.stSituacaoNF =
+        Rdm_Dfe58000::ListaSituacoesNF(f.boSemSituacao, f.boAceita, f.boDenegada, f.boCancelada);
+    args.stSituacaoManifesta =
+        Rdm_Dfe58000::ListaSituacoesManif(f.boSemManif, f.boConfirmada, f.boDesconhecida,
+                                          f.boNaoRealizada, f.boCiencia, f.boRejeitada);
+    args.stNrNotaInicial = f.stNrNotaIni;
+    args.stNrNotaFinal = f.stNrNotaFim;
+    args.stChaveAcesso = f.stChaveAcesso;
+    args.stFiliOrig = f.stCdFiliOrig;
+    args.stSerie = f.stCdSerie;
+    args.stIdEmitente = Rdm_Dfe58000::TipoEmitente(f.inCbbIndex);
+    switch (f.inCbbIndex) {
+        case 0:
+            args.stEmitente = QStringLiteral("T");
+            break;
+        case 1:
+            args.stEmitente = f.stCdCliente;
+            break;
+        case 2:
+            args.stEmitente = f.stCdFornec;
+            break;
+        case 3:
+            args.stEmitente = f.stCodFilial;
+            break;
+        default:
+            break;
+    }
+    args.stTipoOper = f.stTipoOper;
+    args.stFiltroIdEntrsaidOp = Rdm_Dfe58000::IdEntrSaidOp(f.inCbbIdOper);
+    args.stCdEmpresa = medCdEmpresa->Text();
+    args.stInscEstadual = frmFiltro->stInscEstadual;
+    args.dtIniEmis = f.dtIniEmis;
+    args.dtFinEmis = f.dtFinEmis;
+    args.stSincronizacao = Rdm_Dfe58000::ListaSincronizacao(
+        f.boInexistenteSefaz, f.boInexistenteSistema, f.boSefazSistema, f.boSefazXml);
+    args.stInscrJurid = f.stInscrJurid;
+
+    inMarcados = 0;
+    const QVariantList resultado = Rdm_Dfe58000::GetNotasDestinadas(args);
+    using namespace rdmManifestacao::GetNotasDestinadas;
+    if (resultado.at(Status).toString() != QLatin1String(kOk))
+        Consiste::MensErro(resultado.at(Mensagem).toString(), true);
+    CarregaNotas(resultado.at(Notas).toByteArray());
+}
+
 void TfrmManifestacao::dtsPadraoStateChange() {
+    // While the caret is in the company panel, searching and verifying wait for a company and
+    // its filter: the list closing or loading meanwhile does not offer them.
+    const bool noPainel = m_focoNoPainel;
     setCommand(sbtIncluir, mnuIncluir, false);
     setCommand(sbtExcluir, mnuExcluir, false);
-    setCommand(sbtProcurar, mnuProcurar, true);
-    setCommand(sbtVerificar, mnuVerificar, true);
+    setCommand(sbtProcurar, mnuProcurar, !noPainel);
+    setCommand(sbtVerificar, mnuVerificar, !noPainel);
     setCommand(sbtCancelar, mnuCancelar, false);
     if (sbtFiltro)
         setCommand(sbtFiltro, mnuFIltro, true);
 }
 
 void TfrmManifestacao::dbgPadraoEnter() {
+    m_focoNoPainel = false;
     dtsPadraoStateChange();
     const bool rows = cdsNotasDestinadas->Active() && !cdsNotasDestinadas->IsEmpty();
     setCommand(sbtImprimir, mnuListagem, rows);

@@ -111,11 +111,24 @@ class DFE58000_EXPORT TfrmManifestacao : public host::TfrmPadraoGrid {
     void dbgPadraoDrawColumnCell(QPainter& painter, const QRect& rect, int dataCol,
                                  const host::TColumn& column, const host::DrawCellState& state);
     void cdsNotasDestinadasAfterScroll(host::TClientDataSet& dataSet);
+    void netManifestacaoBeforeConnect(host::TNetConnection& connection);
+    // Display texts of the list's code and date fields, for the current row.
+    void cdsNotasDestinadasIDSTATUSNFEGetText(host::TField& sender, QString& text, bool display);
+    void cdsNotasDestinadasIDSTATUSMANIFGetText(host::TField& sender, QString& text, bool display);
+    void cdsNotasDestinadasIDTIPOEVENTOGetText(host::TField& sender, QString& text, bool display);
+    void cdsNotasDestinadasIDAMBIENTEMANIFGetText(host::TField& sender, QString& text,
+                                                  bool display);
+    void cdsNotasDestinadasIDTIPOINCLGetText(host::TField& sender, QString& text, bool display);
+    void cdsNotasDestinadasDTENTRSAIDGetText(host::TField& sender, QString& text, bool display);
+    void cdsNotasDestinadasDTEMISSAOGetText(host::TField& sender, QString& text, bool display);
+    void cdsNotasDestinadasDTRECBTOGetText(host::TField& sender, QString& text, bool display);
 
   protected:
     void FormCreate() override;
     void FormClose(host::TCloseAction& action) override;
     void dtsPadraoStateChange() override;
+    // Asks the server again for the notes of the last confirmed filter and replaces the list.
+    void sbtVerificarClick() override;
 
   private:
     void buildList();
@@ -126,6 +139,8 @@ class DFE58000_EXPORT TfrmManifestacao : public host::TfrmPadraoGrid {
     QString dateText(const host::TField& field) const;
 
     bool boAvisoManifestacao = false;
+    // The caret is in the company panel (entered and not yet left).
+    bool m_focoNoPainel = false;
     QPixmap m_check;
     QPixmap m_uncheck;
 };

@@ -10,13 +10,15 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QStackedWidget>
+#include <QValidator>
 
 #include "Cli_Dfe58000.h"
+#include "Rdm_Dfe58000.h"
 #include "core/clientdataset.h"
 #include "core/hosterror.h"
 #include "core/messages.h"
 #include "core/orvanta.h"
-#include "net/netconnection.h"
+#include "rdmmanifestacao.h"
 #include "sql/adoibquery.h"
 #include "ui/btnpesquisa.h"
 #include "ui/consiste.h"
@@ -98,17 +100,28 @@ void lookupButton(TBtnPesquisa* b, QWidget* associate, const QString& title,
     b->SetHint(QStringLiteral("Pesquisar"));
 }
 
-// The server refuses outright with a plain text instead of the result array.
-bool isPlainText(const QVariant& v) {
-    return v.typeId() == QMetaType::QString || v.typeId() == QMetaType::QChar;
-}
+// Access keys carry upper-case letters where an alphanumeric CNPJ stands in them; letters
+// typed or pasted in lower case are raised, anything else is left for the length check.
+class ChaveAcessoValidator : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        for (QChar& c : input) {
+            if (c >= u'a' && c <= u'z')
+                c = c.toUpper();
+        }
+        return Acceptable;
+    }
+};
 
 }  // namespace
 
 TfrmFiltro::TfrmFiltro(QWidget* parent) : TfrmFiltroPadrao(parent) {
     declareComponents();
+    declareLookups();
     setDesignProperties();
     bindHandlers();
+    bindLookups();
 }
 
 TfrmFiltro::~TfrmFiltro() {
@@ -297,13 +310,11 @@ void TfrmFiltro::setDesignProperties() {
     medNotaFinal->SetEditMask(kMaskNota);
     medNotaFinal->SetMaxLength(9);
     medNotaFinal->SetText(kNotaFim);
+
+    edtChaveAcesso->setValidator(new ChaveAcessoValidator(edtChaveAcesso));
 }
 
 void TfrmFiltro::bindHandlers() {
-    // Confirm belongs to the query that comes with the criteria's checks; until then the
-    // button does nothing rather than close the dialog as if the notes had been queried.
-    QObject::disconnect(sbtConfirma, &QAbstractButton::clicked, this, nullptr);
-
     bind(cboEmitente, &QComboBox::currentIndexChanged, this, [this] { cboEmitenteChange(); });
     bind(rbtTodosOper, &QRadioButton::toggled, this, [this] {
         if (rbtTodosOper->isChecked())
@@ -317,7 +328,6 @@ void TfrmFiltro::bindHandlers() {
         btpOperacaoBeforePesq(sender, allow);
     };
     btpOperacao->OnClick = [this] { btpOperacaoClick(); };
-    bind(medInscrJurid, &TMaskEdit::changed, this, [this] { medInscrJuridChange(); });
 }
 
 void TfrmFiltro::FormCreate() {
@@ -415,14 +425,10 @@ void TfrmFiltro::FormShow() {
     // The change handler stays attached: a registration other than the one shown empties the
     // state registration, the origin branch and the series, which belong to it.
     medInscrJurid->SetText(Filtro.stInscrJurid);
-    if (!Consiste::EmptyString(medInscrJurid->Text())) {
-        QString tipo;
-        if (cdsPesqInscrJurid->Active() && !cdsPesqInscrJurid->IsEmpty())
-            tipo = cdsPesqInscrJurid->FieldByName(QStringLiteral("IDTPIJURIEST")).AsString();
-        medInscrJurid->SetEditMask(Consiste::PictPess(tipo));
-    } else {
+    if (!Consiste::EmptyString(medInscrJurid->Text()))
+        medInscrJurid->SetEditMask(Consiste::PictPess(tipoDaInscricao(medInscrJurid->Text())));
+    else
         medInscrJurid->SetEditMask(QString());
-    }
 
     edtChaveAcesso->setText(Filtro.stChaveAcesso == kTodos ? QString() : Filtro.stChaveAcesso);
 
@@ -477,39 +483,16 @@ void TfrmFiltro::btpOperacaoClick() {
                              stFiltroCdTipoOper);
 }
 
-void TfrmFiltro::medInscrJuridChange() {
-    medIE->Clear();
-    medCdFiliOrig->Clear();
-    medNmFiliOrig->Clear();
-    medCdSerie->Clear();
-}
-
 void TfrmFiltro::CarregaPesquisas(const QString& stCdEmpresa) {
-    if (!frmManifestacao || !frmManifestacao->netManifestacao)
-        throw EHostError(QStringLiteral(
-            "A tela de manifestação não está aberta: sem conexão com o servidor de aplicação."));
-
-    QVariant oleCarregaPesquisas;
+    QVariantList oleCarregaPesquisas;
     {
         ShowAviGuard avi(frmManifestacao, Showavi::kConsultando);
-        oleCarregaPesquisas = frmManifestacao->netManifestacao->AppServer(
-            QStringLiteral("getCarregaPesquisas"), {stCdEmpresa});
+        oleCarregaPesquisas = Rdm_Dfe58000::getCarregaPesquisas(stCdEmpresa);
     }
-
-    if (isPlainText(oleCarregaPesquisas)) {
-        Consiste::MensErro(oleCarregaPesquisas.toString(), true);
-        return;
-    }
-    const QVariantList resultado = oleCarregaPesquisas.toList();
-    if (resultado.isEmpty()) {
-        Consiste::MensErro(QStringLiteral("Resposta inválida do servidor de aplicação."), true);
-        return;
-    }
-    if (resultado.at(0).toString() != QStringLiteral("S")) {
-        Consiste::MensErro(resultado.value(1).toString(), true);
-        return;
-    }
-    const QByteArray pacote = resultado.value(1).toByteArray();
+    using namespace rdmManifestacao::getCarregaPesquisas;
+    if (oleCarregaPesquisas.at(Status).toString() != QLatin1String(kOk))
+        Consiste::MensErro(oleCarregaPesquisas.at(Inscricoes).toString(), true);
+    const QByteArray pacote = oleCarregaPesquisas.at(Inscricoes).toByteArray();
     cdsPesqInscrJurid->SetData(pacote);
     cdsVdInscrJurid->SetData(pacote);
 }

@@ -23,6 +23,7 @@ class TADOIBQuery;
 class TBtnPesquisa;
 class TClientDataSet;
 class TDataSource;
+class TField;
 class TDateEditPlus;
 class TMaskEdit;
 }  // namespace host
@@ -175,10 +176,34 @@ class DFE58000_EXPORT TfrmFiltro : public host::TfrmFiltroPadrao {
     host::TClientDataSet* cdsPesqInscrJurid = nullptr;
     host::TDataSource* dtsPesqInscrJurid = nullptr;
     host::TClientDataSet* cdsVdInscrJurid = nullptr;
+    // Lookups in the company database: lists behind the lookup buttons and the checks.
+    host::TADOIBQuery* qryPesqInscrEstad = nullptr;
+    host::TDataSource* dtsIE = nullptr;
+    host::TADOIBQuery* qryVdInscrEstad = nullptr;
+    host::TADOIBQuery* qryPesqFilial = nullptr;
+    host::TDataSource* dtsPesqFilial = nullptr;
+    host::TADOIBQuery* qryFilial = nullptr;
+    host::TADOIBQuery* qrySerie = nullptr;
+    host::TDataSource* dtsSerie = nullptr;
+    host::TADOIBQuery* qryCliente = nullptr;
+    host::TDataSource* dtsCliente = nullptr;
+    host::TADOIBQuery* qryFornecedor = nullptr;
+    host::TDataSource* dtsFornecedor = nullptr;
 
     // Loads the legal registrations of a company from the application server into
     // cdsPesqInscrJurid and cdsVdInscrJurid; a refusal of the server stops with its text.
     void CarregaPesquisas(const QString& stCdEmpresa);
+
+    // Validators: on failure they put the focus into their edit, report and end the running
+    // operation. With boTestaVazio an empty edit fails too; otherwise it passes.
+    void Vd_InscrJurid(bool boTestaVazio);
+    void Vd_InscrEstad(bool boTestaVazio);
+    void Vd_Filial(host::TMaskEdit* edit, bool boTestaVazio);
+    // Close the query, bind the code and its "T" companion, open it again. A code with an
+    // empty companion looks that code up; an empty code with "T" lists every row.
+    void AbreQryCliente(const QString& P_NRINSJURCLIE, const QString& P_TNRINSJURCLIE);
+    void AbreQryFornecedor(const QString& P_NRINSJURFORN, const QString& P_TNRINSJURFORN);
+    void AbreQrySerie(const QString& P_CDSERIE, const QString& P_TCDSERIE);
 
     // Event handlers.
     void cboEmitenteChange();
@@ -186,7 +211,43 @@ class DFE58000_EXPORT TfrmFiltro : public host::TfrmFiltroPadrao {
     void rbtListaOperClick();
     void btpOperacaoBeforePesq(QObject* sender, bool& allowPesq);
     void btpOperacaoClick();
+
+    void btpInscrJuridAfterPesq(QObject* sender);
+    void medInscrJuridEnter();
+    void medInscrJuridKeyPress(QString& key);
     void medInscrJuridChange();
+    void medInscrJuridExit();
+    void btpIEBeforePesq(QObject* sender, bool& allowPesq);
+    void btpIEAfterPesq(QObject* sender);
+    void medIEExit();
+    void btpFiliOrigBeforePesq(QObject* sender, bool& allowPesq);
+    void btpFiliOrigAfterPesq(QObject* sender);
+    void medCdFiliOrigChange();
+    void medCdFiliOrigExit();
+    void btpSerieBeforePesq(QObject* sender, bool& allowPesq);
+    void btpSerieAfterPesq(QObject* sender);
+    void medCdSerieExit();
+    void btpClienteBeforePesq(QObject* sender, bool& allowPesq);
+    void btpClienteAfterPesq(QObject* sender);
+    void medCdClienteEnter();
+    void medCdClienteChange();
+    void medCdClienteExit();
+    void btpFornecedorBeforePesq(QObject* sender, bool& allowPesq);
+    void btpFornecedorAfterPesq(QObject* sender);
+    void medCdFornecedorEnter();
+    void medCdFornecedorChange();
+    void medCdFornecedorExit();
+    void btpFilialBeforePesq(QObject* sender, bool& allowPesq);
+    void btpFilialAfterPesq(QObject* sender);
+    void medCdFilialChange();
+    void medCdFilialExit();
+    void depInicialExit();
+    void depFinalExit();
+    void medNotaInicialExit();
+    void medNotaFinalExit();
+    void qryClienteNRINSJURCLIEGetText(host::TField& sender, QString& text, bool displayText);
+    void cdsPesqInscrJuridNRINSJURIESTGetText(host::TField& sender, QString& text,
+                                              bool displayText);
 
   protected:
     void FormCreate() override;
@@ -194,12 +255,28 @@ class DFE58000_EXPORT TfrmFiltro : public host::TfrmFiltroPadrao {
     void FormActivate() override;
     void FormClose(host::TCloseAction& action) override;
     void sbtCancelClick() override;
+    // Checks the criteria, queries the notes, loads the workspace's list and keeps the
+    // criteria in Filtro; the dialog closes only after all of that succeeded.
+    void sbtConfirmaClick() override;
 
   private:
     void declareComponents();
+    void declareLookups();
     void setDesignProperties();
     void bindHandlers();
+    void bindLookups();
+    // The person-type mask of a registration edit after it is left (none while it is edited),
+    // with its change handler kept out of the way.
+    void mascaraPessoa(host::TMaskEdit* edit, const QString& tipoPessoa);
+    // Person type of the company registration shown, from the loaded list.
+    QString tipoDaInscricao(const QString& numero);
+    void confereData(host::TDateEditPlus* date);
+    void guardaFiltro(const QString& stTipooper);
 };
+
+// The text without the characters registration masks put in it: "/", "-", ".", "(", ")" and
+// ",".
+DFE58000_EXPORT QString RetSemMascara(const QString& stCampo);
 
 // The one filter dialog, empty until the first CriaFiltro; it lives until the application ends.
 extern DFE58000_EXPORT TfrmFiltro* frmFiltro;

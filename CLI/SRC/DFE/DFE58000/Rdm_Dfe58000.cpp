@@ -1,0 +1,104 @@
+#include "Rdm_Dfe58000.h"
+
+#include "Cli_Dfe58000.h"
+#include "core/hosterror.h"
+#include "net/netconnection.h"
+#include "rdmmanifestacao.h"
+#include "ui/consiste.h"
+
+using namespace host;
+
+namespace Rdm_Dfe58000 {
+
+namespace {
+
+QString lista(std::initializer_list<bool> situacoes) {
+    QString s = QStringLiteral("_");
+    int codigo = 0;
+    for (bool on : situacoes) {
+        if (on)
+            s += QString::number(codigo) + u'_';
+        ++codigo;
+    }
+    return s;
+}
+
+// The workspace's connection: every call of the module goes through it.
+TNetConnection& conexao() {
+    if (!frmManifestacao || !frmManifestacao->netManifestacao)
+        throw EHostError(QStringLiteral(
+            "A tela de manifestação não está aberta: sem conexão com o servidor de aplicação."));
+    return *frmManifestacao->netManifestacao;
+}
+
+QVariantList chama(const char* metodo, const QVariantList& args) {
+    const QVariant resposta = conexao().AppServer(QString::fromLatin1(metodo), args);
+    return Consiste::CheckResultServ(resposta, true, 0);
+}
+
+}  // namespace
+
+QString ListaSituacoesNF(bool semSituacao, bool autorizada, bool denegada, bool cancelada) {
+    return lista({semSituacao, autorizada, denegada, cancelada});
+}
+
+QString ListaSituacoesManif(bool semManifestacao, bool confirmada, bool desconhecida,
+                            bool naoRealizada, bool ciencia, bool rejeitada) {
+    return lista({semManifestacao, confirmada, desconhecida, naoRealizada, ciencia, rejeitada});
+}
+
+QString ListaSincronizacao(bool inexistenteSefaz, bool inexistenteSistema, bool sefazSistema,
+                           bool sefazXml) {
+    return lista({inexistenteSefaz, inexistenteSistema, sefazSistema, sefazXml});
+}
+
+QString TipoEmitente(int inCbbIndex) {
+    switch (inCbbIndex) {
+        case 0:
+            return QStringLiteral("T");
+        case 1:
+            return QStringLiteral("C");
+        case 2:
+            return QStringLiteral("F");
+        case 3:
+            return QStringLiteral("L");
+        default:
+            return {};
+    }
+}
+
+QString IdEntrSaidOp(int inCbbIdOper) {
+    return inCbbIdOper == 0 ? QStringLiteral("E") : QStringLiteral("S");
+}
+
+QVariantList GetNotasDestinadas(const TNotasDestinadasArgs& a) {
+    using namespace rdmManifestacao::GetNotasDestinadas;
+    QVariantList args(kArgCount);
+    args[stSituacaoNF] = a.stSituacaoNF;
+    args[stSituacaoManifesta] = a.stSituacaoManifesta;
+    args[stNrNotaInicial] = a.stNrNotaInicial;
+    args[stNrNotaFinal] = a.stNrNotaFinal;
+    args[stChaveAcesso] = a.stChaveAcesso;
+    args[stFiliOrig] = a.stFiliOrig;
+    args[stSerie] = a.stSerie;
+    args[stIdEmitente] = a.stIdEmitente;
+    args[stEmitente] = a.stEmitente;
+    args[stTipoOper] = a.stTipoOper;
+    args[stFiltroIdEntrsaidOp] = a.stFiltroIdEntrsaidOp;
+    args[stCdEmpresa] = a.stCdEmpresa;
+    args[stInscEstadual] = a.stInscEstadual;
+    args[dtIniEmis] = a.dtIniEmis;
+    args[dtFinEmis] = a.dtFinEmis;
+    args[stSincronizacao] = a.stSincronizacao;
+    args[stInscrJurid] = a.stInscrJurid;
+    return chama(kName, args);
+}
+
+QVariantList getCarregaPesquisas(const QString& stCdEmpresa) {
+    using namespace rdmManifestacao::getCarregaPesquisas;
+    QVariantList args(kArgCount);
+    args[rdmManifestacao::getCarregaPesquisas::stCdEmpresa] = stCdEmpresa;
+    return chama(kName, args);
+}
+
+}  // namespace Rdm_Dfe58000

@@ -1,6 +1,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "core/hosterror.h"
+#include "support/scripteddialogs.h"
 #include "ui/maskedit.h"
 #include "widgetfixtures.h"
 
@@ -179,6 +181,31 @@ class TstMaskEdit : public QObject {
         QCOMPARE(e.Text(), QStringLiteral("98765432100"));
         e.SetText(QStringLiteral("12a"));  // characters no position takes are dropped
         QCOMPARE(e.Text(), QStringLiteral("12"));
+    }
+
+    // The key handler sees each typed character first: it may let it through, replace it or
+    // refuse it; one that stops (an error on the way) refuses the key, and the edit goes on.
+    void keyPressHandlerReplacesOrRefusesKeys() {
+        host::test::ScriptedDialogs dlg;
+        TMaskEdit e;
+        QStringList seen;
+        e.OnKeyPress = [&](QString& key) {
+            seen << key;
+            if (key == u"x")
+                key.clear();
+            else if (key == u"!")
+                throw host::EHostError(QStringLiteral("Tecla recusada."));
+            else
+                key = key.toUpper();
+        };
+        dlg.expectError(QStringLiteral("Tecla recusada."));
+        QTest::keyClicks(&e, QStringLiteral("ax1!b"));
+        QCOMPARE(e.Text(), QStringLiteral("A1B"));
+        QCOMPARE(seen, (QStringList{"a", "x", "1", "!", "b"}));
+        QTest::keyClick(&e, Qt::Key_Backspace);  // editing keys pass by the handler
+        QCOMPARE(e.Text(), QStringLiteral("A1"));
+        QCOMPARE(seen.size(), 5);
+        QVERIFY_DIALOGS(dlg);
     }
 };
 

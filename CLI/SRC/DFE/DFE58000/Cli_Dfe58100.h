@@ -271,6 +271,9 @@ class DFE58000_EXPORT TfrmFiltro : public host::TfrmFiltroPadrao {
     // Person type of the company registration shown, from the loaded list.
     QString tipoDaInscricao(const QString& numero);
     void confereData(host::TDateEditPlus* date);
+    // A lookup that found no row: the focus goes back to its edit and the message (by key)
+    // ends the operation.
+    void exigeLinha(QWidget* edit, host::TADOIBQuery* query, const char* chave);
     void guardaFiltro(const QString& stTipooper);
 };
 

@@ -148,17 +148,11 @@ void TfrmFiltro::sbtConfirmaClick() {
     stEmitente = stIdEmitente.isEmpty() ? QString() : kTodos;
     if (emitente == 1 && !Consiste::EmptyString(medCdCliente->Text())) {
         AbreQryCliente(medCdCliente->Text(), QString());
-        if (qryCliente->IsEmpty()) {
-            medCdCliente->setFocus();
-            Consiste::MensErro(msgPadrao->Msg(QStringLiteral("CLI_NCAD")), true);
-        }
+        exigeLinha(medCdCliente, qryCliente, "CLI_NCAD");
         stEmitente = qryCliente->FieldByName(QStringLiteral("CDCLIENTE")).AsString();
     } else if (emitente == 2 && !Consiste::EmptyString(medCdFornecedor->Text())) {
         AbreQryFornecedor(medCdFornecedor->Text(), QString());
-        if (qryFornecedor->IsEmpty()) {
-            medCdFornecedor->setFocus();
-            Consiste::MensErro(msgPadrao->Msg(QStringLiteral("FOR_NCAD")), true);
-        }
+        exigeLinha(medCdFornecedor, qryFornecedor, "FOR_NCAD");
         stEmitente = qryFornecedor->FieldByName(QStringLiteral("CDFORNECED")).AsString();
     } else if (emitente == 3) {
         stEmitente = ouTodos(medCdFilial->Text());

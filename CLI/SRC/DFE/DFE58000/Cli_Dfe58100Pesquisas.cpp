@@ -49,6 +49,19 @@ void maiuscula(QString& key) {
     key = key.toUpper();
 }
 
+// A field of the current row, or nothing when the query found no row.
+QString valor(TADOIBQuery* q, const char* campo) {
+    if (!q->Active() || q->IsEmpty())
+        return {};
+    return q->FieldByName(QString::fromLatin1(campo)).AsString();
+}
+
+// A registration edit is typed without its mask; the change handler does not hear of it.
+void semMascara(TMaskEdit* edit) {
+    QSignalBlocker quiet(edit);
+    edit->SetEditMask(QString());
+}
+
 // Runs a check and, whatever stops it (a message or a database failure), leaves the focus in
 // the edit it checked.
 template <typename F>
@@ -203,6 +216,13 @@ void TfrmFiltro::bindLookups() {
     FocusEvents::setExit(medNotaFinal, [this] { medNotaFinalExit(); });
 }
 
+void TfrmFiltro::exigeLinha(QWidget* edit, TADOIBQuery* q, const char* chave) {
+    if (q->Active() && !q->IsEmpty())
+        return;
+    edit->setFocus();
+    Consiste::MensErro(msgPadrao->Msg(QString::fromLatin1(chave)), true);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Person-type masks
 
@@ -250,8 +270,7 @@ void TfrmFiltro::btpInscrJuridAfterPesq(QObject*) {
 }
 
 void TfrmFiltro::medInscrJuridEnter() {
-    QSignalBlocker quiet(medInscrJurid);
-    medInscrJurid->SetEditMask(QString());
+    semMascara(medInscrJurid);
 }
 
 void TfrmFiltro::medInscrJuridKeyPress(QString& key) {
@@ -325,8 +344,7 @@ void TfrmFiltro::Vd_InscrEstad(bool boTestaVazio) {
             .SetAsString(medInscrJurid->Text());
         qryVdInscrEstad->ParamByName(QStringLiteral("P_CDINSCESTA")).SetAsString(medIE->Text());
         qryVdInscrEstad->Open();
-        if (qryVdInscrEstad->IsEmpty())
-            Consiste::MensErro(msgPadrao->Msg(QStringLiteral("IE_NCAD")), true);
+        exigeLinha(medIE, qryVdInscrEstad, "IE_NCAD");
     });
 }
 
@@ -384,9 +402,8 @@ void TfrmFiltro::Vd_Filial(TMaskEdit* edit, bool boTestaVazio) {
         qryFilial->Close();
         qryFilial->ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(edit->Text());
         qryFilial->Open();
-        if (qryFilial->IsEmpty())
-            Consiste::MensErro(msgPadrao->Msg(QStringLiteral("FIL_NCAD")), true);
-        const QString nome = qryFilial->FieldByName(QStringLiteral("NMFILIAL")).AsString();
+        exigeLinha(edit, qryFilial, "FIL_NCAD");
+        const QString nome = valor(qryFilial, "NMFILIAL");
         if (edit->objectName() == QLatin1String("medCdFiliOrig"))
             medNmFiliOrig->SetText(nome);
         else if (edit->objectName() == QLatin1String("medCdFilial"))
@@ -417,10 +434,7 @@ void TfrmFiltro::medCdSerieExit() {
     if (Consiste::EmptyString(medCdSerie->Text()))
         return;
     AbreQrySerie(medCdSerie->Text(), QString());
-    if (qrySerie->IsEmpty()) {
-        medCdSerie->setFocus();
-        Consiste::MensErro(msgPadrao->Msg(QStringLiteral("SERIE_NCAD")), true);
-    }
+    exigeLinha(medCdSerie, qrySerie, "SERIE_NCAD");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -447,8 +461,7 @@ void TfrmFiltro::btpClienteAfterPesq(QObject*) {
 }
 
 void TfrmFiltro::medCdClienteEnter() {
-    QSignalBlocker quiet(medCdCliente);
-    medCdCliente->SetEditMask(QString());
+    semMascara(medCdCliente);
 }
 
 void TfrmFiltro::medCdClienteChange() {
@@ -458,16 +471,10 @@ void TfrmFiltro::medCdClienteChange() {
 void TfrmFiltro::medCdClienteExit() {
     if (!Consiste::EmptyString(medCdCliente->Text())) {
         AbreQryCliente(medCdCliente->Text(), QString());
-        if (qryCliente->IsEmpty()) {
-            medCdCliente->setFocus();
-            Consiste::MensErro(msgPadrao->Msg(QStringLiteral("CLI_NCAD")), true);
-        }
-        medNmCliente->SetText(qryCliente->FieldByName(QStringLiteral("NMRAZSOCCLIE")).AsString());
+        exigeLinha(medCdCliente, qryCliente, "CLI_NCAD");
+        medNmCliente->SetText(valor(qryCliente, "NMRAZSOCCLIE"));
     }
-    mascaraPessoa(medCdCliente,
-                  qryCliente->Active() && !qryCliente->IsEmpty()
-                      ? qryCliente->FieldByName(QStringLiteral("IDTPIJURCLIE")).AsString()
-                      : QString());
+    mascaraPessoa(medCdCliente, valor(qryCliente, "IDTPIJURCLIE"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -490,8 +497,7 @@ void TfrmFiltro::btpFornecedorAfterPesq(QObject*) {
 }
 
 void TfrmFiltro::medCdFornecedorEnter() {
-    QSignalBlocker quiet(medCdFornecedor);
-    medCdFornecedor->SetEditMask(QString());
+    semMascara(medCdFornecedor);
 }
 
 void TfrmFiltro::medCdFornecedorChange() {
@@ -501,17 +507,10 @@ void TfrmFiltro::medCdFornecedorChange() {
 void TfrmFiltro::medCdFornecedorExit() {
     if (!Consiste::EmptyString(medCdFornecedor->Text())) {
         AbreQryFornecedor(medCdFornecedor->Text(), QString());
-        if (qryFornecedor->IsEmpty()) {
-            medCdFornecedor->setFocus();
-            Consiste::MensErro(msgPadrao->Msg(QStringLiteral("FOR_NCAD")), true);
-        }
-        medNmFornecedor->SetText(
-            qryFornecedor->FieldByName(QStringLiteral("NMRAZSOCFORN")).AsString());
+        exigeLinha(medCdFornecedor, qryFornecedor, "FOR_NCAD");
+        medNmFornecedor->SetText(valor(qryFornecedor, "NMRAZSOCFORN"));
     }
-    mascaraPessoa(medCdFornecedor,
-                  qryFornecedor->Active() && !qryFornecedor->IsEmpty()
-                      ? qryFornecedor->FieldByName(QStringLiteral("IDTPIJURFORN")).AsString()
-                      : QString());
+    mascaraPessoa(medCdFornecedor, valor(qryFornecedor, "IDTPIJURFORN"));
 }
 
 // ---------------------------------------------------------------------------------------------

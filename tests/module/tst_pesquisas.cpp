@@ -443,12 +443,7 @@ void TestPesquisas::pastedRegistrationWithMaskCharactersIsTheSameNumber() {
     QCOMPARE(f.medInscrJurid->EditText(), QString(kRegistroMascarado));
     QCOMPARE(f.medInscrJurid->Text(), QString(kRegistro));
 
-    const bool comMascara = colado != QLatin1String(kRegistro);
-    if (comMascara)
-        QEXPECT_FAIL("", "known fault: the list is asked for the registration as pasted", Continue);
     QCOMPARE(oferecidas, 2);
-    if (comMascara)
-        QEXPECT_FAIL("", "known fault: the check binds the registration as pasted", Continue);
     QVERIFY2(aceita, qPrintable(recusa.join(u'\n')));
 }
 

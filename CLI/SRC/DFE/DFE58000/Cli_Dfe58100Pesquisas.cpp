@@ -317,8 +317,9 @@ void TfrmFiltro::btpIEBeforePesq(QObject*, bool&) {
     qryPesqInscrEstad->Close();
     qryPesqInscrEstad->ParamByName(QStringLiteral("P_CDEMPRESA"))
         .SetAsString(frmManifestacao ? frmManifestacao->medCdEmpresa->Text() : QString());
+    // The registration as the database holds it, even when pasted with its mask's characters.
     qryPesqInscrEstad->ParamByName(QStringLiteral("P_NRINSJURIEST"))
-        .SetAsString(medInscrJurid->Text());
+        .SetAsString(RetSemMascara(medInscrJurid->Text()));
     qryPesqInscrEstad->Open();
 }
 
@@ -341,7 +342,7 @@ void TfrmFiltro::Vd_InscrEstad(bool boTestaVazio) {
         qryVdInscrEstad->ParamByName(QStringLiteral("P_CDEMPRESA"))
             .SetAsString(frmManifestacao ? frmManifestacao->medCdEmpresa->Text() : QString());
         qryVdInscrEstad->ParamByName(QStringLiteral("P_NRINSJURIEST"))
-            .SetAsString(medInscrJurid->Text());
+            .SetAsString(RetSemMascara(medInscrJurid->Text()));
         qryVdInscrEstad->ParamByName(QStringLiteral("P_CDINSCESTA")).SetAsString(medIE->Text());
         qryVdInscrEstad->Open();
         exigeLinha(medIE, qryVdInscrEstad, "IE_NCAD");

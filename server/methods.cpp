@@ -365,6 +365,22 @@ QVariant getNotasDestinadas(Store& store, const QVariantList& args, const QDate&
     return result;
 }
 
+namespace {
+
+// The rejected-notes row of a note whose event could not be processed at all: the issuer as the
+// store knows it (when it can still be read) and the failure's own text.
+QVariantList failedNoteRow(Store& store, const QString& key, const QString& reason) {
+    StoredNote note;
+    try {
+        note = findNoteByKey(store.database(), key);
+    } catch (const EHostError&) {
+    }
+    return {key.left(44), note.issuerRegistration, note.issuerName.left(200),
+            QStringLiteral("Evento não processado: %1").arg(reason).left(200)};
+}
+
+}  // namespace
+
 QVariant setManifestacao(Store& store, const QString& registrationArg, const QByteArray& marked,
                          const QString& code, const QString& justification,
                          const QString& operatorCode) {
@@ -411,7 +427,15 @@ QVariant setManifestacao(Store& store, const QString& registrationArg, const QBy
         req.justification = justification;
         req.operatorCode = operatorCode;
         req.when = QDateTime::currentDateTime();
-        const EventResult r = authority.sendEvent(store, req);
+        EventResult r;
+        try {
+            r = authority.sendEvent(store, req);
+        } catch (const EHostError& e) {
+            // This note's event was rolled back (its signing or its writing failed); the note is
+            // reported among the rejected ones with the reason and the others still go.
+            wrong.append(failedNoteRow(store, key, e.text()));
+            continue;
+        }
         if (r.registered)
             ++registered;
         else

@@ -25,6 +25,8 @@ class ClientConnection : public QObject {
         connect(socket, &QTcpSocket::readyRead, this, [this] { readAvailable(); });
         connect(socket, &QTcpSocket::disconnected, this, [this] { close(); });
         connect(socket, &QTcpSocket::errorOccurred, this, [this] { close(); });
+        // The next request runs once the last reply has left (see next()).
+        connect(socket, &QTcpSocket::bytesWritten, this, [this] { next(); });
     }
 
     void readAvailable() {
@@ -37,7 +39,16 @@ class ClientConnection : public QObject {
                 // it can be trusted.
                 const Request request = host::wire::decodeRequest(*payload);
                 m_server->record(request);
+                m_queuedBytes += payload->size();
                 m_queue.enqueue(*payload);
+                if (m_queue.size() > kMaxQueuedRequests || m_queuedBytes > kMaxQueuedBytes) {
+                    // A client that keeps sending without reading its answers is cut off here,
+                    // before what it sends can grow the server.
+                    ++m_server->m_cutOff;
+                    m_socket->abort();
+                    close();
+                    return;
+                }
             }
         } catch (const host::ENetError&) {
             ++m_server->m_protocolErrors;
@@ -48,11 +59,16 @@ class ClientConnection : public QObject {
         next();
     }
 
+    // Requests run one at a time, and only once the client has taken the last reply: a client
+    // that does not read holds back its own requests and nobody else's, and the server keeps
+    // at most one reply of it unsent.
     void next() {
-        if (m_busy || m_closing || m_queue.isEmpty())
+        if (m_busy || m_closing || m_queue.isEmpty() || m_socket->bytesToWrite() > 0)
             return;
         m_busy = true;
-        m_server->submit(m_id, m_queue.dequeue());
+        const QByteArray payload = m_queue.dequeue();
+        m_queuedBytes -= payload.size();
+        m_server->submit(m_id, payload);
     }
 
     void replied(const QByteArray& frame) {
@@ -77,6 +93,7 @@ class ClientConnection : public QObject {
     QTcpSocket* m_socket;
     FrameBuffer m_frames;
     QQueue<QByteArray> m_queue;
+    qsizetype m_queuedBytes = 0;
     bool m_busy = false;
     bool m_closing = false;
 };

@@ -26,6 +26,15 @@ class ClientConnection;
 // corrupted length prefix costs nothing.
 constexpr qsizetype kMaxRequestSize = 64 * 1024 * 1024;
 
+// What one client may have waiting. A client's requests run one after the other, each once the
+// client has read the answer before it; requests sent meanwhile wait in its queue. A client
+// that sends more than kMaxQueuedRequests, or kMaxQueuedBytes of requests, that have not yet
+// run (it sends without reading its answers, or never reads) is disconnected, so no client can
+// make the server's memory grow without bound: per client it holds at most one unsent answer,
+// one partial request and this queue.
+constexpr int kMaxQueuedRequests = 64;
+constexpr qsizetype kMaxQueuedBytes = 128 * 1024 * 1024;
+
 class AppServer : public QObject {
     Q_OBJECT
 
@@ -43,6 +52,8 @@ class AppServer : public QObject {
     int openConnections() const { return int(m_clients.size()); }
     // Connections closed because their client broke the framing or sent a non-request.
     int protocolErrors() const { return m_protocolErrors; }
+    // Connections closed because their client let too many requests wait (kMaxQueuedRequests).
+    int cutOffClients() const { return m_cutOff; }
 
     // A record of the requests received, for tests that check what a client sent: each decoded
     // request as it arrived, before it runs, in arrival order (so in each connection's order).
@@ -66,6 +77,7 @@ class AppServer : public QObject {
     QHash<quint64, ClientConnection*> m_clients;
     quint64 m_nextId = 1;
     int m_protocolErrors = 0;
+    int m_cutOff = 0;
     std::atomic<bool> m_recordRequests = false;
     mutable QMutex m_requestsLock;
     QList<host::wire::Request> m_requests;

@@ -95,6 +95,7 @@ class TestAppServer : public QObject {
     void slowAndVanishingClientsDoNotHoldUpOthers();
     void twentyClientsTwoHundredCallsEachNothingLost();
     void recordsTheRequestsOnlyWhenAsked();
+    void aClientThatDoesNotReadIsCutOffAtTheBound();
 
   private:
     std::unique_ptr<host::TNetConnection> connection();
@@ -326,6 +327,48 @@ void TestAppServer::recordsTheRequestsOnlyWhenAsked() {
     m_server->setRecordRequests(false);
     net->AppServer(QStringLiteral("getCarregaPesquisas"), {QStringLiteral("01")});
     QVERIFY(m_server->receivedRequests().isEmpty());
+}
+
+void TestAppServer::aClientThatDoesNotReadIsCutOffAtTheBound() {
+    const QByteArray frame = request(QStringLiteral("getCarregaPesquisas"), {QStringLiteral("01")});
+
+    // Within the bound: the calls wait while the client reads nothing, then every answer comes,
+    // in order.
+    QTcpSocket patient;
+    patient.connectToHost(QHostAddress::LocalHost, m_server->port());
+    QVERIFY(patient.waitForConnected(5000));
+    patient.write(frame.repeated(dfe58000::kMaxQueuedRequests));
+    QVERIFY(patient.waitForBytesWritten(5000));
+    QTest::qWait(200);
+    host::wire::FrameBuffer buffer;
+    int answers = 0;
+    auto readAnswers = [&] {
+        buffer.append(patient.readAll());
+        while (auto reply = buffer.takeFrame()) {
+            if (host::wire::decodeReply(*reply).result.toList().value(0).toString() == u"S")
+                ++answers;
+        }
+        return answers == dfe58000::kMaxQueuedRequests;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(readAnswers(), 20000);
+    QCOMPARE(m_server->cutOffClients(), 0);
+
+    // Past it: the connection is closed rather than the queue grown.
+    QTcpSocket flood;
+    flood.connectToHost(QHostAddress::LocalHost, m_server->port());
+    QVERIFY(flood.waitForConnected(5000));
+    flood.write(frame.repeated(dfe58000::kMaxQueuedRequests + 10));
+    QVERIFY(waitClosed(flood));
+    QCOMPARE(m_server->cutOffClients(), 1);
+    QCOMPARE(m_server->protocolErrors(), 0);
+
+    // Everybody else is served as before.
+    auto net = connection();
+    QCOMPARE(net->AppServer(QStringLiteral("getCarregaPesquisas"), {QStringLiteral("01")})
+                 .toList()
+                 .value(0)
+                 .toString(),
+             QStringLiteral("S"));
 }
 
 QTEST_GUILESS_MAIN(TestAppServer)

@@ -158,7 +158,7 @@ void startServer(Env& e) {
         e.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         e.process->start(program, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
                                    QStringLiteral("--db"), e.url, QStringLiteral("--workers"),
-                                   QStringLiteral("2")});
+                                   QStringLiteral("2"), QStringLiteral("--quiet")});
         if (!e.process->waitForStarted(10000))
             die(QStringLiteral("%1 não iniciou: %2").arg(program, e.process->errorString()));
         QByteArray line;

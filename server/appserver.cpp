@@ -1,5 +1,7 @@
 #include "appserver.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QQueue>
 #include <QTcpSocket>
 #include <memory>
@@ -10,6 +12,19 @@
 #include "store.h"
 
 namespace dfe58000 {
+
+namespace {
+
+QString peerOf(const QTcpSocket* socket) {
+    QHostAddress address = socket->peerAddress();
+    bool v4 = false;
+    const quint32 ip4 = address.toIPv4Address(&v4);
+    if (v4)
+        address = QHostAddress(ip4);
+    return QStringLiteral("%1:%2").arg(address.toString()).arg(socket->peerPort());
+}
+
+}  // namespace
 
 using host::wire::FrameBuffer;
 using host::wire::Reply;
@@ -68,7 +83,7 @@ class ClientConnection : public QObject {
         m_busy = true;
         const QByteArray payload = m_queue.dequeue();
         m_queuedBytes -= payload.size();
-        m_server->submit(m_id, payload);
+        m_server->submit(m_id, m_client, payload);
     }
 
     void replied(const QByteArray& frame) {
@@ -94,6 +109,7 @@ class ClientConnection : public QObject {
     FrameBuffer m_frames;
     QQueue<QByteArray> m_queue;
     qsizetype m_queuedBytes = 0;
+    QString m_client = peerOf(m_socket);
     bool m_busy = false;
     bool m_closing = false;
 };
@@ -142,10 +158,20 @@ Store& workerStore(const QString& url) {
     return *store;
 }
 
-QByteArray answer(const QString& url, const QByteArray& payload) {
+// What the call log says of a reply: the result's status, or the error.
+QString statusOf(const Reply& reply) {
+    if (!reply.ok)
+        return QStringLiteral("erro: ") + reply.error;
+    const QVariantList list = reply.result.toList();
+    const QString status = list.isEmpty() ? QString() : list.first().toString();
+    return status.isEmpty() ? QStringLiteral("-") : status;
+}
+
+QByteArray answer(const QString& url, const QByteArray& payload, QString& method, QString& status) {
     Reply reply;
     try {
         const Request request = host::wire::decodeRequest(payload);
+        method = request.method;
         reply = dispatch(workerStore(url), request);
     } catch (const host::EHostError& e) {
         reply = Reply::failure(e.text());
@@ -154,19 +180,37 @@ QByteArray answer(const QString& url, const QByteArray& payload) {
             QStringLiteral("Erro interno do servidor: %1").arg(QString::fromLocal8Bit(e.what())));
     }
     try {
-        return host::wire::replyFrame(reply);
+        QByteArray frame = host::wire::replyFrame(reply);
+        status = statusOf(reply);
+        return frame;
     } catch (const host::EHostError& e) {
-        return host::wire::replyFrame(
-            Reply::failure(QStringLiteral("O resultado não pôde ser enviado: %1").arg(e.text())));
+        const Reply failure =
+            Reply::failure(QStringLiteral("O resultado não pôde ser enviado: %1").arg(e.text()));
+        status = statusOf(failure);
+        return host::wire::replyFrame(failure);
     }
 }
 
 }  // namespace
 
-void AppServer::submit(quint64 connectionId, const QByteArray& payload) {
+void AppServer::submit(quint64 connectionId, const QString& client, const QByteArray& payload) {
     const QString url = m_url;
-    m_pool.start([this, url, payload, connectionId] {
-        const QByteArray frame = answer(url, payload);
+    m_pool.start([this, url, payload, connectionId, client] {
+        QElapsedTimer clock;
+        clock.start();
+        QString method, status;
+        const QByteArray frame = answer(url, payload, method, status);
+        if (m_callLog) {
+            const QDateTime now = QDateTime::currentDateTime();
+            const QString line =
+                QStringLiteral("%1 %2 %3 %4 ms %5")
+                    .arg(now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs),
+                         client, method.isEmpty() ? QStringLiteral("-") : method)
+                    .arg(clock.elapsed())
+                    .arg(status);
+            QMutexLocker lock(&m_callLogLock);
+            m_callLog(line);
+        }
         // Back on the listener's thread; dropped there when the client has gone meanwhile.
         QMetaObject::invokeMethod(
             this, [this, connectionId, frame] { deliver(connectionId, frame); },

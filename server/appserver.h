@@ -9,6 +9,7 @@
 #include <QTcpServer>
 #include <QThreadPool>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 #include "net/wire.h"
@@ -55,6 +56,12 @@ class AppServer : public QObject {
     // Connections closed because their client let too many requests wait (kMaxQueuedRequests).
     int cutOffClients() const { return m_cutOff; }
 
+    // The call log: one line per call, as "time client method milliseconds status", where the
+    // status is element 0 of the result array ("OK", "S", "ERRO", "L"...), "-" for any other
+    // result, or "erro: text" for an error reply. The time is local, with its UTC offset. Set
+    // before listen(); the sink runs on the worker threads, one call at a time. None by default.
+    void setCallLog(std::function<void(const QString& line)> sink) { m_callLog = std::move(sink); }
+
     // A record of the requests received, for tests that check what a client sent: each decoded
     // request as it arrived, before it runs, in arrival order (so in each connection's order).
     // Off by default; turning it off keeps what was recorded. Safe from any thread.
@@ -66,7 +73,7 @@ class AppServer : public QObject {
     friend class ClientConnection;
     void accept();
     // Runs one request payload on a worker; the reply returns to the connection by id.
-    void submit(quint64 connectionId, const QByteArray& payload);
+    void submit(quint64 connectionId, const QString& client, const QByteArray& payload);
     void deliver(quint64 connectionId, const QByteArray& frame);
     void forget(quint64 connectionId);
     void record(const host::wire::Request& request);
@@ -78,6 +85,8 @@ class AppServer : public QObject {
     quint64 m_nextId = 1;
     int m_protocolErrors = 0;
     int m_cutOff = 0;
+    std::function<void(const QString&)> m_callLog;
+    QMutex m_callLogLock;
     std::atomic<bool> m_recordRequests = false;
     mutable QMutex m_requestsLock;
     QList<host::wire::Request> m_requests;

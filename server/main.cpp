@@ -39,6 +39,8 @@ int main(int argc, char** argv) {
     parser.addOption({QStringLiteral("workers"),
                       QStringLiteral("Threads que atendem as chamadas (padrão 4)."),
                       QStringLiteral("N"), QStringLiteral("4")});
+    parser.addOption({QStringLiteral("quiet"),
+                      QStringLiteral("Não escreve a linha de cada chamada na saída de erros.")});
     parser.process(app);
 
     const QString listen = parser.value(QStringLiteral("listen"));
@@ -63,6 +65,13 @@ int main(int argc, char** argv) {
     try {
         companydb::ensureDatabase(url, notes, {dfe58000::storeSchema()});
         dfe58000::AppServer server(url, workers);
+        // One line per call on standard error, for the operator: time, client, method,
+        // milliseconds and the answer's status or error.
+        if (!parser.isSet(QStringLiteral("quiet")))
+            server.setCallLog([](const QString& line) {
+                std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+                std::fflush(stderr);
+            });
         server.listen(address, quint16(port));
         std::printf("listening on %s:%u\n", server.address().toString().toUtf8().constData(),
                     unsigned(server.port()));

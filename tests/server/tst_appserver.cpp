@@ -2,6 +2,7 @@
 // that keep the connection, and clients that break the protocol or vanish mid-call without
 // disturbing the others.
 
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -96,6 +97,7 @@ class TestAppServer : public QObject {
     void twentyClientsTwoHundredCallsEachNothingLost();
     void recordsTheRequestsOnlyWhenAsked();
     void aClientThatDoesNotReadIsCutOffAtTheBound();
+    void everyCallLeavesOneLineInTheLog();
 
   private:
     std::unique_ptr<host::TNetConnection> connection();
@@ -369,6 +371,30 @@ void TestAppServer::aClientThatDoesNotReadIsCutOffAtTheBound() {
                  .value(0)
                  .toString(),
              QStringLiteral("S"));
+}
+
+void TestAppServer::everyCallLeavesOneLineInTheLog() {
+    QStringList lines;
+    m_server->setCallLog([&](const QString& line) { lines << line; });
+    auto net = connection();
+    net->AppServer(QStringLiteral("getCarregaPesquisas"), {QStringLiteral("01")});
+    net->AppServer(QStringLiteral("GetNotasDestinadas"), allNotes(QStringLiteral("01")));
+    QVERIFY_THROWS_EXCEPTION(host::ENetError, net->AppServer(QStringLiteral("Inexistente")));
+    QCOMPARE(lines.size(), 3);
+
+    // time, client, method, milliseconds, status
+    static const QRegularExpression format(
+        QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}([+-]\d\d:\d\d|Z) )"
+                       R"(127\.0\.0\.1:\d+ (\S+) \d+ ms (.+)$)"));
+    const QStringList expected = {QStringLiteral("getCarregaPesquisas S"),
+                                  QStringLiteral("GetNotasDestinadas OK"),
+                                  QStringLiteral("Inexistente erro: ")};
+    for (int i = 0; i < lines.size(); ++i) {
+        const QRegularExpressionMatch m = format.match(lines.at(i));
+        QVERIFY2(m.hasMatch(), qPrintable(lines.at(i)));
+        QVERIFY2((m.captured(2) + u' ' + m.captured(3)).startsWith(expected.at(i)),
+                 qPrintable(lines.at(i)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestAppServer)

@@ -19,44 +19,12 @@
 
 #include "core/clientdataset.h"
 #include "core/packet.h"
+#include "notarecord.h"
 
 namespace benchnotes {
 
 inline QList<host::FieldDef> noteFields() {
-    using host::FieldType;
-    return {
-        {"IDMARCADO", FieldType::String, 1, true},
-        {"CDFILIALORIG", FieldType::String, 4, false},
-        {"CDEMPRESA", FieldType::String, 2, false},
-        {"NRINSJURNFORIG", FieldType::String, 20, false},
-        {"NMRAZSOCEMIT", FieldType::String, 250, false},
-        {"NRNOTAFISC", FieldType::String, 20, false},
-        {"DTENTRSAID", FieldType::DateTime, 0, false},
-        {"DTEMISSAO", FieldType::DateTime, 0, false},
-        {"CDSERIE", FieldType::String, 5, false},
-        {"IDSTATUSNFE", FieldType::String, 1, false},
-        {"IDSTATUSMANIF", FieldType::String, 1, false},
-        {"IDTIPOINCL", FieldType::String, 3, false},
-        {"IDTIPOEVENTO", FieldType::String, 6, false},
-        {"IDAMBIENTEMANIF", FieldType::String, 1, false},
-        {"DTHREVENTO", FieldType::DateTime, 0, false},
-        {"NRSEQEVENTO", FieldType::String, 2, false},
-        {"DSCORRECAONFE", FieldType::String, 1000, false},
-        {"DSOBSSTATUSMANIF", FieldType::String, 250, false},
-        {"CDFILIAL", FieldType::String, 4, false},
-        {"NRLANCTONF", FieldType::String, 10, false},
-        {"NRINSJURNF", FieldType::String, 20, false},
-        {"IDENTRSAIDNF", FieldType::String, 1, false},
-        {"IDENTRSAIDOP", FieldType::String, 1, false},
-        {"NRACESSONF", FieldType::String, 50, false},
-        {"IDNOTA", FieldType::String, 1, true},
-        {"IDARQXMLNFE", FieldType::String, 1, false},
-        {"NRACESSOINTG", FieldType::String, 44, false},
-        {"VRNOTAFISC", FieldType::Float, 0, false},
-        {"DTRECBTO", FieldType::DateTime, 0, false},
-        {"NRINSJURIESTDEST", FieldType::String, 20, false},
-        {"CDINSCESTADEST", FieldType::String, 20, false},
-    };
+    return rdmManifestacao::noteRecordFields();
 }
 
 inline void declareFields(host::TClientDataSet& ds) {

@@ -23,6 +23,7 @@
 #include "core/orvanta.h"
 #include "core/packet.h"
 #include "net/netconnection.h"
+#include "notarecord.h"
 #include "sql/adoibquery.h"
 #include "ui/btnpesquisa.h"
 #include "ui/consiste.h"
@@ -96,49 +97,6 @@ const QStringList& mensagens() {
     };
     return lines;
 }
-
-struct NoteField {
-    const char* name;
-    FieldType type;
-    int size;
-    bool fixed;
-    const char* label;
-};
-
-// The note record in packet order.
-const NoteField kNoteFields[] = {
-    {"IDMARCADO", FieldType::String, 1, true, "4"},
-    {"CDFILIALORIG", FieldType::String, 4, false, "Filial"},
-    {"CDEMPRESA", FieldType::String, 2, false, ""},
-    {"NRINSJURNFORIG", FieldType::String, 20, false, "Inscrição"},
-    {"NMRAZSOCEMIT", FieldType::String, 250, false, "Razão Social"},
-    {"NRNOTAFISC", FieldType::String, 20, false, "Nº Nota"},
-    {"DTENTRSAID", FieldType::DateTime, 0, false, "Data de Entrada"},
-    {"DTEMISSAO", FieldType::DateTime, 0, false, "Data de Emissão"},
-    {"CDSERIE", FieldType::String, 5, false, "Série"},
-    {"IDSTATUSNFE", FieldType::String, 1, false, "Situação NF"},
-    {"IDSTATUSMANIF", FieldType::String, 1, false, "Situação Manif."},
-    {"IDTIPOINCL", FieldType::String, 3, false, "Inclusão"},
-    {"IDTIPOEVENTO", FieldType::String, 6, false, "Evento"},
-    {"IDAMBIENTEMANIF", FieldType::String, 1, false, "Ambiente"},
-    {"DTHREVENTO", FieldType::DateTime, 0, false, ""},
-    {"NRSEQEVENTO", FieldType::String, 2, false, ""},
-    {"DSCORRECAONFE", FieldType::String, 1000, false, "Descrição Correção"},
-    {"DSOBSSTATUSMANIF", FieldType::String, 250, false, "Observação"},
-    {"CDFILIAL", FieldType::String, 4, false, ""},
-    {"NRLANCTONF", FieldType::String, 10, false, ""},
-    {"NRINSJURNF", FieldType::String, 20, false, ""},
-    {"IDENTRSAIDNF", FieldType::String, 1, false, ""},
-    {"IDENTRSAIDOP", FieldType::String, 1, false, ""},
-    {"NRACESSONF", FieldType::String, 50, false, ""},
-    {"IDNOTA", FieldType::String, 1, true, ""},
-    {"IDARQXMLNFE", FieldType::String, 1, false, ""},
-    {"NRACESSOINTG", FieldType::String, 44, false, ""},
-    {"VRNOTAFISC", FieldType::Float, 0, false, "Valor"},
-    {"DTRECBTO", FieldType::DateTime, 0, false, "Dt. Autorização"},
-    {"NRINSJURIESTDEST", FieldType::String, 20, false, ""},
-    {"CDINSCESTADEST", FieldType::String, 20, false, ""},
-};
 
 void addField(TClientDataSet* ds, const QString& name, FieldType type, int size,
               const QString& label = QString(), bool fixed = false) {
@@ -387,7 +345,7 @@ QPixmap TfrmManifestacao::CheckPicture(bool checked) {
 void TfrmManifestacao::declareDataSets() {
     cdsNotasDestinadas = new TClientDataSet(this);
     cdsNotasDestinadas->setObjectName(QStringLiteral("cdsNotasDestinadas"));
-    for (const NoteField& nf : kNoteFields)
+    for (const rdmManifestacao::NoteFieldSpec& nf : rdmManifestacao::kNoteRecord)
         addField(cdsNotasDestinadas, QString::fromLatin1(nf.name), nf.type, nf.size,
                  QString::fromUtf8(nf.label), nf.fixed);
     TField& valor = cdsNotasDestinadas->FieldByName(QStringLiteral("VRNOTAFISC"));

@@ -1,6 +1,5 @@
 #include "authority.h"
 
-#include <QAtomicInteger>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -33,14 +32,41 @@ bool hasConclusive(QSqlDatabase& db, const QString& key) {
     return q.next() && q.value(0).toInt() > 0;
 }
 
-// nProt: origin 1, UF code 91 (national environment), year, a 10-digit sequence.
-QString newProtocol(const QDateTime& when) {
-    static QAtomicInteger<quint64> counter;
-    const quint64 seq =
-        (quint64(QDateTime::currentMSecsSinceEpoch()) * 100 + counter.fetchAndAddRelaxed(1) % 100) %
-        10000000000ull;
-    return QStringLiteral("191") + when.toString(QStringLiteral("yy")) +
-           QStringLiteral("%1").arg(seq, 10, 10, QChar(u'0'));
+// nProt: origin 1, UF code 91 (national environment), year, a 10-digit sequence. The sequence
+// is a row of the database, drawn inside the event's transaction: every connection and every
+// server process on the database gets a number of its own, and an event rolled back gives its
+// number back. A number some registered event already holds (databases from before the sequence
+// numbered by the clock) is passed over.
+QString newProtocol(QSqlDatabase& db, const QDateTime& when) {
+    constexpr qint64 kLast = 9999999999;
+    for (;;) {
+        run(db,
+            QStringLiteral(
+                "UPDATE SEQPROTOCOLO SET NRULTIMOPROT = NRULTIMOPROT + 1 WHERE IDSEQUENCIA = 1"),
+            {});
+        QSqlQuery q = run(
+            db, QStringLiteral("SELECT NRULTIMOPROT FROM SEQPROTOCOLO WHERE IDSEQUENCIA = 1"), {});
+        if (!q.next())
+            throw host::EDatabaseError(
+                QStringLiteral("A sequência dos protocolos não existe no banco de dados."));
+        const qint64 seq = q.value(0).toLongLong();
+        if (seq < 1 || seq > kLast)
+            throw host::EDatabaseError(
+                QStringLiteral("A sequência dos protocolos está esgotada (%1).").arg(seq));
+        const QString protocol = QStringLiteral("191") + when.toString(QStringLiteral("yy")) +
+                                 QStringLiteral("%1").arg(seq, 10, 10, QChar(u'0'));
+        if (!run(db, QStringLiteral("SELECT 1 FROM EVENTOREG WHERE NRPROTOCOLO = ?"), {protocol})
+                 .next())
+            return protocol;
+    }
+}
+
+// The author of every event of a lot: a CPF (11 characters, as the event writes it) or a CNPJ,
+// numeric or alphanumeric, with right check digits. 0 when it passes, else 490 or 489.
+int authorRejection(const QString& author) {
+    if (author.size() == 11)
+        return fiscal::isValidCpf(author) ? 0 : 490;
+    return fiscal::isValidCnpj(author) ? 0 : 489;
 }
 
 // The authority's checks of the parts of a key whose check digit is right: 0 when it passes,
@@ -80,6 +106,14 @@ EventResult reject(const StoredNote& note, int cStat) {
     return r;
 }
 
+// The justification as the event log keeps it: a registered one exactly as sent (the layout check
+// bounds it); one rejected or not part of the event only as far as the column holds.
+QString storedJustification(const EventRequest& req, const EventResult& r) {
+    if (r.registered && req.rule->justificationAllowed)
+        return req.justification;
+    return req.justification.left(rules::kJustificationMax);
+}
+
 void logEvent(QSqlDatabase& db, const QString& company, const EventRequest& req,
               const EventResult& r, const QString& xml) {
     run(db,
@@ -90,7 +124,7 @@ void logEvent(QSqlDatabase& db, const QString& company, const EventRequest& req,
         {company.isEmpty() ? QStringLiteral("--") : company, req.accessKey.left(44),
          req.rule->tpEvento, r.sequence, req.author.left(20), dbDateTime(req.when),
          r.registered ? dbDateTime(QDateTime::currentDateTime()) : dbDateTime({}), r.cStat,
-         r.xMotivo.left(255), r.protocol, req.justification.left(255), xml,
+         r.xMotivo.left(255), r.protocol, storedJustification(req, r), xml,
          req.operatorCode.left(20)});
 }
 
@@ -117,11 +151,14 @@ EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req)
         EventResult r;
         const QChar nfe = note.statusNFe.isEmpty() ? QChar() : note.statusNFe.at(0);
         const QString just = req.justification;
-        const bool justBad =
-            !just.isEmpty() && (just.size() < rules::kJustificationMin ||
-                                just.size() > rules::kJustificationMax || just.trimmed() != just);
+        const bool justBad = !just.isEmpty() && !rules::justificationFitsLayout(just);
         const int keyParts = validKey ? keyPartsRejection(key, QDate::currentDate()) : 0;
-        if (!validKey) {
+        // The event's layout first, then its author (the same for the whole lot), then the note.
+        if (rule.justificationAllowed && justBad) {
+            r = reject(note, 493);
+        } else if (const int author = authorRejection(req.author); author != 0) {
+            r = reject(note, author);
+        } else if (!validKey) {
             r = reject(note, 236);
         } else if (keyParts != 0) {
             r = reject(note, keyParts);
@@ -133,8 +170,6 @@ EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req)
             r = reject(note, 651);
         } else if (rule.justificationRequired && just.isEmpty()) {
             r = reject(note, 595);
-        } else if (rule.justificationAllowed && justBad) {
-            r = reject(note, 493);
         } else if (!rule.conclusive && hasConclusive(db, key)) {
             r = reject(note, 655);
         } else if (const int deadlineDays =
@@ -152,7 +187,7 @@ EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req)
             } else {
                 r = reject(note, note.found ? 135 : 136);
                 r.sequence = seq;
-                r.protocol = newProtocol(req.when);
+                r.protocol = newProtocol(db, req.when);
                 QSqlQuery ins(db);
                 ins.prepare(
                     QStringLiteral("INSERT INTO EVENTOREG (NRACESSONF, TPEVENTO, "

@@ -36,6 +36,15 @@ const EventRule* eventByTpEvento(int tpEvento) {
     return nullptr;
 }
 
+bool justificationFitsLayout(const QString& text) {
+    if (text.size() < kJustificationMin || text.size() > kJustificationMax)
+        return false;
+    for (const QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() > 0xFF)
+            return false;
+    return text.front() != u' ' && text.back() != u' ';
+}
+
 int conclusiveDeadlineDays(const QDate& onDate) {
     return onDate < kConclusiveDeadlineChange ? kConclusiveDeadlineDaysBefore
                                               : kConclusiveDeadlineDays;

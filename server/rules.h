@@ -26,9 +26,13 @@ const QList<EventRule>& events();
 const EventRule* eventByModuleCode(const QString& code);
 const EventRule* eventByTpEvento(int tpEvento);
 
-// Justification of an event: 15 to 255 characters, no blank at either end.
+// Justification of an event (xJust): 15 to 255 characters, each from U+0020 to U+00FF, the first
+// and the last not a blank. A text outside that (a line break or tab from a memo, typographic
+// dashes and quotes, the euro sign) fails the event's layout (493); one inside it is archived
+// exactly as sent.
 constexpr int kJustificationMin = 15;
 constexpr int kJustificationMax = 255;
+bool justificationFitsLayout(const QString& text);
 
 // Deadlines in calendar days counted from the NF-e's authorisation. The conclusive deadline
 // changed on 2026-06-01 (180 days before, 90 since); the one in force on the day the event is

@@ -1,5 +1,7 @@
 #include "store.h"
 
+#include "notarecord.h"
+
 #include "sqliterows.h"
 
 #include <QAtomicInt>
@@ -16,40 +18,7 @@ using host::FieldType;
 using host::SqlDialect;
 
 const QList<FieldDef>& noteFields() {
-    static const QList<FieldDef> fields = {
-        {QStringLiteral("IDMARCADO"), FieldType::String, 1, true},
-        {QStringLiteral("CDFILIALORIG"), FieldType::String, 4, false},
-        {QStringLiteral("CDEMPRESA"), FieldType::String, 2, false},
-        {QStringLiteral("NRINSJURNFORIG"), FieldType::String, 20, false},
-        {QStringLiteral("NMRAZSOCEMIT"), FieldType::String, 250, false},
-        {QStringLiteral("NRNOTAFISC"), FieldType::String, 20, false},
-        {QStringLiteral("DTENTRSAID"), FieldType::DateTime, 0, false},
-        {QStringLiteral("DTEMISSAO"), FieldType::DateTime, 0, false},
-        {QStringLiteral("CDSERIE"), FieldType::String, 5, false},
-        {QStringLiteral("IDSTATUSNFE"), FieldType::String, 1, false},
-        {QStringLiteral("IDSTATUSMANIF"), FieldType::String, 1, false},
-        {QStringLiteral("IDTIPOINCL"), FieldType::String, 3, false},
-        {QStringLiteral("IDTIPOEVENTO"), FieldType::String, 6, false},
-        {QStringLiteral("IDAMBIENTEMANIF"), FieldType::String, 1, false},
-        {QStringLiteral("DTHREVENTO"), FieldType::DateTime, 0, false},
-        {QStringLiteral("NRSEQEVENTO"), FieldType::String, 2, false},
-        {QStringLiteral("DSCORRECAONFE"), FieldType::String, 1000, false},
-        {QStringLiteral("DSOBSSTATUSMANIF"), FieldType::String, 250, false},
-        {QStringLiteral("CDFILIAL"), FieldType::String, 4, false},
-        {QStringLiteral("NRLANCTONF"), FieldType::String, 10, false},
-        {QStringLiteral("NRINSJURNF"), FieldType::String, 20, false},
-        {QStringLiteral("IDENTRSAIDNF"), FieldType::String, 1, false},
-        {QStringLiteral("IDENTRSAIDOP"), FieldType::String, 1, false},
-        {QStringLiteral("NRACESSONF"), FieldType::String, 50, false},
-        {QStringLiteral("IDNOTA"), FieldType::String, 1, true},
-        {QStringLiteral("IDARQXMLNFE"), FieldType::String, 1, false},
-        {QStringLiteral("NRACESSOINTG"), FieldType::String, 44, false},
-        {QStringLiteral("VRNOTAFISC"), FieldType::Float, 0, false},
-        {QStringLiteral("DTRECBTO"), FieldType::DateTime, 0, false},
-        {QStringLiteral("NRINSJURIESTDEST"), FieldType::String, 20, false},
-        {QStringLiteral("CDINSCESTADEST"), FieldType::String, 20, false},
-    };
-    return fields;
+    return rdmManifestacao::noteRecordFields();
 }
 
 namespace {
@@ -331,6 +300,20 @@ const companydb::SchemaComponent& storeSchema() {
                 "CREATE INDEX IX_DOWNLOADLOG_INSCR ON DOWNLOADLOG (NRINSJURIEST, DTHRDOWNLOAD)"),
         };
         c.steps.append(v1);
+        // The protocol numbers of registered events come from one row that every connection
+        // and server process draws from; the index lets a number an older event already holds
+        // be passed over.
+        companydb::SchemaStep v2;
+        v2.version = 2;
+        v2.description = QStringLiteral("Sequência dos protocolos de eventos");
+        v2.common = {
+            QStringLiteral("CREATE TABLE SEQPROTOCOLO ("
+                           " IDSEQUENCIA INTEGER NOT NULL PRIMARY KEY,"
+                           " NRULTIMOPROT BIGINT NOT NULL)"),
+            QStringLiteral("INSERT INTO SEQPROTOCOLO (IDSEQUENCIA, NRULTIMOPROT) VALUES (1, 0)"),
+            QStringLiteral("CREATE INDEX IX_EVENTOREG_PROTOCOLO ON EVENTOREG (NRPROTOCOLO)"),
+        };
+        c.steps.append(v2);
         c.seedDemo = [](QSqlDatabase& db, SqlDialect dialect, int demoNotes) {
             insertDemoNotes(db, dialect, demoNotes, QDate::currentDate());
         };

@@ -4,10 +4,12 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QXmlStreamReader>
 #include <QtTest>
 #include <atomic>
 
@@ -130,6 +132,48 @@ int raceSameEvent(const QString& url, const QString& key) {
     return registered;
 }
 
+// Sends Ciência for the keys from two stores on two threads at once, half each; the protocols of
+// the events registered in the database afterwards.
+QStringList protocolsFromTwoClients(const QString& url, const QStringList& keys) {
+    std::atomic<int> ready{0};
+    auto worker = [&](const QStringList& mine) {
+        Store store(url);
+        ++ready;
+        while (ready < 2)
+            QThread::yieldCurrentThread();
+        for (const QString& key : mine)
+            send(store, kRegA, {key}, QStringLiteral("4"));
+    };
+    const qsizetype half = keys.size() / 2;
+    std::unique_ptr<QThread> a(QThread::create(worker, keys.mid(0, half)));
+    std::unique_ptr<QThread> b(QThread::create(worker, keys.mid(half)));
+    a->start();
+    b->start();
+    a->wait();
+    b->wait();
+    Store store(url);
+    QSqlQuery q(store.database());
+    QStringList protocols;
+    if (q.exec(QStringLiteral("SELECT NRPROTOCOLO FROM EVENTOREG")))
+        while (q.next())
+            protocols << q.value(0).toString();
+    return protocols;
+}
+
+// The text of the first element named name in xml; a null string when there is none.
+QString elementText(const QString& xml, const QString& name) {
+    QXmlStreamReader r(xml);
+    while (!r.atEnd())
+        if (r.readNext() == QXmlStreamReader::StartElement && r.name() == name)
+            return r.readElementText();
+    return {};
+}
+
+// A justification of exactly n characters with accents and no blank at either end.
+QString justificationOf(int n) {
+    return QStringLiteral("Justificação ").repeated(30).left(n - 1) + QChar(u'.');
+}
+
 }  // namespace
 
 class TestManifestacao : public QObject {
@@ -144,6 +188,10 @@ class TestManifestacao : public QObject {
     void cancelledOrDeniedNotes();
     void authorMustBeTheRecipient();
     void justificationRulesForOperationNotPerformed();
+    void justificationMustFitTheEventLayout_data();
+    void justificationMustFitTheEventLayout();
+    void authorRegistrationCheckDigits();
+    void protocolNumbersNeverRepeat();
     void deadlinesCountFromTheAuthorisation();
     void badAndUnknownKeys();
     void eachNoteOfALotIsJudgedOnItsOwn();
@@ -267,6 +315,160 @@ void TestManifestacao::justificationRulesForOperationNotPerformed() {
         QStringLiteral("<xJust>Mercadoria recusada no recebimento</xJust>")));
 }
 
+void TestManifestacao::justificationMustFitTheEventLayout_data() {
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("just");
+    QTest::addColumn<bool>("accepted");
+    const QString nr = QStringLiteral("3"), desc = QStringLiteral("2");
+    QTest::newRow("accents") << nr
+                             << QStringLiteral(
+                                    "Mercadoria não recebida; devolução à "
+                                    "transportadora em 12/03, após conferência")
+                             << true;
+    QTest::newRow("15 characters") << nr << QStringLiteral("Pedido recusado") << true;
+    QTest::newRow("255 characters") << nr << justificationOf(255) << true;
+    QTest::newRow("blanks and markup inside")
+        << nr << QStringLiteral("Preço  divergente & \"pedido\" <123> 'ok'") << true;
+    QTest::newRow("last Latin-1 character") << nr << QStringLiteral("Fim da faixa: ÿ") << true;
+    QTest::newRow("Desconhecimento")
+        << desc << QStringLiteral("Não reconhecemos a operação") << true;
+    QTest::newRow("14 characters") << nr << QStringLiteral("Pedido recusad") << false;
+    QTest::newRow("256 characters") << nr << justificationOf(256) << false;
+    QTest::newRow("leading blank")
+        << nr << QStringLiteral(" Pedido recusado pelo cliente") << false;
+    QTest::newRow("trailing blank")
+        << nr << QStringLiteral("Pedido recusado pelo cliente ") << false;
+    QTest::newRow("line break") << nr << QStringLiteral("Pedido recusado\npelo cliente") << false;
+    QTest::newRow("CR LF") << nr << QStringLiteral("Pedido recusado\r\npelo cliente") << false;
+    QTest::newRow("tab") << nr << QStringLiteral("Pedido\trecusado pelo cliente") << false;
+    QTest::newRow("control character")
+        << nr << QStringLiteral("Pedido recusado\x01 pelo cliente") << false;
+    QTest::newRow("en dash") << nr << QStringLiteral("Pedido recusado – pelo cliente") << false;
+    QTest::newRow("em dash") << nr << QStringLiteral("Pedido recusado — pelo cliente") << false;
+    QTest::newRow("double quotes")
+        << nr << QStringLiteral("Produto “avariado” na entrega") << false;
+    QTest::newRow("single quotes")
+        << nr << QStringLiteral("Produto ‘avariado’ na entrega") << false;
+    QTest::newRow("euro sign") << nr << QStringLiteral("Diferença de € 10,00 no total") << false;
+    QTest::newRow("Desconhecimento, line break")
+        << desc << QStringLiteral("Não reconhecemos\na operação") << false;
+}
+
+void TestManifestacao::justificationMustFitTheEventLayout() {
+    QFETCH(QString, code);
+    QFETCH(QString, just);
+    QFETCH(bool, accepted);
+    const Outcome o = send(*m_store, kRegA, {keyFor(7)}, code, just);
+    QVERIFY2(o.ok, qPrintable(o.text));
+    QSqlQuery q(m_store->database());
+    if (!accepted) {
+        QCOMPARE(o.errorTexts,
+                 QStringList{"493 - Rejeição: Evento não atende o Schema XML específico"});
+        QCOMPARE(noteState(*m_store, keyFor(7)).at(0), QStringLiteral("5"));
+        QVERIFY(q.exec(QStringLiteral("SELECT COUNT(*) FROM EVENTOREG")) && q.next());
+        QCOMPARE(q.value(0).toInt(), 0);
+        return;
+    }
+    QCOMPARE(o.registered, 1);
+    // Archived exactly as sent: in the event's XML and in the event log.
+    QVERIFY(q.exec(
+        QStringLiteral("SELECT DSXMLEVENTO, DSJUSTIFICATIVA FROM EVENTONFE WHERE CDSTAT = 135")));
+    QVERIFY(q.next());
+    QCOMPARE(elementText(q.value(0).toString(), QStringLiteral("xJust")), just);
+    QCOMPARE(q.value(1).toString(), just);
+}
+
+void TestManifestacao::authorRegistrationCheckDigits() {
+    const QString badCnpj = kRegA.left(13) + QChar(u'0' + (kRegA.at(13).digitValue() + 1) % 10);
+    const QString alnum = fiscal::completeCnpj(QStringLiteral("12ABC34501DE"));
+    const QString cpf = fiscal::completeCpf(QStringLiteral("123456789"));
+    const QString badCpf = cpf.left(10) + QChar(u'0' + (cpf.at(10).digitValue() + 1) % 10);
+    QSqlQuery ins(m_store->database());
+    ins.prepare(
+        QStringLiteral("INSERT INTO INSCRESTAD (CDEMPRESA, NRINSJURIEST, IDTPIJURIEST, "
+                       "CDINSCESTA, SGESTADO) VALUES ('01', ?, ?, 'ISENTO', 'SP')"));
+    const QStringList cnpjs = {badCnpj, QString(14, u'0'), alnum};
+    const QStringList cpfs = {badCpf, QString(11, u'7'), cpf};
+    for (const QString& reg : cnpjs + cpfs) {
+        ins.addBindValue(reg);
+        ins.addBindValue(reg.size() == 11 ? QStringLiteral("F") : QStringLiteral("J"));
+        QVERIFY2(ins.exec(), qPrintable(reg));
+    }
+    m_store->insertNote(note(20, "1", alnum, 1));
+    m_store->insertNote(note(21, "1", cpf, 1));
+
+    const QString cnpjBad = QStringLiteral("489 - Rejeição: CNPJ informado inválido (DV ou zeros)");
+    const QString cpfBad = QStringLiteral("490 - Rejeição: CPF informado inválido (DV ou zeros)");
+    for (const auto& [reg, expected] : {std::pair{badCnpj, cnpjBad}, std::pair{cnpjs[1], cnpjBad},
+                                        std::pair{badCpf, cpfBad}, std::pair{cpfs[1], cpfBad}}) {
+        // The author is judged before anything about the note: the whole lot is rejected for it,
+        // a bad key and a note of another recipient alike.
+        QString badKey = keyFor(1);
+        badKey[43] = QChar(u'0' + (badKey.at(43).digitValue() + 1) % 10);
+        const Outcome o = send(*m_store, reg, {keyFor(1), badKey, keyFor(4)}, QStringLiteral("4"));
+        QVERIFY2(o.ok, qPrintable(o.text));
+        QCOMPARE(o.registered, 0);
+        QCOMPARE(o.errorTexts, (QStringList{expected, expected, expected}));
+    }
+    QCOMPARE(noteState(*m_store, keyFor(1)).at(0), QStringLiteral("5"));
+
+    // Letters in a CNPJ whose digits check are no reason to reject; nor is a sound CPF.
+    Outcome o = send(*m_store, alnum, {keyFor(20)}, QStringLiteral("4"));
+    QVERIFY2(o.registered == 1, qPrintable(o.errorTexts.join(u'|') + o.text));
+    o = send(*m_store, cpf, {keyFor(21)}, QStringLiteral("4"));
+    QVERIFY2(o.registered == 1, qPrintable(o.errorTexts.join(u'|') + o.text));
+    QSqlQuery q(m_store->database());
+    QVERIFY(
+        q.exec(QStringLiteral("SELECT NRINSJURAUTOR FROM EVENTONFE WHERE CDSTAT = 135 "
+                              "ORDER BY NRINSJURAUTOR")));
+    QStringList authors;
+    while (q.next())
+        authors << q.value(0).toString();
+    QStringList expected{alnum, cpf};
+    expected.sort();
+    QCOMPARE(authors, expected);
+}
+
+void TestManifestacao::protocolNumbersNeverRepeat() {
+    // Two clients at once, each on a connection of its own.
+    QStringList keys;
+    for (int n = 2000; n < 2030; ++n) {
+        m_store->insertNote(note(n, "1", kRegA, 1));
+        keys << keyFor(n);
+    }
+    const QStringList protocols = protocolsFromTwoClients(m_url, keys);
+    QCOMPARE(protocols.size(), 30);
+    QCOMPARE(QSet<QString>(protocols.begin(), protocols.end()).size(), 30);
+    const QString prefix = QStringLiteral("191") + QDate::currentDate().toString(u"yy");
+    for (const QString& p : protocols)
+        QVERIFY2(QRegularExpression(QStringLiteral("^191[0-9]{12}$")).match(p).hasMatch() &&
+                     p.startsWith(prefix),
+                 qPrintable(p));
+
+    // A database from before the numbers came from it: upgraded in place, and a number one of
+    // its events already holds is not handed out again.
+    const QString url = QStringLiteral("sqlite:") + m_dir->filePath(QStringLiteral("v1.db"));
+    companydb::SchemaComponent v1 = dfe58000::storeSchema();
+    v1.steps = {v1.steps.first()};
+    companydb::ensureDatabase(url, 0, {v1});
+    const QString taken = prefix + QStringLiteral("0000000001");
+    {
+        Store old(url);
+        old.insertNote(note(1, "1", kRegA, 1));
+        QSqlQuery q(old.database());
+        QVERIFY(q.exec(QStringLiteral("INSERT INTO EVENTOREG VALUES ('%1', 210200, 1, '%2')")
+                           .arg(keyFor(999), taken)));
+    }
+    companydb::ensureDatabase(url, 0, {dfe58000::storeSchema()});
+    Store upgraded(url);
+    QCOMPARE(send(upgraded, kRegA, {keyFor(1)}, QStringLiteral("4")).registered, 1);
+    QSqlQuery q(upgraded.database());
+    QVERIFY(q.exec(QStringLiteral("SELECT NRPROTOCOLO FROM EVENTOREG WHERE TPEVENTO = 210210")));
+    QVERIFY(q.next());
+    QVERIFY2(q.value(0).toString() != taken && q.value(0).toString().startsWith(prefix),
+             qPrintable(q.value(0).toString()));
+}
+
 void TestManifestacao::deadlinesCountFromTheAuthorisation() {
     // The rejection names the deadline in force for the event; the note without a
     // manifestation shows as rejected with that reason until an event is registered.
@@ -385,6 +587,18 @@ void TestManifestacao::sameEventAtTheSameMomentOnPostgres() {
     }
     for (int n = 1; n <= 4; ++n)
         QCOMPARE(raceSameEvent(url, keyFor(n)), 1);
+    // Two clients registering at once get protocol numbers of their own.
+    QStringList keys;
+    {
+        Store store(url);
+        for (int n = 2000; n < 2030; ++n) {
+            store.insertNote(note(n, "1", kRegA, 1));
+            keys << keyFor(n);
+        }
+    }
+    const QStringList protocols = protocolsFromTwoClients(url, keys);
+    QCOMPARE(protocols.size(), 34);
+    QCOMPARE(QSet<QString>(protocols.begin(), protocols.end()).size(), 34);
     Store store(url);
     QCOMPARE(send(store, kRegA, {keyFor(1)}, QStringLiteral("4")).errorTexts.value(0).left(3),
              QStringLiteral("573"));

@@ -140,12 +140,13 @@ QString formatCpf(const QString& cpf) {
         .arg(cpf.mid(0, 3), cpf.mid(3, 3), cpf.mid(6, 3), cpf.mid(9, 2));
 }
 
-// Key characters: digits everywhere, except that the issuer's CNPJ (positions 7 to 20) may be
-// alphanumeric; its letters weigh as in the CNPJ check digits.
+// Key characters: digits everywhere, except that the base of the issuer's CNPJ (positions 7 to
+// 18) may hold upper-case letters; the CNPJ's own check digits (19 and 20) stay numeric. Letters
+// weigh as in the CNPJ check digits.
 static bool validKeyBody(const QString& body) {
     for (qsizetype i = 0; i < body.size(); ++i) {
         const QChar c = body.at(i);
-        if (!isDigit(c) && !(i >= 6 && i < 20 && isUpperLetter(c)))
+        if (!isDigit(c) && !(i >= 6 && i < 18 && isUpperLetter(c)))
             return false;
     }
     return true;

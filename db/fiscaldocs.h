@@ -36,8 +36,8 @@ QString formatCnpj(const QString& cnpj);
 QString formatCpf(const QString& cpf);
 
 // NF-e access key: 43 characters and a check digit (weights 2..9 repeating from the right,
-// modulo 11, 0 when the remainder is 0 or 1). All digits, except the issuer's CNPJ (characters 7
-// to 20), which may be alphanumeric.
+// modulo 11, 0 when the remainder is 0 or 1). All digits, except the base of the issuer's CNPJ
+// (characters 7 to 18), which may hold upper-case letters; its check digits (19, 20) are digits.
 int accessKeyCheckDigit(const QString& first43);  // bad input: host::EHostError
 bool isValidAccessKey(const QString& key44);
 

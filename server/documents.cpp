@@ -111,6 +111,30 @@ QString digitsOnly(const QString& text) {
     return d;
 }
 
+// A legal registration as the documents carry it: no mask characters, upper-case letters.
+QString registrationOf(const QVariant& stored) {
+    return fiscal::stripMask(stored.toString()).toUpper();
+}
+
+bool isCpfShape(const QString& s) {
+    return s.size() == 11 && digitsOnly(s) == s;
+}
+
+// The form the documents accept for a CNPJ: 12 characters 0-9 or A-Z, then two digits.
+bool isCnpjShape(const QString& s) {
+    if (s.size() != 14 || digitsOnly(s.right(2)).size() != 2)
+        return false;
+    for (const QChar c : s.left(12))
+        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z')))
+            return false;
+    return true;
+}
+
+// The note's environment as tpAmb: "2" homologation, anything else production.
+QString environmentOf(const QVariant& stored) {
+    return stored.toString().trimmed() == u"2" ? QStringLiteral("2") : QStringLiteral("1");
+}
+
 QString money(double v) {
     return QString::number(v < 0 ? 0.0 : v, 'f', 2);
 }
@@ -310,31 +334,36 @@ QString nfeProcXml(Store& store, const QString& key) {
                       {key});
     if (!q.next())
         return {};
-    if (key.size() != 44 || digitsOnly(key) != key)
+    if (!fiscal::isValidAccessKey(key))
         throw host::EHostError(
             QStringLiteral("Chave de acesso inválida para gerar o XML: %1").arg(key));
     NfeData n;
     n.key = key;
     n.issuerCpf = q.value(1).toString() == u"F";
-    // The issuer's registration is part of the key; the stored one is used when it is sound.
-    n.issuer = digitsOnly(q.value(0).toString());
-    if (n.issuer.size() != (n.issuerCpf ? 11 : 14))
-        n.issuer = n.issuerCpf ? key.mid(9, 11) : key.mid(6, 14);
+    // The issuer's registration is part of the key (a CNPJ there may hold letters); the stored
+    // one is used when it is sound.
+    n.issuer = registrationOf(q.value(0));
+    if (!(n.issuerCpf ? isCpfShape(n.issuer) : isCnpjShape(n.issuer))) {
+        const QString fromKey = key.mid(6, 14);
+        n.issuerCpf =
+            n.issuerCpf && fromKey.startsWith(QStringLiteral("000")) && isCpfShape(fromKey.mid(3));
+        n.issuer = n.issuerCpf ? fromKey.mid(3) : fromKey;
+    }
     n.issuerName = layoutText(q.value(2).toString(), 60, QStringLiteral("Emitente"));
     n.issued = fromDbDateTime(q.value(5));
     n.authorised = fromDbDateTime(q.value(6));
     if (!n.authorised.isValid())
         n.authorised = n.issued;
     n.value = q.value(7).toDouble();
-    n.recipient = digitsOnly(q.value(8).toString());
-    if (n.recipient.size() != 11 && n.recipient.size() != 14)
+    n.recipient = registrationOf(q.value(8));
+    if (!isCpfShape(n.recipient) && !isCnpjShape(n.recipient))
         throw host::EHostError(
             QStringLiteral("A nota %1 não tem destinatário válido (CNPJ/CPF).").arg(key));
     n.recipientIe = digitsOnly(q.value(9).toString()).left(14);
     if (n.recipientIe.size() < 2)
         n.recipientIe.clear();
     n.entry = q.value(10).toString() == u"0";
-    n.tpAmb = q.value(11).toString() == u"2" ? QStringLiteral("2") : QStringLiteral("1");
+    n.tpAmb = environmentOf(q.value(11));
 
     QString out;
     QXmlStreamWriter w(&out);
@@ -362,7 +391,28 @@ QString nfeProcXml(Store& store, const QString& key) {
     return signXml(out, QStringLiteral("infNFe"), ensureDemoCertificate(demoCertDir(store)));
 }
 
-QString procEventoXml(const EventRequest& req, const EventResult& r) {
+namespace {
+
+// What an event's document takes from its note: the environment and the recipient.
+struct EventNote {
+    QString tpAmb = QStringLiteral("1");
+    QString recipient;  // CNPJ or CPF; empty when unknown
+};
+
+EventNote eventNoteOf(Store& store, const QString& key) {
+    QSqlQuery q = run(store.database(),
+                      QStringLiteral("SELECT IDAMBIENTEMANIF, NRINSJURIESTDEST FROM NOTADEST WHERE "
+                                     "NRACESSONF = ? ORDER BY CDEMPRESA"),
+                      {key});
+    EventNote note;
+    if (q.next()) {
+        note.tpAmb = environmentOf(q.value(0));
+        note.recipient = registrationOf(q.value(1));
+    }
+    return note;
+}
+
+QString eventDocument(const EventRequest& req, const EventResult& r, const EventNote& note) {
     const QString seq = QStringLiteral("%1").arg(r.sequence, 2, 10, QChar(u'0'));
     const QString tp = QString::number(req.rule->tpEvento);
     const QString id = QStringLiteral("ID") + tp + req.accessKey + seq;
@@ -378,7 +428,7 @@ QString procEventoXml(const EventRequest& req, const EventResult& r) {
     w.writeStartElement(kNfeNs, QStringLiteral("infEvento"));
     w.writeAttribute(QStringLiteral("Id"), id);
     text(w, QStringLiteral("cOrgao"), QStringLiteral("91"));
-    text(w, QStringLiteral("tpAmb"), QStringLiteral("2"));
+    text(w, QStringLiteral("tpAmb"), note.tpAmb);
     text(w, req.author.size() == 11 ? QStringLiteral("CPF") : QStringLiteral("CNPJ"), req.author);
     text(w, QStringLiteral("chNFe"), req.accessKey);
     text(w, QStringLiteral("dhEvento"), dh);
@@ -397,7 +447,7 @@ QString procEventoXml(const EventRequest& req, const EventResult& r) {
     w.writeStartElement(kNfeNs, QStringLiteral("retEvento"));
     w.writeAttribute(QStringLiteral("versao"), QStringLiteral("1.00"));
     w.writeStartElement(kNfeNs, QStringLiteral("infEvento"));
-    text(w, QStringLiteral("tpAmb"), QStringLiteral("2"));
+    text(w, QStringLiteral("tpAmb"), note.tpAmb);
     text(w, QStringLiteral("verAplic"), QStringLiteral("DFE58000-SIM"));
     text(w, QStringLiteral("cOrgao"), QStringLiteral("91"));
     text(w, QStringLiteral("cStat"), QString::number(r.cStat));
@@ -406,6 +456,10 @@ QString procEventoXml(const EventRequest& req, const EventResult& r) {
     text(w, QStringLiteral("tpEvento"), tp);
     text(w, QStringLiteral("xEvento"), req.rule->xEvento);
     text(w, QStringLiteral("nSeqEvento"), QString::number(r.sequence));
+    if (isCpfShape(note.recipient))
+        text(w, QStringLiteral("CPFDest"), note.recipient);
+    else if (isCnpjShape(note.recipient))
+        text(w, QStringLiteral("CNPJDest"), note.recipient);
     text(w, QStringLiteral("dhRegEvento"), brTime(QDateTime::currentDateTime()));
     text(w, QStringLiteral("nProt"), r.protocol);
     w.writeEndElement();  // infEvento
@@ -415,9 +469,16 @@ QString procEventoXml(const EventRequest& req, const EventResult& r) {
     return out;
 }
 
+}  // namespace
+
+// Without the store the note is not known: a production document without the recipient.
+QString procEventoXml(const EventRequest& req, const EventResult& r) {
+    return eventDocument(req, r, EventNote());
+}
+
 QString signedProcEventoXml(Store& store, const EventRequest& request, const EventResult& result) {
-    return signXml(procEventoXml(request, result), QStringLiteral("infEvento"),
-                   ensureDemoCertificate(demoCertDir(store)));
+    return signXml(eventDocument(request, result, eventNoteOf(store, request.accessKey)),
+                   QStringLiteral("infEvento"), ensureDemoCertificate(demoCertDir(store)));
 }
 
 QVariant geraXml(Store& store, const QByteArray& marked, const QString&) {
@@ -442,6 +503,9 @@ QVariant geraXml(Store& store, const QByteArray& marked, const QString&) {
             } else if (d.xmlAvailable != u"S") {
                 rows.append({key, QString(), QStringLiteral("N"),
                              QStringLiteral("XML da nota não disponível para geração.")});
+            } else if (!fiscal::isValidAccessKey(key)) {
+                rows.append({key.left(44), QString(), QStringLiteral("N"),
+                             QStringLiteral("Chave de acesso inválida.")});
             } else {
                 const QString xml = nfeProcXml(store, key);
                 archive(db, key, xml);
@@ -512,17 +576,21 @@ QVariant downloadXml(Store& store, const QByteArray& marked, const QString& regi
                     limitPartWay = !limitAtStart;
                 } else if (!d.found) {
                     text = QStringLiteral("Nota não encontrada.");
-                } else if (d.recipient != registration) {
+                } else if (registrationOf(d.recipient) != registration) {
                     text =
                         QStringLiteral("A nota não é destinada à inscrição %1.").arg(registration);
                 } else if (manif != u'1' && manif != u'3' && manif != u'4') {
                     text = QStringLiteral(
                         "O XML completo só é liberado após Ciência, Confirmação "
                         "ou Operação não Realizada.");
-                } else if (d.authorised.isValid() &&
-                           d.authorised.addDays(rules::kDownloadMaxAgeDays) < now.date()) {
+                } else if (!d.authorised.isValid()) {
+                    text = QStringLiteral(
+                        "A nota não tem data de autorização: o XML não pode ser baixado.");
+                } else if (d.authorised.addDays(rules::kDownloadMaxAgeDays) < now.date()) {
                     text = QStringLiteral("Documento autorizado há mais de %1 dias.")
                                .arg(rules::kDownloadMaxAgeDays);
+                } else if (!fiscal::isValidAccessKey(key)) {
+                    text = QStringLiteral("Chave de acesso inválida.");
                 } else {
                     xml = nfeProcXml(store, key);
                     status = QStringLiteral("S");

@@ -13,6 +13,8 @@
 namespace testnotes {
 
 inline const QString kIssuer = QStringLiteral("12345678000190");
+// An issuer whose CNPJ has letters: its keys carry them in positions 7 to 18.
+inline const QString kAlphanumericIssuer = fiscal::completeCnpj(QStringLiteral("12ABC34501DE"));
 
 inline QString keyFor(int number, const QString& issuer = kIssuer) {
     const QString first43 = QStringLiteral("352611") + issuer + QStringLiteral("55002") +

@@ -51,13 +51,32 @@ QString firstOf(const QString& xml, const QString& element, const QString& attri
     return found;
 }
 
-QByteArray marked(const QList<int>& numbers) {
+QByteArray markedOf(const QStringList& keys) {
     QList<QVariantList> rows;
-    for (int n : numbers)
-        rows.append({keyFor(n), QStringLiteral("N")});
+    for (const QString& k : keys)
+        rows.append({k, QStringLiteral("N")});
     return host::encodePacket({{QStringLiteral("NRACESSONF"), host::FieldType::String, 50, false},
                                {QStringLiteral("IDCONSULTADO"), host::FieldType::String, 1, false}},
                               rows);
+}
+
+QByteArray marked(const QList<int>& numbers) {
+    QStringList keys;
+    for (int n : numbers)
+        keys << keyFor(n);
+    return markedOf(keys);
+}
+
+// A key whose check digit is right for its 43 characters, whatever they hold (letters weigh
+// their code minus 48): keys the server must refuse for their characters, not their digit.
+QString keyWithRightDigit(const QString& first43) {
+    int sum = 0, weight = 2;
+    for (qsizetype i = first43.size() - 1; i >= 0; --i) {
+        sum += (first43.at(i).unicode() - 48) * weight;
+        weight = weight == 9 ? 2 : weight + 1;
+    }
+    const int r = sum % 11;
+    return first43 + QString::number(r < 2 ? 0 : 11 - r);
 }
 
 QList<int> range(int from, int to) {
@@ -108,6 +127,9 @@ class TestDocuments : public QObject {
     void theLimitIsPerRegistrationAndPerHour();
     void clientsDownloadingTogetherShareTheLimit();
     void requestsThatCannotBeProcessed();
+    void theNotesEnvironmentReachesItsDocuments();
+    void aNoteWithoutAuthorisationDateIsNotDownloaded();
+    void invalidKeysAreReportedPerNote();
 
   private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -241,6 +263,125 @@ void TestDocuments::requestsThatCannotBeProcessed() {
     QVERIFY(!a.ok);
     a = request(*m_store, QStringLiteral("GeraXml"), {QByteArray("garbage"), QString()});
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("ERRO"));
+}
+
+void TestDocuments::theNotesEnvironmentReachesItsDocuments() {
+    NoteRecord homologation = note(60, QStringLiteral("4"), kRegA, QStringLiteral("S"));
+    homologation.IDAMBIENTEMANIF = QStringLiteral("2");
+    NoteRecord production = note(61, QStringLiteral("4"), kRegA, QStringLiteral("S"));
+    production.IDAMBIENTEMANIF = QStringLiteral("1");
+    // The authority accepts events only for an issuer with a sound CNPJ.
+    const QString issuer = QStringLiteral("11222333000181");
+    NoteRecord toManifest =
+        testnotes::documentNote(62, QStringLiteral("0"), kRegA, QStringLiteral("N"), 3, issuer);
+    toManifest.IDAMBIENTEMANIF = QStringLiteral("2");
+    NoteRecord toManifestProd =
+        testnotes::documentNote(63, QStringLiteral("0"), kRegA, QStringLiteral("N"), 3, issuer);
+    toManifestProd.IDAMBIENTEMANIF = QStringLiteral("1");
+    for (const NoteRecord& n : {homologation, production, toManifest, toManifestProd})
+        m_store->insertNote(n);
+
+    const Answer a = request(*m_store, QStringLiteral("GeraXml"), {marked({60, 61}), QString()});
+    QCOMPARE(a.received(), 2);
+    // ide and the authorisation protocol both carry it.
+    QCOMPARE(a.docs.at(0).at(1).toString().count(QStringLiteral("<tpAmb>2</tpAmb>")), 2);
+    QCOMPARE(a.docs.at(1).at(1).toString().count(QStringLiteral("<tpAmb>1</tpAmb>")), 2);
+
+    // The event and the authority's answer in the archived procEventoNFe.
+    for (const NoteRecord& n : {toManifest, toManifestProd}) {
+        const Answer e = request(*m_store, QStringLiteral("setManifestacao"),
+                                 {kRegA, markedOf({n.NRACESSONF}), QStringLiteral("4"), QString(),
+                                  QStringLiteral("OPER01")});
+        QVERIFY2(e.ok, qPrintable(e.error));
+        QVERIFY2(e.res.value(2).toString() == u"1",
+                 qPrintable(e.docs.value(0).value(3).toString()));
+    }
+    QSqlQuery q(m_store->database());
+    QVERIFY(
+        q.exec(QStringLiteral("SELECT NRACESSONF, DSXMLEVENTO FROM EVENTONFE WHERE CDSTAT = "
+                              "135")));
+    int events = 0;
+    while (q.next()) {
+        ++events;
+        const QString env = q.value(0).toString() == toManifest.NRACESSONF ? QStringLiteral("2")
+                                                                           : QStringLiteral("1");
+        const QString xml = q.value(1).toString();
+        QCOMPARE(xml.count(QStringLiteral("<tpAmb>%1</tpAmb>").arg(env)), 2);
+        QVERIFY2(xml.contains(QStringLiteral("<CNPJDest>%1</CNPJDest>").arg(kRegA)),
+                 qPrintable(xml));
+    }
+    QCOMPARE(events, 2);
+}
+
+void TestDocuments::aNoteWithoutAuthorisationDateIsNotDownloaded() {
+    NoteRecord unauthorised = note(60, QStringLiteral("4"), kRegA);
+    unauthorised.DTRECBTO = QDateTime();
+    m_store->insertNote(unauthorised);
+
+    const Answer a = download(*m_store, {60, 1});
+    QVERIFY2(a.ok, qPrintable(a.error));
+    QCOMPARE(a.res.value(0).toString(), QStringLiteral("OK"));
+    QCOMPARE(a.received(), 1);
+    QCOMPARE(a.missing(), 1);
+    QCOMPARE(a.docs.size(), 2);
+    QCOMPARE(a.docs.at(0).at(0).toString(), keyFor(60));
+    QVERIFY(a.docs.at(0).at(1).toString().isEmpty());
+    QCOMPARE(a.docs.at(0).at(2).toString(), QStringLiteral("N"));
+    QVERIFY2(a.docs.at(0).at(3).toString().contains(QStringLiteral("data de autorização")),
+             qPrintable(a.docs.at(0).at(3).toString()));
+    QCOMPARE(a.docs.at(1).at(2).toString(), QStringLiteral("S"));
+
+    // Only the served note counts against the hour and becomes available for generation.
+    QSqlQuery q(m_store->database());
+    QVERIFY(
+        q.exec(QStringLiteral("SELECT NRACESSONF, CDSTATUS FROM DOWNLOADLOG ORDER BY "
+                              "CDSTATUS")));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toString(), keyFor(60));
+    QCOMPARE(q.value(1).toString(), QStringLiteral("N"));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(1).toString(), QStringLiteral("S"));
+    QVERIFY(!q.next());
+    q.prepare(QStringLiteral("SELECT IDARQXMLNFE FROM NOTADEST WHERE NRACESSONF = ?"));
+    q.addBindValue(keyFor(60));
+    QVERIFY(q.exec());
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toString(), QStringLiteral("N"));
+}
+
+void TestDocuments::invalidKeysAreReportedPerNote() {
+    const QString tail = QStringLiteral("55002000000070187654321");
+    // A letter in the issuer's CNPJ check digits, a lower-case letter, a wrong check digit: the
+    // stored note is there, its key is not one a document can carry.
+    const QStringList bad = {
+        keyWithRightDigit(QStringLiteral("352611") + QStringLiteral("12ABC34501DEA5") + tail),
+        keyWithRightDigit(QStringLiteral("352611") + QStringLiteral("12aBC34501DE35") + tail),
+        keyFor(71).left(43) + QString::number((keyFor(71).right(1).toInt() + 1) % 10)};
+    for (const QString& key : bad) {
+        QCOMPARE(key.size(), 44);
+        QVERIFY2(!fiscal::isValidAccessKey(key), qPrintable(key));
+        NoteRecord n = note(70, QStringLiteral("4"), kRegA, QStringLiteral("S"));
+        n.NRACESSONF = key;
+        m_store->insertNote(n);
+    }
+    const QStringList keys = QStringList{keyFor(41)} + bad;
+    for (const QString& method : {QStringLiteral("GeraXml"), QStringLiteral("DownloadXML")}) {
+        const Answer a =
+            method == u"GeraXml"
+                ? request(*m_store, method, {markedOf(keys), QString()})
+                : request(*m_store, method, {markedOf(keys), kRegA, QStringLiteral("OPER01")});
+        QVERIFY2(a.ok, qPrintable(a.error));
+        QVERIFY2(a.res.value(1).toString().isEmpty(), qPrintable(a.res.value(1).toString()));
+        QCOMPARE(a.received(), 1);
+        QCOMPARE(a.missing(), 3);
+        QCOMPARE(a.docs.size(), 4);
+        QCOMPARE(a.docs.at(0).at(2).toString(), QStringLiteral("S"));
+        for (int i = 1; i < 4; ++i) {
+            QCOMPARE(a.docs.at(i).at(0).toString(), bad.at(i - 1));
+            QCOMPARE(a.docs.at(i).at(2).toString(), QStringLiteral("N"));
+            QCOMPARE(a.docs.at(i).at(3).toString(), QStringLiteral("Chave de acesso inválida."));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDocuments)

@@ -5,10 +5,12 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <tuple>
 
 #include "companydb.h"
 #include "core/packet.h"
@@ -29,6 +31,10 @@ const QString kReg = QStringLiteral("48210375000102");
 const QString kNfeNs = QStringLiteral("http://www.portalfiscal.inf.br/nfe");
 
 const QString kIssuer = QStringLiteral("11222333000181");
+const QString kAlnumIssuer = testnotes::kAlphanumericIssuer;
+// Recipients of the company besides kReg: a CNPJ with letters and a person's CPF.
+const QString kAlnumReg = fiscal::completeCnpj(QStringLiteral("AB3CD4EF5GH6"));
+const QString kCpfReg = QStringLiteral("52998224725");
 
 QString keyFor(int number, const QString& issuer = kIssuer) {
     return testnotes::keyFor(number, issuer);
@@ -99,8 +105,13 @@ class TestXmlSchema : public QObject {
     void nfeOfEveryKindOfNoteValidatesAndVerifies();
     void alteredDocumentsAreCaught();
     void signingFailureWritesNothing();
+    void alphanumericKeysAndRegistrationsValidate();
+    void malformedKeysAndRegistrationsFailTheSchemas();
+    void oneAlphanumericKeyAmongNumericOnes();
 
   private:
+    void registerRecipient(const QString& registration, const QString& personType);
+    QString eventXml(const QString& key);
     QString write(const QString& name, const QString& xml);
     ToolRun validate(const QString& file, const QString& schema);
     ToolRun verify(const QString& file, const QString& signedElement);
@@ -328,8 +339,14 @@ void TestXmlSchema::signingFailureWritesNothing() {
     const Reply event =
         call(*m_store, QStringLiteral("setManifestacao"),
              {kReg, marked({keyFor(30)}), QStringLiteral("4"), QString(), QString()});
-    QVERIFY(!event.ok);
-    QVERIFY2(event.error.contains(QStringLiteral("certificado")), qPrintable(event.error));
+    // The note comes back among the rejected ones, with the reason.
+    QVERIFY2(event.ok, qPrintable(event.error));
+    QCOMPARE(event.result.toList().value(2).toString(), QStringLiteral("0"));
+    const QList<QVariantList> rejected =
+        host::decodePacket(event.result.toList().value(4).toByteArray()).rows;
+    QCOMPARE(rejected.size(), 1);
+    QVERIFY2(rejected.at(0).value(3).toString().contains(QStringLiteral("certificado")),
+             qPrintable(rejected.at(0).value(3).toString()));
     const Reply gen = call(*m_store, QStringLiteral("GeraXml"), {marked({keyFor(30)}), QString()});
     QVERIFY(!gen.ok);
 
@@ -349,6 +366,205 @@ void TestXmlSchema::signingFailureWritesNothing() {
              {kReg, marked({keyFor(30)}), QStringLiteral("4"), QString(), QString()});
     QVERIFY2(again.ok, qPrintable(again.error));
     QCOMPARE(again.result.toList().value(2).toString(), QStringLiteral("1"));
+}
+
+void TestXmlSchema::registerRecipient(const QString& registration, const QString& personType) {
+    QSqlQuery q(m_store->database());
+    q.prepare(
+        QStringLiteral("INSERT INTO INSCRESTAD (CDEMPRESA, NRINSJURIEST, IDTPIJURIEST, "
+                       "CDINSCESTA, SGESTADO) VALUES ('01', ?, ?, '110042490114', 'SP')"));
+    q.addBindValue(registration);
+    q.addBindValue(personType);
+    QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+}
+
+// The archived document of the last event registered for a key.
+QString TestXmlSchema::eventXml(const QString& key) {
+    QSqlQuery q(m_store->database());
+    q.prepare(
+        QStringLiteral("SELECT DSXMLEVENTO FROM EVENTONFE WHERE NRACESSONF = ? AND CDSTAT = "
+                       "135 ORDER BY NRSEQEVENTO DESC"));
+    q.addBindValue(key);
+    return q.exec() && q.next() ? q.value(0).toString() : QString();
+}
+
+void TestXmlSchema::alphanumericKeysAndRegistrationsValidate() {
+    registerRecipient(kAlnumReg, QStringLiteral("J"));
+    registerRecipient(kCpfReg, QStringLiteral("F"));
+    // Both parties with letters, in homologation.
+    NoteRecord both = testnotes::documentNote(40, QStringLiteral("0"), kAlnumReg,
+                                              QStringLiteral("N"), 3, kAlnumIssuer);
+    both.IDAMBIENTEMANIF = QStringLiteral("2");
+    // Only the issuer, with the XML already available.
+    NoteRecord issuer = testnotes::documentNote(41, QStringLiteral("4"), kReg, QStringLiteral("S"),
+                                                3, kAlnumIssuer);
+    issuer.IDAMBIENTEMANIF = QStringLiteral("1");
+    // A person as the recipient.
+    NoteRecord person = note(42, QStringLiteral("0"), QStringLiteral("N"));
+    person.NRINSJURIESTDEST = kCpfReg;
+    person.IDAMBIENTEMANIF = QStringLiteral("1");
+    for (const NoteRecord& n : {both, issuer, person})
+        m_store->insertNote(n);
+    QVERIFY(both.NRACESSONF.mid(6, 14) == kAlnumIssuer);
+    QVERIFY(fiscal::isValidAccessKey(both.NRACESSONF));
+
+    for (const auto& [reg, key, code] :
+         {std::tuple{kAlnumReg, both.NRACESSONF, QStringLiteral("4")},
+          std::tuple{QStringLiteral("529.982.247-25"), person.NRACESSONF, QStringLiteral("1")}}) {
+        const Reply r = call(*m_store, QStringLiteral("setManifestacao"),
+                             {reg, marked({key}), code, QString(), QStringLiteral("OPER01")});
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.result.toList().value(2).toString(), QStringLiteral("1"));
+    }
+    const Reply gen =
+        call(*m_store, QStringLiteral("GeraXml"), {marked({issuer.NRACESSONF}), QString()});
+    QVERIFY2(gen.ok, qPrintable(gen.error));
+    const Reply down = call(*m_store, QStringLiteral("DownloadXML"),
+                            {marked({both.NRACESSONF}), kAlnumReg, QStringLiteral("OPER01")});
+    QVERIFY2(down.ok, qPrintable(down.error));
+    QMap<QString, QString> nfes = documents(gen);
+    nfes.insert(documents(down));
+    QCOMPARE(nfes.size(), 2);
+
+    for (auto it = nfes.cbegin(); it != nfes.cend(); ++it) {
+        const QString& xml = it.value();
+        QVERIFY2(xml.contains(QStringLiteral("<infNFe Id=\"NFe%1\"").arg(it.key())),
+                 qPrintable(xml));
+        QVERIFY(xml.contains(QStringLiteral("<chNFe>%1</chNFe>").arg(it.key())));
+        QVERIFY(xml.contains(QStringLiteral("<emit><CNPJ>%1</CNPJ>").arg(kAlnumIssuer)));
+        const QString file = write(QStringLiteral("alnum-nfe-%1.xml").arg(it.key()), xml);
+        const ToolRun valid = validate(file, QStringLiteral("procNFe_v4.00.xsd"));
+        QVERIFY2(valid.ok, qPrintable(valid.output + xml));
+        const ToolRun sig = verify(file, QStringLiteral("infNFe"));
+        QVERIFY2(sig.ok, qPrintable(sig.output));
+    }
+    const QString bothNfe = nfes.value(both.NRACESSONF);
+    QVERIFY(bothNfe.contains(QStringLiteral("<dest><CNPJ>%1</CNPJ>").arg(kAlnumReg)));
+    QCOMPARE(bothNfe.count(QStringLiteral("<tpAmb>2</tpAmb>")), 2);  // ide and infProt
+    QCOMPARE(nfes.value(issuer.NRACESSONF).count(QStringLiteral("<tpAmb>1</tpAmb>")), 2);
+
+    // The events: the author, the key in chNFe and Id, the recipient in the answer.
+    const QString bothEvent = eventXml(both.NRACESSONF);
+    const QString personEvent = eventXml(person.NRACESSONF);
+    QVERIFY(bothEvent.contains(
+        QStringLiteral("<CNPJ>%1</CNPJ><chNFe>%2</chNFe>").arg(kAlnumReg, both.NRACESSONF)));
+    QVERIFY(bothEvent.contains(QStringLiteral("Id=\"ID210210") + both.NRACESSONF +
+                               QStringLiteral("01\"")));
+    QVERIFY2(bothEvent.contains(QStringLiteral("<nSeqEvento>1</nSeqEvento><CNPJDest>%1</"
+                                               "CNPJDest><dhRegEvento>")
+                                    .arg(kAlnumReg)),
+             qPrintable(bothEvent));
+    QCOMPARE(bothEvent.count(QStringLiteral("<tpAmb>2</tpAmb>")), 2);  // evento and retEvento
+    QVERIFY(personEvent.contains(QStringLiteral("<CPF>%1</CPF>").arg(kCpfReg)));
+    QVERIFY(personEvent.contains(QStringLiteral("<CPFDest>%1</CPFDest>").arg(kCpfReg)));
+    QVERIFY(!personEvent.contains(QStringLiteral("CNPJDest")));
+    QCOMPARE(personEvent.count(QStringLiteral("<tpAmb>1</tpAmb>")), 2);
+    int i = 0;
+    for (const QString& xml : {bothEvent, personEvent}) {
+        const QString file = write(QStringLiteral("alnum-event%1.xml").arg(++i), xml);
+        const ToolRun valid = validate(file, QStringLiteral("procConfRecebtoNFe_v1.00.xsd"));
+        QVERIFY2(valid.ok, qPrintable(valid.output + xml));
+        const ToolRun sig = verify(file, QStringLiteral("infEvento"));
+        QVERIFY2(sig.ok, qPrintable(sig.output));
+    }
+}
+
+void TestXmlSchema::malformedKeysAndRegistrationsFailTheSchemas() {
+    registerRecipient(kAlnumReg, QStringLiteral("J"));
+    const NoteRecord n = testnotes::documentNote(50, QStringLiteral("0"), kAlnumReg,
+                                                 QStringLiteral("N"), 3, kAlnumIssuer);
+    m_store->insertNote(n);
+    const QString key = n.NRACESSONF;
+    QVERIFY(call(*m_store, QStringLiteral("setManifestacao"),
+                 {kAlnumReg, marked({key}), QStringLiteral("4"), QString(), QString()})
+                .ok);
+    const QString nfe = documents(call(*m_store, QStringLiteral("DownloadXML"),
+                                       {marked({key}), kAlnumReg, QStringLiteral("OPER01")}))
+                            .value(key);
+    const QString event = eventXml(key);
+    QVERIFY(!nfe.isEmpty() && !event.isEmpty());
+
+    auto changed = [](QString s, int pos, QChar c) {
+        s[pos] = c;
+        return s;
+    };
+    const int letter = key.indexOf(QRegularExpression(QStringLiteral("[A-Z]")));
+    QVERIFY(letter >= 6 && letter < 18);
+    const QString lowerKey = changed(key, letter, key.at(letter).toLower());
+    const QString letterInIssuerDigit = changed(key, 18, u'A');  // the issuer's CNPJ digits
+    const QString letterInKeyDigit = changed(key, 43, u'A');     // the key's check digit
+    const QString lowerIssuer = kAlnumIssuer.toLower();
+    const QString letterInCnpjDigit = changed(kAlnumReg, 13, u'A');
+    const struct {
+        const char* what;
+        const QString& document;
+        QString from, to;
+        const char* schema;
+    } cases[] = {
+        {"key with a lower-case letter", nfe, key, lowerKey, "procNFe_v4.00.xsd"},
+        {"letter in the key's CNPJ digits", nfe, key, letterInIssuerDigit, "procNFe_v4.00.xsd"},
+        {"letter in the key's check digit", nfe, key, letterInKeyDigit, "procNFe_v4.00.xsd"},
+        {"issuer CNPJ in lower case", nfe, QStringLiteral("<CNPJ>") + kAlnumIssuer,
+         QStringLiteral("<CNPJ>") + lowerIssuer, "procNFe_v4.00.xsd"},
+        {"recipient CNPJ with a letter in a check digit", nfe, QStringLiteral("<CNPJ>") + kAlnumReg,
+         QStringLiteral("<CNPJ>") + letterInCnpjDigit, "procNFe_v4.00.xsd"},
+        {"event key with a lower-case letter", event, key, lowerKey,
+         "procConfRecebtoNFe_v1.00.xsd"},
+        {"event key with a letter in a check digit", event, key, letterInKeyDigit,
+         "procConfRecebtoNFe_v1.00.xsd"},
+        {"author CNPJ in lower case", event, QStringLiteral("<CNPJ>") + kAlnumReg,
+         QStringLiteral("<CNPJ>") + kAlnumReg.toLower(), "procConfRecebtoNFe_v1.00.xsd"},
+        {"recipient CNPJ of the answer with a letter in a check digit", event,
+         QStringLiteral("<CNPJDest>") + kAlnumReg, QStringLiteral("<CNPJDest>") + letterInCnpjDigit,
+         "procConfRecebtoNFe_v1.00.xsd"},
+    };
+    // The documents as made pass.
+    QVERIFY(
+        validate(write(QStringLiteral("nfe.xml"), nfe), QStringLiteral("procNFe_v4.00.xsd")).ok);
+    QVERIFY(validate(write(QStringLiteral("event.xml"), event),
+                     QStringLiteral("procConfRecebtoNFe_v1.00.xsd"))
+                .ok);
+    int i = 0;
+    for (const auto& c : cases) {
+        QVERIFY2(c.document.contains(c.from), c.what);
+        const QString bad = QString(c.document).replace(c.from, c.to);
+        const QString file = write(QStringLiteral("bad%1.xml").arg(++i), bad);
+        QVERIFY2(!validate(file, QLatin1String(c.schema)).ok, c.what);
+    }
+}
+
+void TestXmlSchema::oneAlphanumericKeyAmongNumericOnes() {
+    QStringList keys;
+    for (int i = 60; i <= 63; ++i) {
+        NoteRecord n = i == 62 ? testnotes::documentNote(i, QStringLiteral("4"), kReg,
+                                                         QStringLiteral("S"), 3, kAlnumIssuer)
+                               : note(i, QStringLiteral("4"));
+        m_store->insertNote(n);
+        keys << n.NRACESSONF;
+    }
+    QVERIFY(fiscal::isAlphanumericCnpj(keys.at(2).mid(6, 14)));
+    for (const QString& method : {QStringLiteral("GeraXml"), QStringLiteral("DownloadXML")}) {
+        const Reply r =
+            method == u"GeraXml"
+                ? call(*m_store, method, {marked(keys), QStringLiteral("OPER01")})
+                : call(*m_store, method, {marked(keys), kReg, QStringLiteral("OPER01")});
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const QVariantList res = r.result.toList();
+        const QString status = res.value(0).toString();
+        QVERIFY2(status == u"S" || status == u"OK", qPrintable(res.value(1).toString()));
+        QCOMPARE(res.value(2).toString(), QStringLiteral("4"));
+        QCOMPARE(res.value(3).toString(), QStringLiteral("0"));
+        const QMap<QString, QString> docs = documents(r);
+        QStringList sorted = keys;
+        sorted.sort();
+        QCOMPARE(docs.keys(), sorted);
+        for (const QString& key : keys) {
+            const QString file =
+                write(QStringLiteral("%1-%2.xml").arg(method, key), docs.value(key));
+            const ToolRun valid = validate(file, QStringLiteral("procNFe_v4.00.xsd"));
+            QVERIFY2(valid.ok, qPrintable(method + u' ' + key + u' ' + valid.output));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestXmlSchema)

@@ -438,8 +438,9 @@ QString eventDocument(const EventRequest& req, const EventResult& r, const Event
     w.writeStartElement(kNfeNs, QStringLiteral("detEvento"));
     w.writeAttribute(QStringLiteral("versao"), QStringLiteral("1.00"));
     text(w, QStringLiteral("descEvento"), req.rule->descEvento);
+    // As sent: the authority only registers a justification that fits the layout.
     if (req.rule->justificationAllowed && !req.justification.isEmpty())
-        text(w, QStringLiteral("xJust"), layoutText(req.justification, 255, QString()));
+        text(w, QStringLiteral("xJust"), req.justification);
     w.writeEndElement();  // detEvento
     w.writeEndElement();  // infEvento
     writeSignatureTemplate(w, id);

@@ -3,6 +3,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QXmlStreamWriter>
+#include <algorithm>
+#include <functional>
 
 #include "core/hosterror.h"
 #include "core/packet.h"
@@ -364,6 +366,7 @@ QString nfeProcXml(Store& store, const QString& key) {
         n.recipientIe.clear();
     n.entry = q.value(10).toString() == u"0";
     n.tpAmb = environmentOf(q.value(11));
+    q.finish();  // no read lock held while the document is signed
 
     QString out;
     QXmlStreamWriter w(&out);
@@ -482,6 +485,120 @@ QString signedProcEventoXml(Store& store, const EventRequest& request, const Eve
                    QStringLiteral("infEvento"), ensureDemoCertificate(demoCertDir(store)));
 }
 
+namespace {
+
+// What became of one marked note: its row in the answer's packet.
+struct NoteOutcome {
+    QString key;
+    QString status = QStringLiteral("N");  // S served, N not eligible, E failed, L hourly limit
+    QString text;
+    QString xml;
+    QVariantList row() const { return {key.left(44), xml, status, text}; }
+};
+
+const QString kServed = QStringLiteral("S");
+const QString kFailed = QStringLiteral("E");
+const QString kLimited = QStringLiteral("L");
+
+QString reasonOf(const std::exception& e) {
+    if (const auto* h = dynamic_cast<const host::EHostError*>(&e))
+        return h->text();
+    return QString::fromLocal8Bit(e.what());
+}
+
+void fail(NoteOutcome& o, const QString& text) {
+    o.status = kFailed;
+    o.text = text;
+    o.xml.clear();
+}
+
+// Builds and signs the note's document with no transaction open: a failure is that note's.
+void build(Store& store, NoteOutcome& o) {
+    try {
+        o.xml = nfeProcXml(store, o.key);
+        if (o.xml.isEmpty())
+            fail(o, QStringLiteral("Nota não encontrada."));
+    } catch (const std::exception& e) {
+        fail(o, QStringLiteral("Falha ao gerar o XML: %1").arg(reasonOf(e)));
+    }
+}
+
+void execOrThrow(QSqlDatabase& db, const QString& sql) {
+    QSqlQuery q(db);
+    if (!q.exec(sql))
+        throw host::EDatabaseError(
+            QStringLiteral("Erro do banco de dados: %1").arg(q.lastError().text().trimmed()));
+}
+
+// One note's writes inside the open transaction under a savepoint: when they fail only they are
+// undone. Returns the failure's text, empty when they succeed.
+template <typename Writes>
+QString inSavepoint(QSqlDatabase& db, Writes&& writes) {
+    execOrThrow(db, QStringLiteral("SAVEPOINT DFE58000_NOTA"));
+    try {
+        writes();
+        execOrThrow(db, QStringLiteral("RELEASE SAVEPOINT DFE58000_NOTA"));
+        return {};
+    } catch (const std::exception& e) {
+        const QString reason = reasonOf(e);
+        execOrThrow(db, QStringLiteral("ROLLBACK TO SAVEPOINT DFE58000_NOTA"));
+        execOrThrow(db, QStringLiteral("RELEASE SAVEPOINT DFE58000_NOTA"));
+        return reason;
+    }
+}
+
+using NoteWrites = std::function<void(QSqlDatabase&, const NoteOutcome&)>;
+
+// The results of the built documents in one short write transaction: served runs for each built
+// note (a note whose writes fail becomes a failure), then failed for each failed one. When the
+// transaction itself cannot be completed no built note counts as served.
+void storeOutcomes(Store& store, QList<NoteOutcome>& notes, const NoteWrites& served,
+                   const NoteWrites& failed) {
+    QSqlDatabase& db = store.database();
+    const bool anything = std::any_of(notes.cbegin(), notes.cend(), [&](const NoteOutcome& o) {
+        return o.status == kServed || (failed && o.status == kFailed);
+    });
+    if (!anything)
+        return;
+    try {
+        begin(store);
+        try {
+            for (NoteOutcome& o : notes) {
+                if (o.status == kServed) {
+                    const QString reason = inSavepoint(db, [&] { served(db, o); });
+                    if (!reason.isEmpty())
+                        fail(o, QStringLiteral("Falha ao gravar o XML: %1").arg(reason));
+                }
+                if (o.status == kFailed && failed)
+                    inSavepoint(db, [&] { failed(db, o); });
+            }
+            if (!db.commit())
+                throw host::EDatabaseError(db.lastError().text());
+        } catch (...) {
+            db.rollback();
+            throw;
+        }
+    } catch (const std::exception& e) {
+        for (NoteOutcome& o : notes)
+            if (o.status == kServed)
+                fail(o, QStringLiteral("Falha ao gravar o XML: %1").arg(reasonOf(e)));
+    }
+}
+
+int servedCount(const QList<NoteOutcome>& notes) {
+    return int(std::count_if(notes.cbegin(), notes.cend(),
+                             [](const NoteOutcome& o) { return o.status == kServed; }));
+}
+
+QByteArray documentPacket(const QList<NoteOutcome>& notes) {
+    QList<QVariantList> rows;
+    for (const NoteOutcome& o : notes)
+        rows.append(o.row());
+    return documentPacket(rows);
+}
+
+}  // namespace
+
 QVariant geraXml(Store& store, const QByteArray& marked, const QString&) {
     QStringList keys;
     try {
@@ -492,40 +609,46 @@ QVariant geraXml(Store& store, const QByteArray& marked, const QString&) {
     if (keys.isEmpty())
         return failure(QStringLiteral("ERRO"), QStringLiteral("Nenhuma nota marcada."));
     QSqlDatabase& db = store.database();
-    QList<QVariantList> rows;
-    int generated = 0;
-    begin(store);
-    try {
-        for (const QString& key : keys) {
+    // Which notes get their document: reads only, so no lock is held while they are signed.
+    QList<NoteOutcome> notes;
+    for (const QString& key : keys) {
+        NoteOutcome o;
+        o.key = key;
+        try {
             const StoredNote d = findNoteByKey(db, key);
-            if (!d.found) {
-                rows.append({key.left(44), QString(), QStringLiteral("N"),
-                             QStringLiteral("Nota não encontrada.")});
-            } else if (d.xmlAvailable != u"S") {
-                rows.append({key, QString(), QStringLiteral("N"),
-                             QStringLiteral("XML da nota não disponível para geração.")});
-            } else if (!fiscal::isValidAccessKey(key)) {
-                rows.append({key.left(44), QString(), QStringLiteral("N"),
-                             QStringLiteral("Chave de acesso inválida.")});
-            } else {
-                const QString xml = nfeProcXml(store, key);
-                archive(db, key, xml);
-                rows.append({key, xml, QStringLiteral("S"), QStringLiteral("XML gerado.")});
-                ++generated;
-            }
+            if (!d.found)
+                o.text = QStringLiteral("Nota não encontrada.");
+            else if (d.xmlAvailable != u"S")
+                o.text = QStringLiteral("XML da nota não disponível para geração.");
+            else if (!fiscal::isValidAccessKey(key))
+                o.text = QStringLiteral("Chave de acesso inválida.");
+            else
+                o.status = kServed;
+        } catch (const std::exception& e) {
+            fail(o, reasonOf(e));
         }
-        if (!db.commit())
-            throw host::EDatabaseError(db.lastError().text());
-    } catch (...) {
-        db.rollback();
-        throw;
+        notes.append(o);
     }
+    for (NoteOutcome& o : notes)
+        if (o.status == kServed)
+            build(store, o);
+    storeOutcomes(store, notes,
+                  [](QSqlDatabase& d, const NoteOutcome& o) { archive(d, o.key, o.xml); }, {});
+    for (NoteOutcome& o : notes)
+        if (o.status == kServed)
+            o.text = QStringLiteral("XML gerado.");
+    const int generated = servedCount(notes);
     return QVariantList{QStringLiteral("S"), QString(), QString::number(generated),
-                        QString::number(keys.size() - generated), documentPacket(rows)};
+                        QString::number(keys.size() - generated), documentPacket(notes)};
+}
+
+QVariant downloadXml(Store& store, const QByteArray& marked, const QString& registration,
+                     const QString& operatorCode) {
+    return downloadXml(store, marked, registration, operatorCode, QDateTime::currentDateTime());
 }
 
 QVariant downloadXml(Store& store, const QByteArray& marked, const QString& registrationArg,
-                     const QString& operatorCode) {
+                     const QString& operatorCode, const QDateTime& now) {
     const QString registration = fiscal::stripMask(registrationArg).toUpper();
     QStringList keys;
     try {
@@ -537,95 +660,128 @@ QVariant downloadXml(Store& store, const QByteArray& marked, const QString& regi
         return failure(QStringLiteral("ERRO"),
                        QStringLiteral("Inscrição jurídica deve ser informada."));
     QSqlDatabase& db = store.database();
-    {
+    try {
         QSqlQuery q = run(db, QStringLiteral("SELECT 1 FROM INSCRESTAD WHERE NRINSJURIEST = ?"),
                           {registration});
         if (!q.next())
             return failure(QStringLiteral("ERRO"), QStringLiteral("Inscrição jurídica %1 não "
                                                                   "cadastrada.")
                                                        .arg(registrationArg));
+    } catch (const host::EHostError& e) {
+        return failure(QStringLiteral("ERRO_DOWN"), e.text());
     }
     if (keys.isEmpty())
         return failure(QStringLiteral("ERRO"), QStringLiteral("Nenhuma nota marcada."));
 
-    const QDateTime now = QDateTime::currentDateTime();
-    QList<QVariantList> rows;
-    int received = 0;
+    // Which notes the registration may receive: reads only, nothing locked.
+    QList<NoteOutcome> notes;
+    for (const QString& key : keys) {
+        NoteOutcome o;
+        o.key = key;
+        try {
+            const StoredNote d = findNoteByKey(db, key);
+            const QChar manif = d.statusManif.isEmpty() ? QChar() : d.statusManif.at(0);
+            if (!d.found) {
+                o.text = QStringLiteral("Nota não encontrada.");
+            } else if (registrationOf(d.recipient) != registration) {
+                o.text = QStringLiteral("A nota não é destinada à inscrição %1.").arg(registration);
+            } else if (manif != u'1' && manif != u'3' && manif != u'4') {
+                o.text = QStringLiteral(
+                    "O XML completo só é liberado após Ciência, Confirmação "
+                    "ou Operação não Realizada.");
+            } else if (!d.authorised.isValid()) {
+                o.text = QStringLiteral(
+                    "A nota não tem data de autorização: o XML não pode ser baixado.");
+            } else if (d.authorised.addDays(rules::kDownloadMaxAgeDays) < now.date()) {
+                o.text = QStringLiteral("Documento autorizado há mais de %1 dias.")
+                             .arg(rules::kDownloadMaxAgeDays);
+            } else if (!fiscal::isValidAccessKey(key)) {
+                o.text = QStringLiteral("Chave de acesso inválida.");
+            } else {
+                o.status = kServed;
+            }
+        } catch (const std::exception& e) {
+            fail(o, reasonOf(e));
+        }
+        notes.append(o);
+    }
+
+    // The hourly accounting, one short transaction serialised per registration so that clients
+    // and server processes on the same database share the limit exactly. Every query by key
+    // counts, served or not; the one past the limit and every one after it within the hour get
+    // 656 and are logged as "L", and a registration with an "L" in the last hour stays blocked:
+    // each attempt inside the block starts its hour again.
     bool limitAtStart = false, limitPartWay = false;
     try {
-        // The count of the last hour and the new downloads are one transaction, serialised per
-        // registration, so clients downloading together share the limit exactly.
         begin(store);
         try {
             if (store.dialect() == host::SqlDialect::PostgreSQL)
                 run(db, QStringLiteral("SELECT pg_advisory_xact_lock(hashtext(?))"),
                     {registration});
-            QSqlQuery c = run(db,
-                              QStringLiteral("SELECT COUNT(*) FROM DOWNLOADLOG WHERE NRINSJURIEST "
-                                             "= ? AND CDSTATUS = 'S' AND DTHRDOWNLOAD > ?"),
-                              {registration, dbDateTime(now.addSecs(-3600))});
-            int used = c.next() ? c.value(0).toInt() : 0;
-            limitAtStart = used >= rules::kDownloadsPerHour;
-            for (const QString& key : keys) {
-                const StoredNote d = findNoteByKey(db, key);
-                QString status = QStringLiteral("N"), text;
-                QString xml;
-                const QChar manif = d.statusManif.isEmpty() ? QChar() : d.statusManif.at(0);
-                if (used >= rules::kDownloadsPerHour) {
-                    status = QStringLiteral("L");
-                    text = rules::describe(656);
-                    limitPartWay = !limitAtStart;
-                } else if (!d.found) {
-                    text = QStringLiteral("Nota não encontrada.");
-                } else if (registrationOf(d.recipient) != registration) {
-                    text =
-                        QStringLiteral("A nota não é destinada à inscrição %1.").arg(registration);
-                } else if (manif != u'1' && manif != u'3' && manif != u'4') {
-                    text = QStringLiteral(
-                        "O XML completo só é liberado após Ciência, Confirmação "
-                        "ou Operação não Realizada.");
-                } else if (!d.authorised.isValid()) {
-                    text = QStringLiteral(
-                        "A nota não tem data de autorização: o XML não pode ser baixado.");
-                } else if (d.authorised.addDays(rules::kDownloadMaxAgeDays) < now.date()) {
-                    text = QStringLiteral("Documento autorizado há mais de %1 dias.")
-                               .arg(rules::kDownloadMaxAgeDays);
-                } else if (!fiscal::isValidAccessKey(key)) {
-                    text = QStringLiteral("Chave de acesso inválida.");
+            const QVariant since = dbDateTime(now.addSecs(-3600));
+            auto count = [&](const QString& condition) {
+                QSqlQuery c = run(db,
+                                  QStringLiteral("SELECT COUNT(*) FROM DOWNLOADLOG WHERE "
+                                                 "NRINSJURIEST = ? AND DTHRDOWNLOAD > ? AND ") +
+                                      condition,
+                                  {registration, since});
+                return c.next() ? c.value(0).toInt() : 0;
+            };
+            int used = count(QStringLiteral("CDSTATUS <> 'L'"));
+            bool blocked =
+                count(QStringLiteral("CDSTATUS = 'L'")) > 0 || used >= rules::kDownloadsPerHour;
+            limitAtStart = blocked;
+            for (NoteOutcome& o : notes) {
+                if (!blocked && used >= rules::kDownloadsPerHour)
+                    blocked = true;
+                if (blocked) {
+                    o.status = kLimited;
+                    o.text = rules::describe(656);
                 } else {
-                    xml = nfeProcXml(store, key);
-                    status = QStringLiteral("S");
-                    text = QStringLiteral("XML recebido.");
                     ++used;
-                    ++received;
-                    archive(db, key, xml);
-                    run(db,
-                        QStringLiteral("UPDATE NOTADEST SET IDARQXMLNFE = 'S' WHERE "
-                                       "NRACESSONF = ?"),
-                        {key});
                 }
-                if (status != u"L")
-                    run(db,
-                        QStringLiteral("INSERT INTO DOWNLOADLOG (NRINSJURIEST, DTHRDOWNLOAD, "
-                                       "NRACESSONF, CDSTATUS, CDOPERADOR) VALUES (?, ?, ?, ?, ?)"),
-                        {registration, dbDateTime(now), key.left(44), status,
-                         operatorCode.left(20)});
-                rows.append({key.left(44), xml, status, text});
+                run(db,
+                    QStringLiteral("INSERT INTO DOWNLOADLOG (NRINSJURIEST, DTHRDOWNLOAD, "
+                                   "NRACESSONF, CDSTATUS, CDOPERADOR) VALUES (?, ?, ?, ?, ?)"),
+                    {registration, dbDateTime(now), o.key.left(44), o.status,
+                     operatorCode.left(20)});
             }
+            limitPartWay = blocked && !limitAtStart;
             if (!db.commit())
                 throw host::EDatabaseError(db.lastError().text());
         } catch (...) {
             db.rollback();
             throw;
         }
-    } catch (const host::EHostError& e) {
-        return failure(QStringLiteral("ERRO_DOWN"), e.text());
+    } catch (const std::exception& e) {
+        return failure(QStringLiteral("ERRO_DOWN"), reasonOf(e));
     }
+
+    for (NoteOutcome& o : notes)
+        if (o.status == kServed)
+            build(store, o);
+    storeOutcomes(
+        store, notes,
+        [](QSqlDatabase& d, const NoteOutcome& o) {
+            archive(d, o.key, o.xml);
+            run(d, QStringLiteral("UPDATE NOTADEST SET IDARQXMLNFE = 'S' WHERE NRACESSONF = ?"),
+                {o.key});
+        },
+        [&](QSqlDatabase& d, const NoteOutcome& o) {
+            run(d,
+                QStringLiteral("UPDATE DOWNLOADLOG SET CDSTATUS = 'E' WHERE NRINSJURIEST = ? AND "
+                               "DTHRDOWNLOAD = ? AND NRACESSONF = ? AND CDSTATUS = 'S'"),
+                {registration, dbDateTime(now), o.key.left(44)});
+        });
+    for (NoteOutcome& o : notes)
+        if (o.status == kServed)
+            o.text = QStringLiteral("XML recebido.");
+    const int received = servedCount(notes);
     const QString status = limitAtStart   ? QStringLiteral("L")
                            : limitPartWay ? QStringLiteral("LCA")
                                           : QStringLiteral("OK");
     return QVariantList{status, QString(), QString::number(received),
-                        QString::number(keys.size() - received), documentPacket(rows)};
+                        QString::number(keys.size() - received), documentPacket(notes)};
 }
 
 }  // namespace dfe58000

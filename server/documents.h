@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QVariant>
 
@@ -21,10 +22,16 @@ QString signedProcEventoXml(Store& store, const EventRequest& request, const Eve
 
 // GeraXml(packet of marked notes, operator).
 QVariant geraXml(Store& store, const QByteArray& marked, const QString& operatorCode);
+// GeraXml and DownloadXML read the notes, build and sign the documents with no transaction open,
+// then write the results in one short transaction; a note that fails (building, signing, its
+// writes) is reported in its own row and the others go on.
 // DownloadXML(packet of marked notes, legal registration, operator), within the hourly limit of
-// rules::kDownloadsPerHour per legal registration, shared by every client.
+// rules::kDownloadsPerHour queries by key per legal registration, kept in DOWNLOADLOG and shared
+// by every client and server process on the database. now is the moment of the request.
 QVariant downloadXml(Store& store, const QByteArray& marked, const QString& registration,
                      const QString& operatorCode);
+QVariant downloadXml(Store& store, const QByteArray& marked, const QString& registration,
+                     const QString& operatorCode, const QDateTime& now);
 
 // The access keys of a packet of marked notes (field NRACESSONF); host::EHostError when the
 // packet cannot be read or lacks the field.

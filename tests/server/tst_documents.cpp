@@ -1,6 +1,7 @@
 // XML generation and download: which notes get their document, what the document holds, and
 // the hourly download limit per legal registration shared by every client.
 
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
@@ -11,6 +12,7 @@
 #include "companydb.h"
 #include "core/packet.h"
 #include "documentnotes.h"
+#include "documents.h"
 #include "fiscaldocs.h"
 #include "methods.h"
 #include "store.h"
@@ -107,6 +109,38 @@ Answer request(Store& store, const QString& method, const QVariantList& args) {
     return a;
 }
 
+Answer answerOf(const QVariant& result) {
+    Answer a;
+    a.ok = true;
+    a.res = result.toList();
+    if (a.res.value(4).typeId() == QMetaType::QByteArray)
+        a.docs = host::decodePacket(a.res.value(4).toByteArray()).rows;
+    return a;
+}
+
+// A download at a chosen moment.
+Answer downloadAt(Store& store, const QByteArray& packet, const QDateTime& now) {
+    return answerOf(dfe58000::downloadXml(store, packet, kRegA, QStringLiteral("OPER01"), now));
+}
+
+// Runs sql and fails the current test when it does not run.
+void exec(Store& store, const QString& sql) {
+    QSqlQuery q(store.database());
+    QVERIFY2(q.exec(sql), qPrintable(q.lastError().text()));
+}
+
+// A trigger that makes the writes of one note fail: the fault of a single note's database work.
+void failWritesOf(Store& store, const QString& name, const QString& event, const QString& key) {
+    exec(store, QStringLiteral("CREATE TRIGGER %1 BEFORE %2 FOR EACH ROW WHEN NEW.NRACESSONF = "
+                               "'%3' BEGIN SELECT RAISE(ABORT, 'falha injetada'); END")
+                    .arg(name, event, key));
+}
+
+int countOf(Store& store, const QString& sql) {
+    QSqlQuery q(store.database());
+    return q.exec(sql) && q.next() ? q.value(0).toInt() : -1;
+}
+
 Answer download(Store& store, const QList<int>& numbers, const QString& reg = kRegA) {
     return request(store, QStringLiteral("DownloadXML"),
                    {marked(numbers), reg, QStringLiteral("OPER01")});
@@ -130,6 +164,9 @@ class TestDocuments : public QObject {
     void theNotesEnvironmentReachesItsDocuments();
     void aNoteWithoutAuthorisationDateIsNotDownloaded();
     void invalidKeysAreReportedPerNote();
+    void aFailingNoteDoesNotSinkTheOthers();
+    void everyQueryCountsAndTheBlockRestartsWithEachAttempt();
+    void largeJobsLeaveTheDatabaseWritable();
 
   private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -381,6 +418,133 @@ void TestDocuments::invalidKeysAreReportedPerNote() {
             QCOMPARE(a.docs.at(i).at(2).toString(), QStringLiteral("N"));
             QCOMPARE(a.docs.at(i).at(3).toString(), QStringLiteral("Chave de acesso inválida."));
         }
+    }
+}
+
+void TestDocuments::aFailingNoteDoesNotSinkTheOthers() {
+    // GeraXml: a recipient that is neither CPF nor CNPJ (building fails) and a note whose archive
+    // the database refuses, among good ones.
+    NoteRecord noRecipient = note(45, QStringLiteral("4"), QStringLiteral("ABC"), "S");
+    m_store->insertNote(noRecipient);
+    exec(*m_store, QStringLiteral("UPDATE NOTADEST SET IDARQXMLNFE = 'S' WHERE NRNOTAFISC = '2'"));
+    failWritesOf(*m_store, QStringLiteral("TG_ARQUIVO"), QStringLiteral("INSERT ON DOCXMLNFE"),
+                 keyFor(2));
+    Answer a = request(*m_store, QStringLiteral("GeraXml"),
+                       {marked({41, 45, 2, 999}), QStringLiteral("OPER01")});
+    QVERIFY2(a.ok, qPrintable(a.error));
+    QCOMPARE(a.res.value(0).toString(), QStringLiteral("S"));
+    QCOMPARE(a.received(), 1);
+    QCOMPARE(a.missing(), 3);
+    QCOMPARE(a.docs.size(), 4);
+    QCOMPARE(a.docs.at(0).at(2).toString(), QStringLiteral("S"));
+    for (int i : {1, 2}) {
+        QCOMPARE(a.docs.at(i).at(2).toString(), QStringLiteral("E"));
+        QVERIFY(a.docs.at(i).at(1).toString().isEmpty());
+    }
+    QVERIFY2(a.docs.at(1).at(3).toString().contains(QStringLiteral("CNPJ/CPF")),
+             qPrintable(a.docs.at(1).at(3).toString()));
+    QVERIFY2(a.docs.at(2).at(3).toString().contains(QStringLiteral("falha injetada")),
+             qPrintable(a.docs.at(2).at(3).toString()));
+    QCOMPARE(a.docs.at(3).at(2).toString(), QStringLiteral("N"));
+    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM DOCXMLNFE")), 1);
+
+    // DownloadXML: the archive of one note and the flag of another fail; the flag's note keeps
+    // no archive either, the third is served, and all three queries stay counted.
+    failWritesOf(*m_store, QStringLiteral("TG_FLAG"), QStringLiteral("UPDATE ON NOTADEST"),
+                 keyFor(3));
+    a = download(*m_store, {2, 3, 4});
+    QCOMPARE(a.res.value(0).toString(), QStringLiteral("OK"));
+    QCOMPARE(a.received(), 1);
+    QCOMPARE(a.missing(), 2);
+    QStringList statuses;
+    for (const QVariantList& d : a.docs)
+        statuses << d.at(2).toString();
+    QCOMPARE(statuses, (QStringList{"E", "E", "S"}));
+    QVERIFY(a.docs.at(1).at(3).toString().contains(QStringLiteral("falha injetada")));
+    QVERIFY(a.docs.at(2).at(1).toString().contains(keyFor(4)));
+    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM DOCXMLNFE WHERE NRACESSONF "
+                                              "= '%1'")
+                                   .arg(keyFor(3))),
+             0);
+    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM NOTADEST WHERE "
+                                              "IDARQXMLNFE = 'S' AND NRNOTAFISC IN ('3', '4')")),
+             1);
+    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM DOWNLOADLOG WHERE CDSTATUS "
+                                              "= 'E'")),
+             2);
+    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM DOWNLOADLOG")), 3);
+}
+
+void TestDocuments::everyQueryCountsAndTheBlockRestartsWithEachAttempt() {
+    const QDateTime t0 = QDateTime::currentDateTime();
+    // Queries of notes not yet released count as much as served ones.
+    QStringList keys;
+    for (int i = 0; i < 10; ++i)
+        keys << keyFor(42);
+    for (int n : range(1, 15))
+        keys << keyFor(n);
+    Answer a = downloadAt(*m_store, markedOf(keys), t0);
+    QCOMPARE(a.res.value(0).toString(), QStringLiteral("LCA"));
+    QCOMPARE(a.received(), 10);
+    QCOMPARE(a.missing(), 15);
+    for (int i = 0; i < 25; ++i)
+        QCOMPARE(a.docs.at(i).at(2).toString(), QString(i < 10 ? "N" : i < 20 ? "S" : "L"));
+    QVERIFY(a.docs.at(24).at(3).toString().startsWith(QStringLiteral("656 - ")));
+
+    a = downloadAt(*m_store, marked({30}), t0.addSecs(60));
+    QCOMPARE(a.res.value(0).toString(), QStringLiteral("L"));
+    QCOMPARE(a.received(), 0);
+    // Half an hour later the hour of the first queries is not over: still blocked, and the block
+    // starts again from this attempt.
+    a = downloadAt(*m_store, marked({30}), t0.addSecs(30 * 60));
+    QCOMPARE(a.res.value(0).toString(), QStringLiteral("L"));
+    // An hour after the first queries, but not after the last attempt.
+    a = downloadAt(*m_store, marked({30}), t0.addSecs(80 * 60));
+    QCOMPARE(a.res.value(0).toString(), QStringLiteral("L"));
+    a = downloadAt(*m_store, marked({30, 31}), t0.addSecs(141 * 60));
+    QCOMPARE(a.res.value(0).toString(), QStringLiteral("OK"));
+    QCOMPARE(a.received(), 2);
+
+    // The block was the registration's only.
+    a = download(*m_store, range(50, 52), kRegB);
+    QCOMPARE(a.received(), 3);
+}
+
+void TestDocuments::largeJobsLeaveTheDatabaseWritable() {
+    exec(*m_store, QStringLiteral("UPDATE NOTADEST SET IDARQXMLNFE = 'S'"));
+    Store clerk(m_url);
+    // Far shorter than a large job takes: a job holding the write lock makes this clerk fail.
+    exec(clerk, QStringLiteral("PRAGMA busy_timeout = 300"));
+    for (const QString& method : {QStringLiteral("GeraXml"), QStringLiteral("DownloadXML")}) {
+        std::atomic<int> served{-1};
+        std::unique_ptr<QThread> job(QThread::create([&] {
+            Store store(m_url);
+            served = method == u"GeraXml"
+                         ? request(store, method, {marked(range(1, 40)), QString()}).received()
+                         : download(store, range(1, 20)).received();
+        }));
+        QElapsedTimer clock;
+        clock.start();
+        job->start();
+        int writes = 0;
+        while (!job->isFinished()) {
+            QSqlDatabase& db = clerk.database();
+            QSqlQuery q(db);
+            QVERIFY2(q.exec(QStringLiteral("BEGIN IMMEDIATE")), qPrintable(q.lastError().text()));
+            QVERIFY2(q.exec(QStringLiteral("INSERT INTO DOWNLOADLOG (NRINSJURIEST, DTHRDOWNLOAD, "
+                                           "NRACESSONF, CDSTATUS) VALUES ('%1', '2000-01-01', "
+                                           "'x', 'N')")
+                                .arg(kRegB)),
+                     qPrintable(q.lastError().text()));
+            QVERIFY2(db.commit(), qPrintable(db.lastError().text()));
+            ++writes;
+            QThread::msleep(20);
+        }
+        job->wait();
+        QCOMPARE(served.load(), method == u"GeraXml" ? 40 : 20);
+        // The job ran long enough for a lock held throughout to have failed the clerk.
+        QVERIFY2(clock.elapsed() > 600, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(writes > 5);
     }
 }
 

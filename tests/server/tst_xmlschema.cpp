@@ -347,8 +347,16 @@ void TestXmlSchema::signingFailureWritesNothing() {
     QCOMPARE(rejected.size(), 1);
     QVERIFY2(rejected.at(0).value(3).toString().contains(QStringLiteral("certificado")),
              qPrintable(rejected.at(0).value(3).toString()));
+    // GeraXml reports the note among the not generated, with the reason.
     const Reply gen = call(*m_store, QStringLiteral("GeraXml"), {marked({keyFor(30)}), QString()});
-    QVERIFY(!gen.ok);
+    QVERIFY2(gen.ok, qPrintable(gen.error));
+    QCOMPARE(gen.result.toList().value(2).toString(), QStringLiteral("0"));
+    const QList<QVariantList> notGenerated =
+        host::decodePacket(gen.result.toList().value(4).toByteArray()).rows;
+    QCOMPARE(notGenerated.size(), 1);
+    QVERIFY(notGenerated.at(0).value(1).toString().isEmpty());
+    QVERIFY2(notGenerated.at(0).value(3).toString().contains(QStringLiteral("certificado")),
+             qPrintable(notGenerated.at(0).value(3).toString()));
 
     auto count = [&](const QString& sql) {
         QSqlQuery q(m_store->database());

@@ -24,20 +24,46 @@ int registeredCount(QSqlDatabase& db, const QString& key, int tpEvento) {
     return q.next() ? q.value(0).toInt() : 0;
 }
 
-bool hasConclusive(QSqlDatabase& db, const QString& key) {
+// The conclusive event that prevails for the key: the last one registered (0 when there is
+// none). Events registered before their order was kept come first, among themselves by protocol.
+int currentConclusive(QSqlDatabase& db, const QString& key) {
     QSqlQuery q = run(db,
-                      QStringLiteral("SELECT COUNT(*) FROM EVENTOREG WHERE NRACESSONF = ? AND "
-                                     "TPEVENTO IN (210200, 210220, 210240)"),
+                      QStringLiteral("SELECT TPEVENTO FROM EVENTOREG WHERE NRACESSONF = ? AND "
+                                     "TPEVENTO IN (210200, 210220, 210240) "
+                                     "ORDER BY COALESCE(NRORDEMREG, 0) DESC, NRPROTOCOLO DESC"),
                       {key});
-    return q.next() && q.value(0).toInt() > 0;
+    return q.next() ? q.value(0).toInt() : 0;
+}
+
+// The insert of a registered event failed: true only when the database refused it for its key
+// (the same type, key and sequence registered a moment ago); any other failure is not a
+// duplicate. SQLite reports a trigger's RAISE with the same constraint code as a key conflict,
+// so there the conflicting row itself must be there (the failed statement alone was undone and
+// the transaction still reads).
+bool isKeyConflict(host::SqlDialect dialect, const QSqlError& error, QSqlDatabase& db,
+                   const QString& key, int tpEvento, int seq) {
+    const QString code = error.nativeErrorCode();
+    if (dialect != host::SqlDialect::SQLite)
+        return code == u"23505";  // unique_violation
+    if (code != u"19" && code != u"1555" && code != u"2067")
+        return false;
+    QSqlQuery q(db);
+    q.prepare(
+        QStringLiteral("SELECT 1 FROM EVENTOREG WHERE NRACESSONF = ? AND TPEVENTO = ? AND "
+                       "NRSEQEVENTO = ?"));
+    q.addBindValue(key);
+    q.addBindValue(tpEvento);
+    q.addBindValue(seq);
+    return q.exec() && q.next();
 }
 
 // nProt: origin 1, UF code 91 (national environment), year, a 10-digit sequence. The sequence
 // is a row of the database, drawn inside the event's transaction: every connection and every
 // server process on the database gets a number of its own, and an event rolled back gives its
 // number back. A number some registered event already holds (databases from before the sequence
-// numbered by the clock) is passed over.
-QString newProtocol(QSqlDatabase& db, const QDateTime& when) {
+// numbered by the clock) is passed over. order gets the sequence drawn: the order in which the
+// key's events were registered.
+QString newProtocol(QSqlDatabase& db, const QDateTime& when, qint64* order) {
     constexpr qint64 kLast = 9999999999;
     for (;;) {
         run(db,
@@ -56,8 +82,10 @@ QString newProtocol(QSqlDatabase& db, const QDateTime& when) {
         const QString protocol = QStringLiteral("191") + when.toString(QStringLiteral("yy")) +
                                  QStringLiteral("%1").arg(seq, 10, 10, QChar(u'0'));
         if (!run(db, QStringLiteral("SELECT 1 FROM EVENTOREG WHERE NRPROTOCOLO = ?"), {protocol})
-                 .next())
+                 .next()) {
+            *order = seq;
             return protocol;
+        }
     }
 }
 
@@ -147,7 +175,14 @@ EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req)
     };
     begin();
     try {
-        const StoredNote note = validKey ? findNoteByKey(db, key) : StoredNote();
+        // Everything about one key is decided by one client at a time: what is registered, the
+        // sequence drawn and the note's situation. SQLite's write lock already serialises the
+        // whole event; on PostgreSQL a lock on the key, held to the end of the transaction, does
+        // it also for a key no note of the store has (136).
+        if (store.dialect() != host::SqlDialect::SQLite && validKey)
+            run(db, QStringLiteral("SELECT pg_advisory_xact_lock(58000, hashtext(?))"), {key});
+        // The author's own note of the key, when the key is stored for more than one recipient.
+        const StoredNote note = validKey ? findNoteByKey(db, key, req.author) : StoredNote();
         EventResult r;
         const QChar nfe = note.statusNFe.isEmpty() ? QChar() : note.statusNFe.at(0);
         const QString just = req.justification;
@@ -170,7 +205,7 @@ EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req)
             r = reject(note, 651);
         } else if (rule.justificationRequired && just.isEmpty()) {
             r = reject(note, 595);
-        } else if (!rule.conclusive && hasConclusive(db, key)) {
+        } else if (!rule.conclusive && currentConclusive(db, key) != 0) {
             r = reject(note, 655);
         } else if (const int deadlineDays =
                        rule.conclusive ? rules::conclusiveDeadlineDays(QDate::currentDate())
@@ -180,25 +215,49 @@ EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req)
             r = reject(note, rules::kOutOfDeadline);
             r.xMotivo = rules::outOfDeadlineMotivo(deadlineDays);
         } else {
+            // A duplicate is the event the key already has in force: a Ciência registered before,
+            // or the conclusive type that prevails now (a retry after a timeout, two clerks at
+            // once). Another conclusive type replaces it, and the earlier type may come back
+            // while it has sequences left: Confirmação, Desconhecimento, Confirmação registers
+            // sequences 1, 1 and 2; a third Confirmação after another Desconhecimento is 594.
             const int count = registeredCount(db, key, rule.tpEvento);
             const int seq = rule.conclusive ? count + 1 : 1;
-            if (seq > rule.maxSequence && rule.conclusive) {
+            const bool duplicate = rule.conclusive
+                                       ? count > 0 && currentConclusive(db, key) == rule.tpEvento
+                                       : count > 0;
+            if (duplicate) {
+                r = reject(note, 573);
+                r.sequence = count;
+            } else if (seq > rule.maxSequence) {
                 r = reject(note, 594);
             } else {
                 r = reject(note, note.found ? 135 : 136);
                 r.sequence = seq;
-                r.protocol = newProtocol(db, req.when);
+                qint64 order = 0;
+                r.protocol = newProtocol(db, req.when, &order);
                 QSqlQuery ins(db);
                 ins.prepare(
                     QStringLiteral("INSERT INTO EVENTOREG (NRACESSONF, TPEVENTO, "
-                                   "NRSEQEVENTO, NRPROTOCOLO) VALUES (?, ?, ?, ?)"));
+                                   "NRSEQEVENTO, NRPROTOCOLO, NRORDEMREG) VALUES (?, ?, ?, ?, ?)"));
                 ins.addBindValue(key);
                 ins.addBindValue(rule.tpEvento);
                 ins.addBindValue(seq);
                 ins.addBindValue(r.protocol);
+                ins.addBindValue(order);
                 if (!ins.exec()) {
-                    // The key of EVENTOREG: the same event is already registered (possibly by
-                    // another client a moment ago).
+                    // The key of EVENTOREG refused it: the same event is already registered
+                    // (by a client that does not take the key's lock). Any other failure is the
+                    // error it is.
+                    if (!isKeyConflict(store.dialect(), ins.lastError(), db, key, rule.tpEvento,
+                                       seq)) {
+                        // Undone before the statement is let go: PostgreSQL frees nothing in
+                        // an aborted transaction.
+                        const QString failure = ins.lastError().text().trimmed();
+                        db.rollback();
+                        begin();
+                        throw host::EDatabaseError(
+                            QStringLiteral("Erro ao gravar o evento: %1").arg(failure));
+                    }
                     db.rollback();
                     begin();
                     r = reject(note, 573);
@@ -212,20 +271,26 @@ EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req)
             r.sequence = 1;
         const QString xml = r.registered ? signedProcEventoXml(store, req, r) : QString();
         logEvent(db, note.company, req, r, xml);
+        // Only the author's own notes of the key change: a note of the same key kept for another
+        // recipient (another company or registration) is not the author's to touch.
         if (r.registered && note.found) {
+            // A Ciência never takes the place of a conclusive situation.
             run(db,
                 QStringLiteral("UPDATE NOTADEST SET IDSTATUSMANIF = ?, IDTIPOEVENTO = ?, "
                                "DTHREVENTO = ?, NRSEQEVENTO = ?, DSOBSSTATUSMANIF = NULL "
-                               "WHERE NRACESSONF = ?"),
+                               "WHERE NRACESSONF = ? AND NRINSJURIESTDEST = ?") +
+                    (rule.conclusive ? QString()
+                                     : QStringLiteral(" AND IDSTATUSMANIF NOT IN ('1', '2', '3')")),
                 {rule.moduleCode, QStringLiteral("3"), dbDateTime(req.when),
-                 QString::number(r.sequence), key});
+                 QString::number(r.sequence), key, req.author});
         } else if (note.found) {
             // A note without a registered manifestation shows as rejected, with the reason; a
             // manifestation already registered stays as it is.
             run(db,
                 QStringLiteral("UPDATE NOTADEST SET IDSTATUSMANIF = '5', DSOBSSTATUSMANIF = ? "
-                               "WHERE NRACESSONF = ? AND IDSTATUSMANIF IN ('0', '5')"),
-                {QStringLiteral("%1 - %2").arg(r.cStat).arg(r.xMotivo).left(250), key});
+                               "WHERE NRACESSONF = ? AND NRINSJURIESTDEST = ? "
+                               "AND IDSTATUSMANIF IN ('0', '5')"),
+                {QStringLiteral("%1 - %2").arg(r.cStat).arg(r.xMotivo).left(250), key, req.author});
         }
         if (!db.commit())
             throw host::EDatabaseError(QStringLiteral("Não foi possível gravar o evento: %1")

@@ -38,8 +38,9 @@ class TaxAuthority {
     virtual EventResult sendEvent(Store& store, const EventRequest& request) = 0;
 };
 
-// Follows the rules of rules.h against the notes of the store; the database's own key on the
-// registered events settles two clients sending the same event at once (573).
+// Follows the rules of rules.h against the notes of the store. One client at a time decides about
+// a key (the database's write lock, or a lock on the key), so two clients sending the same event
+// at once register it once and the other gets 573; the key of the registered events backs that.
 class SimulatedAuthority : public TaxAuthority {
   public:
     EventResult sendEvent(Store& store, const EventRequest& request) override;

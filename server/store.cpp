@@ -163,13 +163,14 @@ QSqlQuery runSql(QSqlDatabase& db, const QString& sql, const QVariantList& binds
     return q;
 }
 
-StoredNote findNoteByKey(QSqlDatabase& db, const QString& key) {
-    QSqlQuery q =
-        runSql(db,
-               QStringLiteral("SELECT CDEMPRESA, IDSTATUSNFE, IDSTATUSMANIF, IDARQXMLNFE, "
-                              "NRINSJURIESTDEST, NRINSJURNFORIG, NMRAZSOCEMIT, DTRECBTO "
-                              "FROM NOTADEST WHERE NRACESSONF = ? ORDER BY CDEMPRESA"),
-               {key}, QStringLiteral("Não foi possível consultar a nota"));
+StoredNote findNoteByKey(QSqlDatabase& db, const QString& key, const QString& recipient) {
+    QSqlQuery q = runSql(
+        db,
+        QStringLiteral("SELECT CDEMPRESA, IDSTATUSNFE, IDSTATUSMANIF, IDARQXMLNFE, "
+                       "NRINSJURIESTDEST, NRINSJURNFORIG, NMRAZSOCEMIT, DTRECBTO "
+                       "FROM NOTADEST WHERE NRACESSONF = ? "
+                       "ORDER BY CASE WHEN NRINSJURIESTDEST = ? THEN 0 ELSE 1 END, CDEMPRESA"),
+        {key, recipient}, QStringLiteral("Não foi possível consultar a nota"));
     StoredNote n;
     if (q.next()) {
         n.found = true;
@@ -314,6 +315,17 @@ const companydb::SchemaComponent& storeSchema() {
             QStringLiteral("CREATE INDEX IX_EVENTOREG_PROTOCOLO ON EVENTOREG (NRPROTOCOLO)"),
         };
         c.steps.append(v2);
+        // The order in which the events of a key were registered (the protocol sequence drawn for
+        // each): the last conclusive event registered is the one that prevails, and sending it
+        // again is a duplicate. Events registered before this column have none and count as
+        // older than any that has one.
+        companydb::SchemaStep v3;
+        v3.version = 3;
+        v3.description = QStringLiteral("Ordem de registro dos eventos");
+        v3.common = {
+            QStringLiteral("ALTER TABLE EVENTOREG ADD COLUMN NRORDEMREG BIGINT"),
+        };
+        c.steps.append(v3);
         c.seedDemo = [](QSqlDatabase& db, SqlDialect dialect, int demoNotes) {
             insertDemoNotes(db, dialect, demoNotes, QDate::currentDate());
         };

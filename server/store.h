@@ -182,7 +182,9 @@ struct StoredNote {
     QString issuerName;
     QDate authorised;  // date of DTRECBTO
 };
-StoredNote findNoteByKey(QSqlDatabase& db, const QString& key);
+// The note of a key; when the key is stored for several companies, the one whose recipient is
+// recipient comes first, then by company.
+StoredNote findNoteByKey(QSqlDatabase& db, const QString& key, const QString& recipient = {});
 
 // Prepares, binds (in order) and runs a statement; EDatabaseError "what: driver's text" when
 // any step fails.

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -100,31 +101,35 @@ Outcome send(Store& store, const QString& reg, const QStringList& keys, const QS
     return o;
 }
 
-QStringList noteState(Store& store, const QString& key) {
+QStringList noteState(Store& store, const QString& key,
+                      const QString& company = QStringLiteral("01")) {
     QSqlQuery q(store.database());
     q.prepare(
         QStringLiteral("SELECT IDSTATUSMANIF, IDTIPOEVENTO, NRSEQEVENTO, DTHREVENTO, "
-                       "DSOBSSTATUSMANIF FROM NOTADEST WHERE NRACESSONF = ?"));
+                       "DSOBSSTATUSMANIF FROM NOTADEST WHERE NRACESSONF = ? AND CDEMPRESA = ?"));
     q.addBindValue(key);
+    q.addBindValue(company);
     if (!q.exec() || !q.next())
         return {};
     return {q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
             q.value(3).isNull() ? QString() : QStringLiteral("set"), q.value(4).toString()};
 }
 
-// Two stores on two threads send the same event for the same note at once.
-int raceSameEvent(const QString& url, const QString& key) {
+// Two stores on two threads send an event each for the same note at once (the same event unless
+// codeB is given); how many were registered.
+int raceSameEvent(const QString& url, const QString& key, const QString& code = QStringLiteral("4"),
+                  const QString& codeB = QString()) {
     std::atomic<int> registered{0};
     std::atomic<int> ready{0};
-    auto worker = [&] {
+    auto worker = [&](const QString& mine) {
         Store store(url);
         ++ready;
         while (ready < 2)
             QThread::yieldCurrentThread();
-        registered += send(store, kRegA, {key}, QStringLiteral("4")).registered;
+        registered += send(store, kRegA, {key}, mine).registered;
     };
-    std::unique_ptr<QThread> a(QThread::create(worker));
-    std::unique_ptr<QThread> b(QThread::create(worker));
+    std::unique_ptr<QThread> a(QThread::create(worker, code));
+    std::unique_ptr<QThread> b(QThread::create(worker, codeB.isEmpty() ? code : codeB));
     a->start();
     b->start();
     a->wait();
@@ -158,6 +163,63 @@ QStringList protocolsFromTwoClients(const QString& url, const QStringList& keys)
         while (q.next())
             protocols << q.value(0).toString();
     return protocols;
+}
+
+// The registered events of a key as "tpEvento/sequence", in the order they were registered.
+QStringList registeredEvents(Store& store, const QString& key) {
+    QSqlQuery q(store.database());
+    q.prepare(
+        QStringLiteral("SELECT TPEVENTO, NRSEQEVENTO FROM EVENTOREG WHERE NRACESSONF = ? "
+                       "ORDER BY NRORDEMREG"));
+    q.addBindValue(key);
+    QStringList events;
+    if (q.exec())
+        while (q.next())
+            events << q.value(0).toString() + u'/' + q.value(1).toString();
+    return events;
+}
+
+int countOf(Store& store, const QString& sql) {
+    QSqlQuery q(store.database());
+    return q.exec(sql) && q.next() ? q.value(0).toInt() : -1;
+}
+
+// Races on one database at url, each on fresh notes numbered from first: the same Confirmação
+// from two clients registers once and the other is a duplicate; a Ciência racing a
+// Confirmação never leaves the note showing Ciência.
+void raceConclusiveEvents(const QString& url, int first) {
+    const int kRounds = 8;
+    {
+        Store store(url);
+        for (int n = first; n < first + 2 * kRounds; ++n)
+            store.insertNote(note(n, "1", kRegA, 1));
+    }
+    for (int n = first; n < first + kRounds; ++n)
+        QCOMPARE(raceSameEvent(url, keyFor(n), QStringLiteral("1")), 1);
+    for (int n = first + kRounds; n < first + 2 * kRounds; ++n)
+        raceSameEvent(url, keyFor(n), QStringLiteral("4"), QStringLiteral("1"));
+    Store store(url);
+    for (int n = first; n < first + kRounds; ++n) {
+        QCOMPARE(registeredEvents(store, keyFor(n)), QStringList{"210200/1"});
+        QCOMPARE(noteState(store, keyFor(n)).mid(0, 3), (QStringList{"1", "3", "1"}));
+        QSqlQuery q(store.database());
+        q.prepare(
+            QStringLiteral("SELECT CDSTAT FROM EVENTONFE WHERE NRACESSONF = ? ORDER BY CDSTAT"));
+        q.addBindValue(keyFor(n));
+        QVERIFY(q.exec());
+        QList<int> codes;
+        while (q.next())
+            codes << q.value(0).toInt();
+        QCOMPARE(codes, (QList<int>{135, 573}));
+    }
+    for (int n = first + kRounds; n < first + 2 * kRounds; ++n) {
+        // Ciência first and then the Confirmação, or the Confirmação first and Ciência 655.
+        const QStringList events = registeredEvents(store, keyFor(n));
+        QVERIFY2(
+            events == QStringList{"210200/1"} || events == (QStringList{"210210/1", "210200/1"}),
+            qPrintable(events.join(u',')));
+        QCOMPARE(noteState(store, keyFor(n)).mid(0, 3), (QStringList{"1", "3", "1"}));
+    }
 }
 
 // The text of the first element named name in xml; a null string when there is none.
@@ -198,6 +260,7 @@ class TestManifestacao : public QObject {
     void requestsThatCannotBeProcessed();
     void sameEventAtTheSameMomentRegistersOnce();
     void sameEventAtTheSameMomentOnPostgres();
+    void failedRegistrationIsNotADuplicate();
     void serverKilledMidCallLeavesEachNoteWholeOrUntouched();
 
   private:
@@ -258,17 +321,45 @@ void TestManifestacao::cienciaRegistersOnceThenIsADuplicate() {
 }
 
 void TestManifestacao::conclusiveEventsReplaceUpToTwiceAndBlockCiencia() {
-    QCOMPARE(send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("1")).registered, 1);
-    QCOMPARE(noteState(*m_store, keyFor(1)).mid(0, 3), (QStringList{"1", "3", "1"}));
-    Outcome o = send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("4"));
-    QCOMPARE(o.errorTexts.value(0).left(3), QStringLiteral("655"));
-    QCOMPARE(send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("1")).registered, 1);
-    QCOMPARE(noteState(*m_store, keyFor(1)).at(2), QStringLiteral("2"));
-    o = send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("1"));
-    QCOMPARE(o.errorTexts.value(0).left(3), QStringLiteral("594"));
-    // Another conclusive type replaces the first; the last registered prevails.
-    QCOMPARE(send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("2")).registered, 1);
-    QCOMPARE(noteState(*m_store, keyFor(1)).mid(0, 3), (QStringList{"2", "3", "1"}));
+    const QString key = keyFor(1);
+    const QString just = QStringLiteral("Mercadoria recusada no recebimento");
+    auto code = [&](const QString& event) {
+        const Outcome o = send(*m_store, kRegA, {key}, event, event == u"3" ? just : QString());
+        return o.registered == 1 ? QStringLiteral("135") : o.errorTexts.value(0).left(3);
+    };
+    QCOMPARE(code("1"), QStringLiteral("135"));
+    QCOMPARE(noteState(*m_store, key).mid(0, 3), (QStringList{"1", "3", "1"}));
+    QCOMPARE(code("4"), QStringLiteral("655"));
+
+    // The same Confirmação again (a retry after a timeout) is a duplicate and changes nothing.
+    const QStringList before = noteState(*m_store, key);
+    const Outcome retry = send(*m_store, kRegA, {key}, QStringLiteral("1"));
+    QCOMPARE(retry.errorTexts, QStringList{"573 - Rejeição: Duplicidade de Evento"});
+    QCOMPARE(noteState(*m_store, key), before);
+    QCOMPARE(registeredEvents(*m_store, key), QStringList{"210200/1"});
+
+    // Another conclusive type replaces it; the earlier type may come back while it has a
+    // sequence left, and the one in force is the duplicate each time.
+    QCOMPARE(code("2"), QStringLiteral("135"));
+    QCOMPARE(noteState(*m_store, key).mid(0, 3), (QStringList{"2", "3", "1"}));
+    QCOMPARE(code("2"), QStringLiteral("573"));
+    QCOMPARE(code("1"), QStringLiteral("135"));
+    QCOMPARE(noteState(*m_store, key).mid(0, 3), (QStringList{"1", "3", "2"}));
+    QCOMPARE(code("1"), QStringLiteral("573"));
+    QCOMPARE(code("2"), QStringLiteral("135"));
+    QCOMPARE(noteState(*m_store, key).mid(0, 3), (QStringList{"2", "3", "2"}));
+    // A third of a type is beyond its two sequences, whatever came between.
+    QCOMPARE(code("1"), QStringLiteral("594"));
+    QCOMPARE(code("3"), QStringLiteral("135"));
+    QCOMPARE(code("2"), QStringLiteral("594"));
+    QCOMPARE(code("1"), QStringLiteral("594"));
+    QCOMPARE(code("3"), QStringLiteral("573"));
+    QCOMPARE(code("4"), QStringLiteral("655"));
+    QCOMPARE(noteState(*m_store, key).mid(0, 3), (QStringList{"3", "3", "1"}));
+    QCOMPARE(registeredEvents(*m_store, key),
+             (QStringList{"210200/1", "210220/1", "210200/2", "210220/2", "210240/1"}));
+    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM EVENTONFE WHERE CDSTAT = 135")),
+             5);
 }
 
 void TestManifestacao::cancelledOrDeniedNotes() {
@@ -286,10 +377,33 @@ void TestManifestacao::cancelledOrDeniedNotes() {
 }
 
 void TestManifestacao::authorMustBeTheRecipient() {
+    // The rejection is the sender's: the other recipient's note keeps its situation and remark.
+    const QStringList untouched = noteState(*m_store, keyFor(4));
     const Outcome o = send(*m_store, kRegA, {keyFor(4)}, QStringLiteral("4"));
     QCOMPARE(o.errorTexts.value(0).left(3), QStringLiteral("575"));
-    QCOMPARE(noteState(*m_store, keyFor(4)).at(0), QStringLiteral("5"));
+    QCOMPARE(noteState(*m_store, keyFor(4)), untouched);
+    QCOMPARE(untouched.at(0), QStringLiteral("0"));
+    for (const QString& code : {QStringLiteral("1"), QStringLiteral("2")})
+        QCOMPARE(send(*m_store, kRegA, {keyFor(4)}, code).errorTexts.value(0).left(3),
+                 QStringLiteral("575"));
+    QCOMPARE(noteState(*m_store, keyFor(4)), untouched);
     QCOMPARE(send(*m_store, kRegB, {keyFor(4)}, QStringLiteral("4")).registered, 1);
+
+    // The same key kept by two companies for two recipients: each event and each rejection
+    // reaches only the note of its author.
+    NoteRecord mine = note(8, "1", kRegA, 2);
+    mine.CDEMPRESA = QStringLiteral("02");
+    m_store->insertNote(mine);
+    NoteRecord theirs = note(8, "1", kRegB, 2);
+    m_store->insertNote(theirs);
+    QCOMPARE(send(*m_store, kRegA, {keyFor(8)}, QStringLiteral("1")).registered, 1);
+    QCOMPARE(noteState(*m_store, keyFor(8), QStringLiteral("02")).mid(0, 3),
+             (QStringList{"1", "3", "1"}));
+    QCOMPARE(noteState(*m_store, keyFor(8), QStringLiteral("01")).at(0), QStringLiteral("0"));
+    QCOMPARE(send(*m_store, kRegA, {keyFor(8)}, QStringLiteral("4")).errorTexts.value(0).left(3),
+             QStringLiteral("655"));
+    QCOMPARE(noteState(*m_store, keyFor(8), QStringLiteral("01")),
+             (QStringList{"0", "", "", "", ""}));
 }
 
 void TestManifestacao::justificationRulesForOperationNotPerformed() {
@@ -410,7 +524,8 @@ void TestManifestacao::authorRegistrationCheckDigits() {
         QCOMPARE(o.registered, 0);
         QCOMPARE(o.errorTexts, (QStringList{expected, expected, expected}));
     }
-    QCOMPARE(noteState(*m_store, keyFor(1)).at(0), QStringLiteral("5"));
+    // Rejections of an author who is not the recipient leave the recipient's note as it was.
+    QCOMPARE(noteState(*m_store, keyFor(1)), (QStringList{"0", "", "", "", ""}));
 
     // Letters in a CNPJ whose digits check are no reason to reject; nor is a sound CPF.
     Outcome o = send(*m_store, alnum, {keyFor(20)}, QStringLiteral("4"));
@@ -571,6 +686,38 @@ void TestManifestacao::sameEventAtTheSameMomentRegistersOnce() {
     while (q.next())
         codes << q.value(0).toInt();
     QCOMPARE(codes, (QList<int>{135, 135, 573, 573}));
+    raceConclusiveEvents(m_url, 3000);
+}
+
+void TestManifestacao::failedRegistrationIsNotADuplicate() {
+    // A conflict on the key of the registered events is a duplicate: a Desconhecimento whose
+    // sequence 2 some client already holds while the Confirmação prevails.
+    QSqlQuery q(m_store->database());
+    QVERIFY(q.exec(QStringLiteral("INSERT INTO EVENTOREG VALUES ('%1', 210220, 2, "
+                                  "'191000000000001', 1), ('%1', 210200, 1, '191000000000002', 2)")
+                       .arg(keyFor(7))));
+    Outcome o = send(*m_store, kRegA, {keyFor(7)}, QStringLiteral("2"));
+    QVERIFY2(o.ok, qPrintable(o.text));
+    QCOMPARE(o.errorTexts, QStringList{"573 - Rejeição: Duplicidade de Evento"});
+    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM EVENTOREG")), 2);
+
+    // Any other failure of the insert is that failure, and nothing of the event is left.
+    QVERIFY(
+        q.exec(QStringLiteral("CREATE TRIGGER TG_EVENTOREG_FALHA BEFORE INSERT ON EVENTOREG "
+                              "BEGIN SELECT RAISE(ABORT, 'disco cheio simulado'); END")));
+    o = send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("1"));
+    QVERIFY2(o.ok, qPrintable(o.text));
+    QCOMPARE(o.registered, 0);
+    QCOMPARE(o.errors, 1);
+    QVERIFY2(o.errorTexts.value(0).contains(QStringLiteral("disco cheio simulado")) &&
+                 !o.errorTexts.value(0).startsWith(QStringLiteral("573")),
+             qPrintable(o.errorTexts.value(0)));
+    QCOMPARE(noteState(*m_store, keyFor(1)), (QStringList{"0", "", "", "", ""}));
+    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM EVENTOREG")), 2);
+    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM EVENTONFE WHERE "
+                                              "NRACESSONF = '") +
+                                   keyFor(1) + u'\''),
+             0);
 }
 
 void TestManifestacao::sameEventAtTheSameMomentOnPostgres() {
@@ -603,6 +750,41 @@ void TestManifestacao::sameEventAtTheSameMomentOnPostgres() {
     QCOMPARE(send(store, kRegA, {keyFor(1)}, QStringLiteral("4")).errorTexts.value(0).left(3),
              QStringLiteral("573"));
     QCOMPARE(noteState(store, keyFor(2)).at(0), QStringLiteral("4"));
+
+    raceConclusiveEvents(url, 3000);
+    if (QTest::currentTestFailed())
+        return;
+
+    // A retry of the Confirmação in force is a duplicate; another type replaces it.
+    store.insertNote(note(40, "1", kRegA, 1));
+    for (const QString& code : {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("1")})
+        QCOMPARE(send(store, kRegA, {keyFor(40)}, code).registered, 1);
+    QCOMPARE(send(store, kRegA, {keyFor(40)}, QStringLiteral("1")).errorTexts.value(0).left(3),
+             QStringLiteral("573"));
+    QCOMPARE(registeredEvents(store, keyFor(40)),
+             (QStringList{"210200/1", "210220/1", "210200/2"}));
+
+    // The key's conflict is told apart from any other failure of the insert.
+    store.insertNote(note(41, "1", kRegA, 1));
+    QSqlQuery q(store.database());
+    QVERIFY(q.exec(QStringLiteral("INSERT INTO EVENTOREG VALUES ('%1', 210220, 2, "
+                                  "'191000000000001', 1), ('%1', 210200, 1, '191000000000002', 2)")
+                       .arg(keyFor(41))));
+    QCOMPARE(send(store, kRegA, {keyFor(41)}, QStringLiteral("2")).errorTexts.value(0).left(3),
+             QStringLiteral("573"));
+    QVERIFY2(
+        q.exec(QStringLiteral("CREATE FUNCTION FN_EVENTOREG_FALHA() RETURNS trigger AS $$ BEGIN "
+                              "RAISE EXCEPTION 'disco cheio simulado'; END $$ LANGUAGE plpgsql")),
+        qPrintable(q.lastError().text()));
+    QVERIFY(
+        q.exec(QStringLiteral("CREATE TRIGGER TG_EVENTOREG_FALHA BEFORE INSERT ON EVENTOREG "
+                              "FOR EACH ROW EXECUTE FUNCTION FN_EVENTOREG_FALHA()")));
+    store.insertNote(note(42, "1", kRegA, 1));
+    const Outcome o = send(store, kRegA, {keyFor(42)}, QStringLiteral("1"));
+    QVERIFY2(o.errorTexts.value(0).contains(QStringLiteral("disco cheio simulado")) &&
+                 !o.errorTexts.value(0).startsWith(QStringLiteral("573")),
+             qPrintable(o.errorTexts.value(0)));
+    QCOMPARE(noteState(store, keyFor(42)), (QStringList{"0", "", "", "", ""}));
 }
 
 void TestManifestacao::serverKilledMidCallLeavesEachNoteWholeOrUntouched() {

@@ -261,9 +261,9 @@ int callAndDecode(const QVariantList& args) {
     return ds.RecordCount();
 }
 
-// The bare SELECT the server runs for these criteria, every value of every row read.
-int bareSelect(const QDate& from, const QDate& to, const QString& issuerKind = {},
-               const QString& issuerCode = {}) {
+// The SELECT the server runs for the benchmark's criteria: the company, the issue period and,
+// with an issuer, its kind and code, in the list's order.
+QString noteSelect(bool withIssuer) {
     QStringList columns;
     for (const host::FieldDef& f : dfe58000::noteFields())
         columns << f.name;
@@ -271,9 +271,15 @@ int bareSelect(const QDate& from, const QDate& to, const QString& issuerKind = {
                       "SELECT %1 FROM NOTADEST WHERE CDEMPRESA = ? AND DTEMISSAO >= ? "
                       "AND DTEMISSAO < ?")
                       .arg(columns.join(QStringLiteral(", ")));
-    if (!issuerKind.isEmpty())
+    if (withIssuer)
         sql += QStringLiteral(" AND IDORIGEMIT = ? AND CDEMITENTE = ?");
-    sql += QStringLiteral(" ORDER BY NMRAZSOCEMIT, DTEMISSAO, VRNOTAFISC, NRACESSONF");
+    return sql + QStringLiteral(" ORDER BY NMRAZSOCEMIT, DTEMISSAO, VRNOTAFISC, NRACESSONF");
+}
+
+// The bare SELECT the server runs for these criteria, every value of every row read.
+int bareSelect(const QDate& from, const QDate& to, const QString& issuerKind = {},
+               const QString& issuerCode = {}) {
+    const QString sql = noteSelect(!issuerKind.isEmpty());
     QSqlQuery q(env->db);
     q.setForwardOnly(true);
     if (!q.prepare(sql))
@@ -287,7 +293,7 @@ int bareSelect(const QDate& from, const QDate& to, const QString& issuerKind = {
     }
     if (!q.exec())
         throw host::EDatabaseError(q.lastError().text());
-    const int n = int(columns.size());
+    const int n = int(dfe58000::noteFields().size());
     int rows = 0;
     while (q.next()) {
         for (int i = 0; i < n; ++i)
@@ -308,16 +314,7 @@ int nativeSelect(const QDate& from, const QDate& to, const QString& issuerKind =
             die(QStringLiteral("sqlite3_open_v2: %1").arg(QString::fromUtf8(sqlite3_errmsg(h))));
         return h;
     }();
-    QStringList columns;
-    for (const host::FieldDef& f : dfe58000::noteFields())
-        columns << f.name;
-    QString sql = QStringLiteral(
-                      "SELECT %1 FROM NOTADEST WHERE CDEMPRESA = ? AND DTEMISSAO >= ? "
-                      "AND DTEMISSAO < ?")
-                      .arg(columns.join(QStringLiteral(", ")));
-    if (!issuerKind.isEmpty())
-        sql += QStringLiteral(" AND IDORIGEMIT = ? AND CDEMITENTE = ?");
-    sql += QStringLiteral(" ORDER BY NMRAZSOCEMIT, DTEMISSAO, VRNOTAFISC, NRACESSONF");
+    const QString sql = noteSelect(!issuerKind.isEmpty());
     sqlite3_stmt* st = nullptr;
     const QByteArray text = sql.toUtf8();
     if (sqlite3_prepare_v2(db, text.constData(), int(text.size()), &st, nullptr) != SQLITE_OK)

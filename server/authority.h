@@ -16,7 +16,7 @@ struct EventRequest {
     const rules::EventRule* rule = nullptr;
     QString justification;
     QString operatorCode;
-    QDateTime when;  // dhEvento, local time
+    QDateTime when;  // dhEvento: the moment it was sent, by the store's clock
 };
 
 struct EventResult {
@@ -45,8 +45,5 @@ class SimulatedAuthority : public TaxAuthority {
   public:
     EventResult sendEvent(Store& store, const EventRequest& request) override;
 };
-
-// The archived procEventoNFe (evento + retEvento) of a registered event.
-QString procEventoXml(const EventRequest& request, const EventResult& result);
 
 }  // namespace dfe58000

@@ -5,7 +5,6 @@
 #include <QString>
 #include <QVariant>
 
-#include "authority.h"
 #include "store.h"
 
 // XML generation and download of the addressed notes' documents.
@@ -16,10 +15,6 @@ namespace dfe58000 {
 // key; host::EHostError when it cannot be signed (signer.h), so nothing unsigned is stored.
 QString nfeProcXml(Store& store, const QString& accessKey);
 
-// The archived procEventoNFe (evento signed by its author + retEvento) of a registered event,
-// signed with the store's demo certificate; host::EHostError when signing fails.
-QString signedProcEventoXml(Store& store, const EventRequest& request, const EventResult& result);
-
 // GeraXml(packet of marked notes, operator).
 QVariant geraXml(Store& store, const QByteArray& marked, const QString& operatorCode);
 // GeraXml and DownloadXML read the notes, build and sign the documents with no transaction open,
@@ -27,7 +22,8 @@ QVariant geraXml(Store& store, const QByteArray& marked, const QString& operator
 // writes) is reported in its own row and the others go on.
 // DownloadXML(packet of marked notes, legal registration, operator), within the hourly limit of
 // rules::kDownloadsPerHour queries by key per legal registration, kept in DOWNLOADLOG and shared
-// by every client and server process on the database. now is the moment of the request.
+// by every client and server process on the database. now is the moment of the request (by
+// default the store's clock).
 QVariant downloadXml(Store& store, const QByteArray& marked, const QString& registration,
                      const QString& operatorCode);
 QVariant downloadXml(Store& store, const QByteArray& marked, const QString& registration,

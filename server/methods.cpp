@@ -372,7 +372,7 @@ namespace {
 QVariantList failedNoteRow(Store& store, const QString& key, const QString& reason) {
     StoredNote note;
     try {
-        note = findNoteByKey(store.database(), key);
+        note = store.noteByKey(key);
     } catch (const EHostError&) {
     }
     return {key.left(44), note.issuerRegistration, note.issuerName.left(200),
@@ -391,16 +391,9 @@ QVariant setManifestacao(Store& store, const QString& registrationArg, const QBy
     const QString registration = fiscal::stripMask(registrationArg).toUpper();
     if (registration.isEmpty())
         return notesFailure(QStringLiteral("Inscrição jurídica deve ser informada."));
-    {
-        QSqlQuery q(store.database());
-        q.prepare(QStringLiteral("SELECT 1 FROM INSCRESTAD WHERE NRINSJURIEST = ?"));
-        q.addBindValue(registration);
-        if (!q.exec())
-            throw host::EDatabaseError(q.lastError().text());
-        if (!q.next())
-            return notesFailure(
-                QStringLiteral("Inscrição jurídica %1 não cadastrada.").arg(registrationArg));
-    }
+    if (!store.legalRegistrationExists(registration))
+        return notesFailure(
+            QStringLiteral("Inscrição jurídica %1 não cadastrada.").arg(registrationArg));
     QStringList keys;
     try {
         keys = markedKeys(marked);
@@ -426,7 +419,7 @@ QVariant setManifestacao(Store& store, const QString& registrationArg, const QBy
         req.rule = rule;
         req.justification = justification;
         req.operatorCode = operatorCode;
-        req.when = QDateTime::currentDateTime();
+        req.when = store.clock().now();
         EventResult r;
         try {
             r = authority.sendEvent(store, req);
@@ -504,8 +497,9 @@ static_assert(coversTheModule(), "every method of the module, in its order, has 
 
 }  // namespace
 
-Reply dispatch(Store& store, const Request& request, const QDate& today) {
+Reply dispatch(Store& store, const Request& request) {
     try {
+        const QDate today = store.clock().today();
         if (request.server.compare(QLatin1String(kServerName), Qt::CaseInsensitive) != 0)
             return Reply::failure(
                 QStringLiteral("Servidor de aplicação desconhecido: \"%1\". Este servidor atende "

@@ -19,9 +19,8 @@ using rdmManifestacao::kServerName;
 // Answers one request. Every failure becomes a reply: a request for another server, an unknown
 // method, a wrong argument count or type gives an error reply with a clear text; a failure the
 // method reports itself (an unknown company, a malformed criterion) comes in the method's own
-// result layout. today is the date the deadlines are counted from.
-host::wire::Reply dispatch(Store& store, const host::wire::Request& request,
-                           const QDate& today = QDate::currentDate());
+// result layout. Deadlines are counted from the store's clock.
+host::wire::Reply dispatch(Store& store, const host::wire::Request& request);
 
 // The methods themselves, with their arguments already checked for count and type.
 QVariant getCarregaPesquisas(Store& store, const QString& company);

@@ -11,7 +11,6 @@
 #include <QXmlStreamWriter>
 
 #include "core/hosterror.h"
-#include "store.h"
 
 namespace dfe58000 {
 
@@ -60,15 +59,12 @@ QMutex& certMutex() {
 
 }  // namespace
 
-QString demoCertDir(Store& store) {
+QString demoCertDir(const QString& databaseFile) {
     const QString fromEnv = qEnvironmentVariable("DFE58000_CERT_DIR");
     if (!fromEnv.isEmpty())
         return QDir(fromEnv).absolutePath();
-    if (store.dialect() == host::SqlDialect::SQLite) {
-        const QString file = store.database().databaseName();
-        if (!file.isEmpty() && file != u":memory:" && !file.startsWith(u"file:"))
-            return QFileInfo(file).absoluteDir().filePath(QStringLiteral("democert"));
-    }
+    if (!databaseFile.isEmpty())
+        return QFileInfo(databaseFile).absoluteDir().filePath(QStringLiteral("democert"));
     return QDir::home().filePath(QStringLiteral(".dfe58000/democert"));
 }
 

@@ -10,8 +10,6 @@ class QXmlStreamWriter;
 // The signing itself runs xmlsec1 (OpenSSL build) on a demo certificate.
 namespace dfe58000 {
 
-class Store;
-
 // A self-signed RSA 2048 certificate and its unencrypted private key, both PEM.
 struct DemoCertificate {
     QString keyFile;
@@ -22,9 +20,9 @@ struct DemoCertificate {
 inline constexpr char kDemoCertCnpj[] = "11222333000181";
 
 // Where the demo certificate lives: the directory in the environment variable
-// DFE58000_CERT_DIR when set; otherwise "democert" next to a SQLite database file; otherwise
-// (PostgreSQL, in-memory database) ~/.dfe58000/democert.
-QString demoCertDir(Store& store);
+// DFE58000_CERT_DIR when set; otherwise "democert" next to the SQLite database file; otherwise
+// (databaseFile empty: PostgreSQL, an in-memory database) ~/.dfe58000/democert.
+QString demoCertDir(const QString& databaseFile);
 
 // The certificate of that directory, created with `openssl req -x509` the first time (key.pem
 // and cert.pem; created under temporary names and renamed, so concurrent first runs do not see

@@ -128,7 +128,7 @@ QVariantList noteValues(const NoteRecord& n) {
 QVariant dbDateTime(const QDateTime& v) {
     if (!v.isValid())
         return QVariant(QMetaType::fromType<QString>());
-    return v.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    return inBrasilia(v).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
 }
 
 QDateTime fromDbDateTime(const QVariant& v) {
@@ -163,12 +163,12 @@ QSqlQuery runSql(QSqlDatabase& db, const QString& sql, const QVariantList& binds
     return q;
 }
 
-StoredNote findNoteByKey(QSqlDatabase& db, const QString& key, const QString& recipient) {
+StoredNote Store::noteByKey(const QString& key, const QString& recipient) {
     QSqlQuery q = runSql(
-        db,
+        m_db,
         QStringLiteral("SELECT CDEMPRESA, IDSTATUSNFE, IDSTATUSMANIF, IDARQXMLNFE, "
-                       "NRINSJURIESTDEST, NRINSJURNFORIG, NMRAZSOCEMIT, DTRECBTO "
-                       "FROM NOTADEST WHERE NRACESSONF = ? "
+                       "NRINSJURIESTDEST, NRINSJURNFORIG, NMRAZSOCEMIT, DTRECBTO, "
+                       "IDAMBIENTEMANIF FROM NOTADEST WHERE NRACESSONF = ? "
                        "ORDER BY CASE WHEN NRINSJURIESTDEST = ? THEN 0 ELSE 1 END, CDEMPRESA"),
         {key, recipient}, QStringLiteral("Não foi possível consultar a nota"));
     StoredNote n;
@@ -182,6 +182,7 @@ StoredNote findNoteByKey(QSqlDatabase& db, const QString& key, const QString& re
         n.issuerRegistration = q.value(5).toString();
         n.issuerName = q.value(6).toString();
         n.authorised = fromDbDateTime(q.value(7)).date();
+        n.environment = q.value(8).toString();
     }
     return n;
 }
@@ -327,7 +328,7 @@ const companydb::SchemaComponent& storeSchema() {
         };
         c.steps.append(v3);
         c.seedDemo = [](QSqlDatabase& db, SqlDialect dialect, int demoNotes) {
-            insertDemoNotes(db, dialect, demoNotes, QDate::currentDate());
+            insertDemoNotes(db, dialect, demoNotes, Clock().today());
         };
         return c;
     }();
@@ -343,6 +344,13 @@ Store::Store(const QString& url) : m_connection(uniqueConnectionName()) {
         QSqlQuery q(m_db);
         q.exec(QStringLiteral("PRAGMA busy_timeout = 10000"));
     }
+}
+
+QString Store::databaseFile() const {
+    if (m_dialect != SqlDialect::SQLite || m_path.isEmpty() || m_path == u":memory:" ||
+        m_path.startsWith(u"file:"))
+        return {};
+    return m_path;
 }
 
 Store::~Store() {

@@ -11,11 +11,13 @@
 #include <memory>
 #include <optional>
 
+#include "clock.h"
 #include "companydb.h"
 #include "core/clientdataset.h"
 #include "core/packet.h"
 #include "sql/databasemodule.h"
 
+class QSqlError;
 class QSqlQuery;
 
 namespace dfe58000 {
@@ -117,6 +119,53 @@ struct Registration {
     QString personType;  // IDTPIJURIEST
 };
 
+// What the event and document rules read of the note of an access key (the first company's,
+// should two companies hold the same key).
+struct StoredNote {
+    bool found = false;
+    QString company;
+    QString statusNFe;     // IDSTATUSNFE
+    QString statusManif;   // IDSTATUSMANIF
+    QString xmlAvailable;  // IDARQXMLNFE
+    QString recipient;     // NRINSJURIESTDEST
+    QString issuerRegistration;
+    QString issuerName;
+    QDate authorised;     // date of DTRECBTO
+    QString environment;  // IDAMBIENTEMANIF
+};
+
+// What an NF-e document is built from: the note's own columns, as stored.
+struct NoteDocumentRow {
+    bool found = false;
+    QString issuer;        // NRINSJURNFORIG
+    QString personType;    // IDTPIJUREMIT
+    QString issuerName;    // NMRAZSOCEMIT
+    QDateTime issued;      // DTEMISSAO
+    QDateTime authorised;  // DTRECBTO
+    double value = 0;
+    QString recipient;    // NRINSJURIESTDEST
+    QString recipientIe;  // CDINSCESTADEST
+    QString direction;    // IDENTRSAIDNF
+    QString environment;  // IDAMBIENTEMANIF
+};
+
+// One line of the event log (EVENTONFE): every event sent, registered or rejected.
+struct EventLogRow {
+    QString company;  // "--" when no note of the store has the key
+    QString key;
+    int tpEvento = 0;
+    int sequence = 0;
+    QString author;
+    QDateTime sentAt;
+    QDateTime registeredAt;  // invalid when rejected
+    int cStat = 0;
+    QString xMotivo;
+    QString protocol;
+    QString justification;
+    QString xml;  // the archived procEventoNFe; empty when rejected
+    QString operatorCode;
+};
+
 // One connection to the company database and the statements of the store. Not shared between
 // threads: each worker thread of the server owns one.
 class Store {
@@ -149,6 +198,77 @@ class Store {
     void insertNote(const NoteRecord& note);
     int noteCount(const QString& company = QString());
 
+    // The clock the rules read (Brasília's time by default); replaced by tests.
+    const Clock& clock() const { return *m_clock; }
+    void setClock(std::shared_ptr<const Clock> clock) { m_clock = std::move(clock); }
+    // The SQLite file behind the store; empty on PostgreSQL or in memory.
+    QString databaseFile() const;
+
+    // One write transaction, open from construction to commit(); rolled back when it goes out of
+    // scope uncommitted. On SQLite it takes the write lock at once, so two writers queue
+    // instead of one failing midway.
+    class Transaction {
+      public:
+        explicit Transaction(Store& store);
+        ~Transaction();
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        void commit();
+        // Undoes everything so far and opens a fresh transaction.
+        void restart();
+
+      private:
+        void begin();
+        Store& m_store;
+        bool m_open = false;
+    };
+    // Runs one unit's writes inside the open transaction under a savepoint, so that when they
+    // fail only they are undone. Returns the failure's text, empty when they succeed.
+    QString inSavepoint(const std::function<void()>& writes);
+
+    // Events. Everything about one key is decided by one client at a time: SQLite's write lock
+    // already serialises the whole transaction, on PostgreSQL lockKey takes a lock on the key
+    // held to its end.
+    void lockKey(const QString& key);
+    int registeredEventCount(const QString& key, int tpEvento);
+    // The conclusive event that prevails for the key: the last one registered (0 when none).
+    int conclusiveInForce(const QString& key);
+    // The next number of the protocol sequence, drawn inside the open transaction: every
+    // connection and server process gets its own, and a rolled back event gives it back.
+    qint64 nextProtocolNumber();
+    bool protocolTaken(const QString& protocol);
+    // Registers an event. false when the database refused it for its key (the same event
+    // registered a moment ago by another client); the transaction is then restarted. Any other
+    // failure restarts it too and raises EDatabaseError.
+    bool insertRegisteredEvent(Transaction& tx, const QString& key, int tpEvento, int sequence,
+                               const QString& protocol, qint64 order);
+    void logEvent(const EventLogRow& row);
+    // The recipient's notes of the key after a registered event. A Ciência (not conclusive)
+    // never takes the place of a conclusive situation.
+    void markManifested(const QString& key, const QString& recipient, const QString& moduleCode,
+                        bool conclusive, const QDateTime& when, int sequence);
+    // The recipient's notes of the key with no registered manifestation show as rejected, with
+    // the reason.
+    void markRejected(const QString& key, const QString& recipient, const QString& remark);
+
+    // The note of a key; when the key is stored for several companies, the one whose recipient
+    // is recipient comes first, then by company.
+    StoredNote noteByKey(const QString& key, const QString& recipient = {});
+
+    // Documents.
+    bool legalRegistrationExists(const QString& registration);
+    NoteDocumentRow noteForDocument(const QString& key);
+    // Keeps the document generated for a key, in place of an earlier one.
+    void archiveDocument(const QString& key, const QDateTime& generatedAt, const QString& xml);
+    void markXmlAvailable(const QString& key);
+    // The hourly download log of a legal registration: on PostgreSQL lockRegistration
+    // serialises the accounting of one registration to the end of the transaction.
+    void lockRegistration(const QString& registration);
+    int downloadsSince(const QString& registration, const QDateTime& since, bool limited);
+    void logDownload(const QString& registration, const QDateTime& when, const QString& key,
+                     const QString& status, const QString& operatorCode);
+    void markDownloadFailed(const QString& registration, const QDateTime& when, const QString& key);
+
   private:
     // The note query through the Qt driver, prepared once per distinct SQL and executed with its
     // values bound; the caller reads it forward and finishes it.
@@ -162,29 +282,14 @@ class Store {
     QString m_path;  // SQLite
     QString m_connection;
     host::SqlDialect m_dialect;
+    std::shared_ptr<const Clock> m_clock = std::make_shared<Clock>();
 };
 
-// Date-time values as both databases store them: text "yyyy-MM-dd HH:mm:ss.zzz" (naive local
-// time), null for an invalid value; and back from what a driver returns.
+// Date-time values as both databases store them: text "yyyy-MM-dd HH:mm:ss.zzz", Brasília's wall
+// clock (a value with a zone is converted, one without is taken as it is), null for an invalid
+// value; and back from what a driver returns, as a value without a zone.
 QVariant dbDateTime(const QDateTime& dt);
 QDateTime fromDbDateTime(const QVariant& v);
-
-// What the event and document rules read of the note of an access key (the first company's,
-// should two companies hold the same key).
-struct StoredNote {
-    bool found = false;
-    QString company;
-    QString statusNFe;     // IDSTATUSNFE
-    QString statusManif;   // IDSTATUSMANIF
-    QString xmlAvailable;  // IDARQXMLNFE
-    QString recipient;     // NRINSJURIESTDEST
-    QString issuerRegistration;
-    QString issuerName;
-    QDate authorised;  // date of DTRECBTO
-};
-// The note of a key; when the key is stored for several companies, the one whose recipient is
-// recipient comes first, then by company.
-StoredNote findNoteByKey(QSqlDatabase& db, const QString& key, const QString& recipient = {});
 
 // Prepares, binds (in order) and runs a statement; EDatabaseError "what: driver's text" when
 // any step fails.

@@ -101,9 +101,15 @@ QVariantList args(const QMap<int, QVariant>& overrides = {}) {
     return a;
 }
 
+// The deadlines of these cases are counted from kToday, at noon in Brasília.
+void standOnToday(Store& store) {
+    store.setClock(std::make_shared<dfe58000::FixedClock>(QDateTime(kToday, QTime(12, 0))));
+}
+
 Reply call(Store& store, const QString& method, const QVariantList& a) {
-    return dfe58000::dispatch(store, Request{QStringLiteral("DFE58000.rdmManifestacao"), method, a},
-                              kToday);
+    standOnToday(store);
+    return dfe58000::dispatch(store,
+                              Request{QStringLiteral("DFE58000.rdmManifestacao"), method, a});
 }
 
 // The note numbers (as integers) of a packet, in packet order.
@@ -467,11 +473,9 @@ void TestNotasDestinadas::datesMayComeWithTheirTimeAndMethodNamesInAnyCase() {
 }
 
 void TestNotasDestinadas::otherServerAndUnknownMethodAreRefused() {
-    Reply r = dfe58000::dispatch(*m_store,
-                                 Request{QStringLiteral("DFE59000.rdmSincroniza"),
-                                         QStringLiteral("getCarregaPesquisas"),
-                                         {QStringLiteral("01")}},
-                                 kToday);
+    Reply r = dfe58000::dispatch(*m_store, Request{QStringLiteral("DFE59000.rdmSincroniza"),
+                                                   QStringLiteral("getCarregaPesquisas"),
+                                                   {QStringLiteral("01")}});
     QVERIFY(!r.ok);
     QVERIFY2(r.error.contains(QStringLiteral("DFE59000.rdmSincroniza")), qPrintable(r.error));
     r = call(*m_store, QStringLiteral("ApagaTudo"), {});

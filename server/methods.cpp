@@ -1,8 +1,6 @@
 #include "methods.h"
 
 #include <QRegularExpression>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <span>
 
 #include "authority.h"

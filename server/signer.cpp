@@ -6,9 +6,18 @@
 #include <QMutex>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QUuid>
 #include <QXmlStreamWriter>
+#include <memory>
+#include <mutex>
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/valid.h>
+#include <xmlsec/crypto.h>
+#include <xmlsec/xmldsig.h>
+#include <xmlsec/xmlsec.h>
+#include <xmlsec/xmltree.h>
 
 #include "core/hosterror.h"
 
@@ -55,6 +64,93 @@ bool runTool(const QString& program, const QStringList& args, QString* error) {
 QMutex& certMutex() {
     static QMutex m;
     return m;
+}
+
+// The XML security library with its OpenSSL engine, set up once for the process and left up
+// to its end (other threads may be signing until then).
+void ensureXmlSec() {
+    static std::once_flag once;
+    static QString failure;
+    std::call_once(once, [] {
+        xmlInitParser();
+        if (xmlSecInit() < 0)
+            failure = QStringLiteral("a biblioteca xmlsec não iniciou");
+        else if (xmlSecCheckVersion() != 1)
+            failure = QStringLiteral("versão da biblioteca xmlsec incompatível");
+        else if (xmlSecCryptoAppInit(nullptr) < 0 || xmlSecCryptoInit() < 0)
+            failure = QStringLiteral("o motor criptográfico da xmlsec não iniciou");
+    });
+    if (!failure.isEmpty())
+        throw host::EHostError(QStringLiteral("Falha ao assinar o XML: %1.").arg(failure));
+}
+
+struct DocFree {
+    void operator()(xmlDocPtr d) const { xmlFreeDoc(d); }
+};
+using XmlDoc = std::unique_ptr<xmlDoc, DocFree>;
+struct CtxFree {
+    void operator()(xmlSecDSigCtxPtr c) const { xmlSecDSigCtxDestroy(c); }
+};
+using SignContext = std::unique_ptr<xmlSecDSigCtx, CtxFree>;
+
+// The key of a certificate pair, read once per file pair; each signature gets its own copy
+// (a context destroys the key it was given).
+xmlSecKeyPtr signingKey(const DemoCertificate& cert) {
+    static QMutex mutex;
+    static QHash<QString, xmlSecKeyPtr> keys;  // kept for the life of the process
+    QMutexLocker lock(&mutex);
+    const QString id = cert.keyFile + QChar(u'\n') + cert.certFile;
+    xmlSecKeyPtr key = keys.value(id);
+    if (!key) {
+        const QByteArray keyFile = QFile::encodeName(cert.keyFile);
+        const QByteArray certFile = QFile::encodeName(cert.certFile);
+        key = xmlSecCryptoAppKeyLoad(keyFile.constData(), xmlSecKeyDataFormatPem, nullptr, nullptr,
+                                     nullptr);
+        if (!key)
+            throw host::EHostError(
+                QStringLiteral("Falha ao assinar o XML: chave %1 ilegível.").arg(cert.keyFile));
+        if (xmlSecCryptoAppKeyCertLoad(key, certFile.constData(), xmlSecKeyDataFormatPem) < 0) {
+            xmlSecKeyDestroy(key);
+            throw host::EHostError(QStringLiteral("Falha ao assinar o XML: certificado %1 "
+                                                  "ilegível.")
+                                       .arg(cert.certFile));
+        }
+        keys.insert(id, key);
+    }
+    xmlSecKeyPtr copy = xmlSecKeyDuplicate(key);
+    if (!copy)
+        throw host::EHostError(QStringLiteral("Falha ao assinar o XML: sem memória."));
+    return copy;
+}
+
+// The Id attributes of the signed elements, declared as IDs so that Reference URI="#..."
+// finds them (the documents carry no DTD saying so).
+void registerIds(xmlNodePtr node, const QByteArray& elementName) {
+    for (xmlNodePtr n = node; n; n = n->next) {
+        if (n->type != XML_ELEMENT_NODE)
+            continue;
+        if (xmlStrEqual(n->name, BAD_CAST elementName.constData()) && n->ns &&
+            xmlStrEqual(n->ns->href, BAD_CAST "http://www.portalfiscal.inf.br/nfe")) {
+            if (xmlAttrPtr attr = xmlHasProp(n, BAD_CAST "Id")) {
+                xmlChar* value = xmlNodeListGetString(n->doc, attr->children, 1);
+                if (value && !xmlGetID(n->doc, value))
+                    xmlAddID(nullptr, n->doc, value, attr);
+                xmlFree(value);
+            }
+        }
+        registerIds(n->children, elementName);
+    }
+}
+
+void collectSignatures(xmlNodePtr node, QList<xmlNodePtr>& out) {
+    for (xmlNodePtr n = node; n; n = n->next) {
+        if (n->type != XML_ELEMENT_NODE)
+            continue;
+        if (xmlSecCheckNodeName(n, xmlSecNodeSignature, xmlSecDSigNs))
+            out.append(n);
+        else
+            collectSignatures(n->children, out);
+    }
 }
 
 }  // namespace
@@ -146,33 +242,33 @@ void writeSignatureTemplate(QXmlStreamWriter& w, const QString& referenceId) {
 }
 
 QString signXml(const QString& xml, const QString& elementName, const DemoCertificate& cert) {
-    QTemporaryDir work;
-    if (!work.isValid())
-        throw host::EHostError(
-            QStringLiteral("Não foi possível criar a área temporária da assinatura: %1")
-                .arg(work.errorString()));
-    const QString in = work.filePath(QStringLiteral("in.xml"));
-    const QString out = work.filePath(QStringLiteral("out.xml"));
-    {
-        QFile f(in);
-        if (!f.open(QIODevice::WriteOnly) || f.write(xml.toUtf8()) < 0)
+    ensureXmlSec();
+    const QByteArray text = xml.toUtf8();
+    XmlDoc doc(
+        xmlReadMemory(text.constData(), int(text.size()), nullptr, nullptr, XML_PARSE_NONET));
+    if (!doc)
+        throw host::EHostError(QStringLiteral("Falha ao assinar o XML: documento mal formado."));
+    const QByteArray name = elementName.toUtf8();
+    registerIds(xmlDocGetRootElement(doc.get()), name);
+    QList<xmlNodePtr> templates;
+    collectSignatures(xmlDocGetRootElement(doc.get()), templates);
+    if (templates.isEmpty())
+        throw host::EHostError(QStringLiteral("Falha ao assinar o XML: documento sem assinatura."));
+    for (xmlNodePtr node : templates) {
+        SignContext ctx(xmlSecDSigCtxCreate(nullptr));
+        if (!ctx)
+            throw host::EHostError(QStringLiteral("Falha ao assinar o XML: sem memória."));
+        ctx->signKey = signingKey(cert);
+        if (xmlSecDSigCtxSign(ctx.get(), node) < 0 || ctx->status != xmlSecDSigStatusSucceeded)
             throw host::EHostError(
-                QStringLiteral("Não foi possível preparar o XML para assinatura: %1")
-                    .arg(f.errorString()));
+                QStringLiteral("Falha ao assinar o XML: a assinatura de %1 não foi feita.")
+                    .arg(elementName));
     }
-    QString error;
-    if (!runTool(
-            QStringLiteral("xmlsec1"),
-            {QStringLiteral("--sign"), QStringLiteral("--privkey-pem"),
-             cert.keyFile + QStringLiteral(",") + cert.certFile, QStringLiteral("--id-attr:Id"),
-             kNfeNs + QStringLiteral(":") + elementName, QStringLiteral("--output"), out, in},
-            &error))
-        throw host::EHostError(QStringLiteral("Falha ao assinar o XML: %1").arg(error));
-    QFile f(out);
-    if (!f.open(QIODevice::ReadOnly))
-        throw host::EHostError(
-            QStringLiteral("Falha ao assinar o XML: sem resultado (%1)").arg(f.errorString()));
-    const QString signedXml = QString::fromUtf8(f.readAll());
+    xmlChar* out = nullptr;
+    int size = 0;
+    xmlDocDumpMemory(doc.get(), &out, &size);
+    const QString signedXml = QString::fromUtf8(reinterpret_cast<const char*>(out), size);
+    xmlFree(out);
     if (signedXml.isEmpty() || signedXml.contains(QStringLiteral("<DigestValue/>")) ||
         signedXml.contains(QStringLiteral("<SignatureValue/>")))
         throw host::EHostError(QStringLiteral("Falha ao assinar o XML: assinatura incompleta."));

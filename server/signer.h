@@ -7,7 +7,8 @@ class QXmlStreamWriter;
 // Enveloped XML-DSig signatures of the server's documents, made the way an issuer signs its
 // NF-e or a recipient its event: RSA-SHA1 over the element named by Reference URI="#Id",
 // transforms enveloped-signature + C14N, SHA-1 digest and the signer's certificate in KeyInfo.
-// The signing itself runs xmlsec1 (OpenSSL build) on a demo certificate.
+// The signing runs in process with the XML security library (libxmlsec1, OpenSSL engine) on a
+// demo certificate; the certificate itself is made once with the openssl program.
 namespace dfe58000 {
 
 // A self-signed RSA 2048 certificate and its unencrypted private key, both PEM.
@@ -34,8 +35,8 @@ DemoCertificate ensureDemoCertificate(const QString& dir);
 void writeSignatureTemplate(QXmlStreamWriter& w, const QString& referenceId);
 
 // Signs the templates of a document whose signed element is <elementName Id="..."> in the NF-e
-// namespace. Returns the signed document; host::EHostError when xmlsec1 is missing or fails,
-// so the caller's transaction is rolled back and nothing unsigned is stored.
+// namespace. Returns the signed document; host::EHostError when it cannot be signed, so nothing
+// unsigned is stored. Safe to call from several threads at once.
 QString signXml(const QString& xml, const QString& elementName, const DemoCertificate& cert);
 
 }  // namespace dfe58000

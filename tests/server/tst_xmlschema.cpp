@@ -4,11 +4,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMutex>
 #include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 #include <tuple>
 
@@ -108,6 +110,7 @@ class TestXmlSchema : public QObject {
     void alphanumericKeysAndRegistrationsValidate();
     void malformedKeysAndRegistrationsFailTheSchemas();
     void oneAlphanumericKeyAmongNumericOnes();
+    void documentsSignedOnSeveralThreadsAtOnceVerify();
 
   private:
     void registerRecipient(const QString& registration, const QString& personType);
@@ -577,6 +580,38 @@ void TestXmlSchema::oneAlphanumericKeyAmongNumericOnes() {
             const ToolRun valid = validate(file, QStringLiteral("procNFe_v4.00.xsd"));
             QVERIFY2(valid.ok, qPrintable(method + u' ' + key + u' ' + valid.output));
         }
+    }
+}
+
+// The server's workers sign at the same time: every document still carries its own valid
+// signature.
+void TestXmlSchema::documentsSignedOnSeveralThreadsAtOnceVerify() {
+    for (int n = 40; n < 56; ++n)
+        m_store->insertNote(note(n, QStringLiteral("4")));
+    const QString url = m_store->database().databaseName();
+    QMap<QString, QString> docs;
+    QMutex mutex;
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back(QThread::create([&, t] {
+            Store store(QStringLiteral("sqlite:") + url);
+            QStringList keys;
+            for (int n = 40 + t * 4; n < 44 + t * 4; ++n)
+                keys << keyFor(n);
+            const auto got =
+                documents(call(store, QStringLiteral("GeraXml"), {marked(keys), QString()}));
+            QMutexLocker lock(&mutex);
+            docs.insert(got);
+        }));
+        threads.back()->start();
+    }
+    for (auto& t : threads)
+        t->wait();
+    QCOMPARE(docs.size(), 16);
+    for (auto it = docs.cbegin(); it != docs.cend(); ++it) {
+        const QString file = write(it.key() + QStringLiteral(".xml"), it.value());
+        const ToolRun v = verify(file, QStringLiteral("infNFe"));
+        QVERIFY2(v.ok, qPrintable(v.output));
     }
 }
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QMutex>
 #include <QProcess>
 #include <QStandardPaths>
@@ -175,6 +176,17 @@ DemoCertificate ensureDemoCertificate(const QString& dirPath) {
         throw host::EHostError(
             QStringLiteral("Não foi possível criar o diretório do certificado de demonstração %1.")
                 .arg(dirPath));
+    // One process at a time makes the pair: two server processes starting together must not
+    // end up with the key of one and the certificate of the other.
+    QLockFile creating(dir.filePath(QStringLiteral(".criando.lock")));
+    creating.setStaleLockTime(120000);
+    if (!creating.tryLock(120000))
+        throw host::EHostError(
+            QStringLiteral("O certificado de demonstração em %1 está sendo criado por outro "
+                           "processo há tempo demais.")
+                .arg(dirPath));
+    if (QFileInfo::exists(cert.keyFile) && QFileInfo::exists(cert.certFile))
+        return cert;
     const QString tag = QUuid::createUuid().toString(QUuid::Id128);
     const QString keyTmp = cert.keyFile + QStringLiteral(".") + tag;
     const QString certTmp = cert.certFile + QStringLiteral(".") + tag;
@@ -193,13 +205,9 @@ DemoCertificate ensureDemoCertificate(const QString& dirPath) {
         throw host::EHostError(
             QStringLiteral("Não foi possível criar o certificado de demonstração: %1").arg(error));
     }
-    // Another process may have won the race: its pair stays, ours is dropped. The key goes in
-    // last so that a present key always has its certificate beside it.
-    if (QFileInfo::exists(cert.keyFile)) {
-        QFile::remove(keyTmp);
-        QFile::remove(certTmp);
-        return cert;
-    }
+    // A key left without its certificate (an interrupted first run) is made again. The key goes
+    // in last so that a present key always has its certificate beside it.
+    QFile::remove(cert.keyFile);
     QFile::remove(cert.certFile);
     if (!QFile::rename(certTmp, cert.certFile) || !QFile::rename(keyTmp, cert.keyFile)) {
         QFile::remove(keyTmp);

@@ -26,8 +26,9 @@ inline constexpr char kDemoCertCnpj[] = "11222333000181";
 QString demoCertDir(const QString& databaseFile);
 
 // The certificate of that directory, created with `openssl req -x509` the first time (key.pem
-// and cert.pem; created under temporary names and renamed, so concurrent first runs do not see
-// half-written files). host::EHostError when it cannot be created.
+// and cert.pem). One process at a time creates it, under a lock file in the directory, and the
+// files are written under temporary names and renamed, so concurrent first runs share one pair
+// and never see half-written files. host::EHostError when it cannot be created.
 DemoCertificate ensureDemoCertificate(const QString& dir);
 
 // Writes an empty signature (template) that signs the element whose Id attribute is referenceId;

@@ -328,7 +328,7 @@ const companydb::SchemaComponent& storeSchema() {
         };
         c.steps.append(v3);
         c.seedDemo = [](QSqlDatabase& db, SqlDialect dialect, int demoNotes) {
-            insertDemoNotes(db, dialect, demoNotes, Clock().today());
+            insertDemoNotes(db, dialect, demoNotes, Clock().today(), DemoEvents::Archived);
         };
         return c;
     }();

@@ -299,7 +299,17 @@ QSqlQuery runSql(QSqlDatabase& db, const QString& sql, const QVariantList& binds
 // Inserts one note on an open connection (the store and the demo generator).
 void insertNoteInto(QSqlDatabase& db, const NoteRecord& note);
 
+// What the demo generator leaves behind each note it shows with a manifestation (situations 1
+// to 4). Either way the event is registered (EVENTOREG, its protocol drawn from SEQPROTOCOLO)
+// and logged (EVENTONFE) as the authority would have left it, so the rules see it: a Ciência
+// after a demo Confirmação is 655, the same Confirmação again 573.
+enum class DemoEvents {
+    Archived,        // also the signed procEventoNFe in EVENTONFE: one signature per event
+    RegisteredOnly,  // no archived document, nothing signed: large stores for measurements
+};
+
 // Demo notes for the demo companies (storedemo.cpp); today fixes the spread of the dates.
-void insertDemoNotes(QSqlDatabase& db, host::SqlDialect dialect, int count, const QDate& today);
+void insertDemoNotes(QSqlDatabase& db, host::SqlDialect dialect, int count, const QDate& today,
+                     DemoEvents events);
 
 }  // namespace dfe58000

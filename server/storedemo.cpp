@@ -1,16 +1,29 @@
 // Demo notes: deterministic for a given day (fixed seed mixed with the date), spread so that
 // every situation code and synchronisation group occurs, some notes are booked, and the
-// deadline warnings of the note query have something to show.
+// deadline warnings of the note query have something to show. A note shown with a
+// manifestation has its event registered and logged the way the simulated authority leaves a
+// registered event, so that what the list shows and what the rules decide agree.
 
 #include <QHash>
+#include <QMutex>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QThread>
+#include <QThreadPool>
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <optional>
+#include <vector>
 
 #include "core/hosterror.h"
 #include "demodata.h"
 #include "fiscaldocs.h"
+#include "nfexml.h"
 #include "rules.h"
+#include "signer.h"
 #include "store.h"
 
 namespace dfe58000 {
@@ -79,9 +92,202 @@ int weighted(companydb::DemoRandom& rnd, std::initializer_list<int> weights) {
     return i - 1;
 }
 
+// One manifestation a demo note shows, registered as the authority registers it.
+struct DemoEvent {
+    QString company;
+    QString key;
+    QString recipient;    // NRINSJURIESTDEST: the event's author
+    QString environment;  // IDAMBIENTEMANIF
+    const rules::EventRule* rule = nullptr;
+    QString justification;
+    QDateTime when;  // DTHREVENTO
+    QString protocol;
+    qint64 order = 0;  // the protocol sequence drawn (NRORDEMREG)
+};
+
+// The operator the demo's own events are logged under: the suite's default login.
+const QString kDemoOperator = QStringLiteral("ADMIN");
+
+// Events are signed and written this many at a time: memory stays flat whatever the count.
+constexpr qsizetype kEventBatch = 256;
+
+// What a clerk types for an Operação não Realizada (always) and a Desconhecimento (every other
+// one): 15 to 255 Latin-1 characters, as the event's layout takes them.
+QString demoJustification(const rules::EventRule& rule, int noteIndex) {
+    static const QStringList notPerformed = {
+        QStringLiteral("Mercadoria recusada no recebimento por avaria na embalagem."),
+        QStringLiteral("Pedido cancelado antes do embarque; a carga não saiu do emitente."),
+        QStringLiteral("Devolução integral no ato da entrega, sem entrada no estoque."),
+        QStringLiteral("Operação desfeita a pedido do emitente, sem circulação da mercadoria."),
+    };
+    static const QStringList unknown = {
+        QStringLiteral("Não reconhecemos o pedido nem o fornecedor desta nota."),
+        QStringLiteral("Nota emitida para o CNPJ errado; o pedido é de outra empresa."),
+    };
+    if (!rule.justificationAllowed)
+        return {};
+    if (rule.justificationRequired)
+        return notPerformed.at(noteIndex % notPerformed.size());
+    return noteIndex % 2 == 0 ? unknown.at(noteIndex / 2 % unknown.size()) : QString();
+}
+
+// The SQLite file a connection works on, as the store names it; empty on PostgreSQL and for a
+// database in memory (the demo certificate then lives in the home directory).
+QString databaseFileOf(const QSqlDatabase& db, host::SqlDialect dialect) {
+    const QString name = db.databaseName();
+    if (dialect != host::SqlDialect::SQLite || name.isEmpty() || name == u":memory:" ||
+        name.startsWith(u"file:"))
+        return {};
+    return name;
+}
+
+// Protocols for the events in the order they happened, one number of the protocol sequence
+// each, the way the authority draws them ("191", the event's year, 10 digits; a number some
+// event already holds is passed over), and the sequence left at the last one drawn, so that
+// the events sent later never repeat one.
+void drawProtocols(QSqlDatabase& db, std::vector<DemoEvent>& events) {
+    const QString what = QStringLiteral("Não foi possível numerar os eventos de demonstração");
+    std::stable_sort(events.begin(), events.end(),
+                     [](const DemoEvent& a, const DemoEvent& b) { return a.when < b.when; });
+    QSqlQuery q =
+        runSql(db, QStringLiteral("SELECT NRULTIMOPROT FROM SEQPROTOCOLO WHERE IDSEQUENCIA = 1"),
+               {}, what);
+    if (!q.next())
+        throw host::EDatabaseError(
+            QStringLiteral("A sequência dos protocolos não existe no banco de dados."));
+    qint64 last = q.value(0).toLongLong();
+    QSet<QString> taken;
+    QSqlQuery held = runSql(db, QStringLiteral("SELECT NRPROTOCOLO FROM EVENTOREG"), {}, what);
+    while (held.next())
+        taken.insert(held.value(0).toString());
+    constexpr qint64 kLast = 9999999999;
+    for (DemoEvent& e : events) {
+        const QString prefix = QStringLiteral("191") + e.when.toString(QStringLiteral("yy"));
+        do {
+            if (++last > kLast)
+                throw host::EDatabaseError(
+                    QStringLiteral("A sequência dos protocolos está esgotada (%1).").arg(last));
+            e.protocol = prefix + pad(last, 10);
+        } while (taken.contains(e.protocol));
+        e.order = last;
+    }
+    runSql(db, QStringLiteral("UPDATE SEQPROTOCOLO SET NRULTIMOPROT = ? WHERE IDSEQUENCIA = 1"),
+           {last}, what);
+}
+
+// The procEventoNFe the authority archives for a registered event, before its signature.
+QString eventDocument(const DemoEvent& e) {
+    EventData d;
+    d.accessKey = e.key;
+    d.author = e.recipient;
+    d.rule = e.rule;
+    d.justification = e.justification;
+    d.when = e.when;
+    d.sequence = 1;
+    d.cStat = 135;
+    d.xMotivo = rules::motivo(135);
+    d.protocol = e.protocol;
+    d.registeredAt = e.when;
+    d.tpAmb = environmentOf(e.environment);
+    d.recipient = registrationOf(e.recipient);
+    return procEventoDocument(d);
+}
+
+// The signed documents of events [from, to), on every core: each signature stands alone, and
+// none runs while a statement is open. The first failure is raised once all have stopped.
+std::vector<QString> signedDocuments(const std::vector<DemoEvent>& events, qsizetype from,
+                                     qsizetype to, const DemoCertificate& cert) {
+    std::vector<QString> docs(size_t(to - from));
+    std::atomic<qsizetype> next{from};
+    std::atomic<bool> failed{false};
+    std::exception_ptr failure;
+    QMutex failureMutex;
+    const int threads = std::max(2, QThread::idealThreadCount());
+    QThreadPool pool;
+    pool.setMaxThreadCount(threads);
+    for (int t = 0; t < threads; ++t)
+        pool.start([&] {
+            for (qsizetype i = next++; i < to && !failed; i = next++) {
+                try {
+                    docs[size_t(i - from)] = signXml(eventDocument(events[size_t(i)]),
+                                                     QStringLiteral("infEvento"), cert);
+                } catch (...) {
+                    QMutexLocker lock(&failureMutex);
+                    if (!failure)
+                        failure = std::current_exception();
+                    failed = true;
+                }
+            }
+        });
+    pool.waitForDone();
+    if (failure)
+        std::rethrow_exception(failure);
+    return docs;
+}
+
+// Registers and logs the events, as SimulatedAuthority::sendEvent leaves a registered event
+// (Store::insertRegisteredEvent and Store::logEvent); with Archived, each with its signed
+// document.
+void writeDemoEvents(QSqlDatabase& db, host::SqlDialect dialect, std::vector<DemoEvent>& events,
+                     DemoEvents mode) {
+    if (events.empty())
+        return;
+    drawProtocols(db, events);
+    std::optional<DemoCertificate> cert;
+    if (mode == DemoEvents::Archived)
+        cert = ensureDemoCertificate(demoCertDir(databaseFileOf(db, dialect)));
+
+    QSqlQuery reg(db), log(db);
+    if (!reg.prepare(
+            QStringLiteral("INSERT INTO EVENTOREG (NRACESSONF, TPEVENTO, NRSEQEVENTO, NRPROTOCOLO, "
+                           "NRORDEMREG) VALUES (?, ?, 1, ?, ?)")) ||
+        !log.prepare(QStringLiteral(
+            "INSERT INTO EVENTONFE (CDEMPRESA, NRACESSONF, TPEVENTO, NRSEQEVENTO, NRINSJURAUTOR, "
+            "DTHREVENTO, DTHRREGISTRO, CDSTAT, DSMOTIVO, NRPROTOCOLO, DSJUSTIFICATIVA, "
+            "DSXMLEVENTO, CDOPERADOR) VALUES (?, ?, ?, 1, ?, ?, ?, 135, ?, ?, ?, ?, ?)")))
+        throw host::EDatabaseError(
+            QStringLiteral("Não foi possível preparar os eventos de demonstração: %1")
+                .arg((reg.lastError().isValid() ? reg : log).lastError().text().trimmed()));
+    const QString registered = rules::motivo(135);
+    const qsizetype total = qsizetype(events.size());
+    for (qsizetype from = 0; from < total; from += kEventBatch) {
+        const qsizetype to = std::min(total, from + kEventBatch);
+        const std::vector<QString> docs =
+            cert ? signedDocuments(events, from, to, *cert) : std::vector<QString>();
+        for (qsizetype i = from; i < to; ++i) {
+            const DemoEvent& e = events[size_t(i)];
+            const QVariant when = dbDateTime(e.when);
+            reg.bindValue(0, e.key);
+            reg.bindValue(1, e.rule->tpEvento);
+            reg.bindValue(2, e.protocol);
+            reg.bindValue(3, e.order);
+            const QVariantList values = {e.company,
+                                         e.key,
+                                         e.rule->tpEvento,
+                                         e.recipient.left(20),
+                                         when,
+                                         when,
+                                         registered,
+                                         e.protocol,
+                                         e.justification,
+                                         docs.empty() ? QString() : docs[size_t(i - from)],
+                                         kDemoOperator};
+            for (int v = 0; v < values.size(); ++v)
+                log.bindValue(v, values.at(v));
+            if (!reg.exec() || !log.exec())
+                throw host::EDatabaseError(
+                    QStringLiteral("Não foi possível gravar o evento de demonstração da nota "
+                                   "%1: %2")
+                        .arg(e.key,
+                             (reg.lastError().isValid() ? reg : log).lastError().text().trimmed()));
+        }
+    }
+}
+
 }  // namespace
 
-void insertDemoNotes(QSqlDatabase& db, host::SqlDialect, int count, const QDate& today) {
+void insertDemoNotes(QSqlDatabase& db, host::SqlDialect dialect, int count, const QDate& today,
+                     DemoEvents events) {
     if (count <= 0)
         return;
     companydb::DemoRandom rnd(58001ull ^ quint64(today.toJulianDay()));
@@ -116,6 +322,7 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect, int count, const QDate&
     const QStringList series = {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
                                 QStringLiteral("890")};
     const int conclusiveDays = rules::conclusiveDeadlineDays(today);
+    std::vector<DemoEvent> registered;
 
     for (int i = 0; i < count; ++i) {
         NoteRecord n;
@@ -236,7 +443,18 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect, int count, const QDate&
         if (group == u'2' || group == u'3' || group == u'4')
             n.NRACESSOINTG = n.NRACESSONF;
         insertNoteInto(db, n);
+        if (const rules::EventRule* rule = rules::eventByModuleCode(n.IDSTATUSMANIF))
+            registered.push_back({n.CDEMPRESA,
+                                  n.NRACESSONF,
+                                  n.NRINSJURIESTDEST,
+                                  n.IDAMBIENTEMANIF,
+                                  rule,
+                                  demoJustification(*rule, i),
+                                  n.DTHREVENTO,
+                                  {},
+                                  0});
     }
+    writeDemoEvents(db, dialect, registered, events);
 }
 
 }  // namespace dfe58000

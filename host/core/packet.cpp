@@ -369,12 +369,74 @@ void putHead(char* out, quint8 major, quint64 value) {
     }
 }
 
+// The buffers of the large packets this thread wrote lately. Once nothing holds such a packet
+// any more (its answer went out, a data set took its rows), the next writer on the thread
+// writes into the same memory. A server answering large queries one after the other thus
+// reuses pages it already has: fresh ones from the system cost a page fault each the first
+// time they are written, more than writing the bytes themselves.
+class SpareBuffers {
+  public:
+    static constexpr qsizetype kMinBytes = 64 * 1024;  // smaller ones cost little to allocate
+    static constexpr int kMaxBuffers = 6;
+    static constexpr qsizetype kMaxBytes = 96 * 1024 * 1024;
+
+    // The largest buffer no packet uses any more, emptied, when it holds at least `bytes`;
+    // else a null one.
+    QByteArray take(qsizetype bytes) {
+        qsizetype best = -1;
+        for (qsizetype i = 0; i < m_held.size(); ++i) {
+            if (m_held[i].isDetached() && allocated(m_held[i]) >= bytes &&
+                (best < 0 || allocated(m_held[i]) > allocated(m_held[best])))
+                best = i;
+        }
+        if (best < 0)
+            return {};
+        QByteArray b = m_held.takeAt(best);
+        QByteArray::DataPointer& d = b.data_ptr();
+        d.setBegin(d.data() - d.freeSpaceAtBegin());
+        d.size = 0;
+        b.resize(b.capacity());  // in place: the buffer is this thread's alone
+        return b;
+    }
+
+    // Remembers the buffer of a packet handed out (or one no packet uses), to take it again
+    // once it is free.
+    void keep(const QByteArray& buffer) {
+        if (allocated(buffer) < kMinBytes)
+            return;
+        m_held.append(buffer);
+        qsizetype total = 0;
+        for (QByteArray& b : m_held)
+            total += allocated(b);
+        while (m_held.size() > kMaxBuffers || (total > kMaxBytes && m_held.size() > 1)) {
+            total -= allocated(m_held.first());
+            m_held.removeFirst();  // the oldest goes
+        }
+    }
+
+  private:
+    static qsizetype allocated(const QByteArray& b) {
+        return b.capacity() + const_cast<QByteArray&>(b).data_ptr().freeSpaceAtBegin();
+    }
+
+    QList<QByteArray> m_held;
+};
+
+SpareBuffers& spareBuffers() {
+    thread_local SpareBuffers spares;
+    return spares;
+}
+
 }  // namespace
 
 PacketWriter::PacketWriter(const QList<FieldDef>& fields, qsizetype rowCount,
                            qsizetype reserveBytes)
     : m_fields(fields), m_expectedRows(rowCount < 0 ? kRowsCountedAtFinish : rowCount) {
-    m_bytes.resize(qMax<qsizetype>(reserveBytes, 256 + 64 * m_fields.size()));
+    const qsizetype initial = qMax<qsizetype>(reserveBytes, 256 + 64 * m_fields.size());
+    m_bytes = spareBuffers().take(initial);
+    if (m_bytes.isNull()) {
+        m_bytes.resize(initial);
+    }
     if (m_fields.size() > kPacketMaxFields) {
         throw EPacketError(QStringLiteral("Pacote com campos demais (%1).").arg(m_fields.size()));
     }
@@ -627,18 +689,32 @@ QByteArray PacketWriter::finish() {
         throw EPacketError(
             QStringLiteral("Pacote com %1 linhas; anunciadas %2.").arg(m_rows).arg(m_expectedRows));
     }
-    if (m_expectedRows < 0) {
-        // The count's head in the room left for it, the rows moved up against it.
-        char* at = m_bytes.data() + m_rowsAt;
-        const int h = headSize(quint64(m_rows));
-        putHead(at, kMajorArray, quint64(m_rows));
-        std::memmove(at + h, at + 9, size_t(m_len - m_rowsAt - 9));
-        m_len -= 9 - h;
-    }
     m_bytes.truncate(m_len);
     if (m_bytes.capacity() - m_len > qMax<qsizetype>(m_len / 4, 4096)) {
-        m_bytes.squeeze();  // the buffer doubled as it grew: give most of the slack back
+        if (m_len < SpareBuffers::kMinBytes && m_bytes.capacity() >= SpareBuffers::kMinBytes) {
+            // A small packet in a large spare buffer: the packet gets a buffer of its size and
+            // the large one waits for the next writer.
+            QByteArray own(m_bytes.constData(), m_len);
+            spareBuffers().keep(m_bytes);
+            m_bytes = std::move(own);
+        } else {
+            m_bytes.squeeze();  // the buffer doubled as it grew: give most of the slack back
+        }
     }
+    if (m_expectedRows < 0) {
+        // The count's head at the end of the room left for it, right before the rows; the
+        // header and field definitions move up by what the head did not need, and the packet
+        // then starts that much further into its buffer. Only the few hundred bytes before
+        // the rows move, not the rows.
+        const int h = headSize(quint64(m_rows));
+        const qsizetype gap = 9 - h;
+        char* base = m_bytes.data();
+        putHead(base + m_rowsAt + gap, kMajorArray, quint64(m_rows));
+        std::memmove(base + gap, base, size_t(m_rowsAt));
+        m_bytes.remove(0, gap);  // the buffer is this writer's alone: no bytes move
+        m_len -= gap;
+    }
+    spareBuffers().keep(m_bytes);
     m_finished = true;
     return m_bytes;
 }

@@ -188,6 +188,41 @@ class TestPacket : public QObject {
                                  one.encodedRow(narrow.encoded(from, narrow.position())));
     }
 
+    // A packet whose row count is learnt at the end comes out byte for byte as one announced
+    // up front, whatever the size of the count's head. Writers reuse the buffers of large
+    // packets let go: a packet still held is never written over by the writers after it, and a
+    // small packet does not keep a large buffer to itself.
+    void rowsCountedAtFinishAndReusedBuffers() {
+        const QList<FieldDef> fields = {{"T", FieldType::String, 0, false},
+                                        {"I", FieldType::Integer, 0, false}};
+        auto write = [&](qsizetype rows, qsizetype announced, char fill) {
+            PacketWriter w(fields, announced);
+            for (qsizetype i = 0; i < rows; ++i)
+                w.row({QString(40, QChar(fill)), i});
+            return w.finish();
+        };
+        // The held packet is the largest buffer the writers have seen, the first they would
+        // write into again.
+        const qsizetype rows = 150000;
+        const QByteArray first = write(rows, PacketWriter::kRowsCountedAtFinish, 'x');
+        const QByteArray firstCopy(first.constData(), first.size());
+        QByteArray second = write(rows, PacketWriter::kRowsCountedAtFinish, 'y');
+        second = QByteArray();
+        for (char fill : {'z', 'w'}) {
+            const QByteArray next = write(rows, PacketWriter::kRowsCountedAtFinish, fill);
+            QCOMPARE(first, firstCopy);
+            const DecodedPacket p = decodePacket(next);
+            QCOMPARE(p.rows.size(), rows);
+            QCOMPARE(p.rows.last(), (QVariantList{QString(40, QChar(fill)), qint64(rows - 1)}));
+        }
+
+        for (qsizetype n : {0, 1, 23, 24, 255, 256, 65535, 65536})
+            QCOMPARE(write(n, PacketWriter::kRowsCountedAtFinish, 'a'), write(n, n, 'a'));
+        const QByteArray small = write(3, PacketWriter::kRowsCountedAtFinish, 's');
+        QCOMPARE(small, write(3, 3, 's'));
+        QVERIFY(small.capacity() < 64 * 1024);
+    }
+
     void emptyPacketAndNoRows() {
         const QByteArray bytes = encodePacket(allTypes(), {});
         const DecodedPacket p = decodePacket(bytes);

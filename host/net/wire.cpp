@@ -2,7 +2,6 @@
 
 #include "core/hosterror.h"
 
-#include <QBuffer>
 #include <QCborStreamReader>
 #include <QCborStreamWriter>
 #include <QDate>
@@ -12,6 +11,7 @@
 #include <QtEndian>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace host::wire {
 
@@ -34,14 +34,67 @@ const char* const kDateTimeFormatNoMs = "yyyy-MM-ddTHH:mm:ss";
 
 // --- writing --------------------------------------------------------------------------------
 
-// Writes CBOR behind whatever the target already holds (room for the frame header).
-class Encoder {
+QByteArray joined(const QList<QByteArray>& pieces) {
+    return pieces.size() == 1 ? pieces.first() : pieces.join();
+}
+
+// Where the encoder's bytes go: appended to the bytes already there (room for the frame header),
+// except that a large byte string announced beforehand (expect()) becomes a piece of its own
+// that shares the caller's QByteArray: a reply's packets are never copied into its frame.
+class PieceSink : public QIODevice {
   public:
-    explicit Encoder(QByteArray* target) : m_buffer(target), m_writer(&m_buffer) {
-        m_buffer.open(QIODevice::WriteOnly | QIODevice::Append);
+    PieceSink(QByteArray start, bool shareLarge)
+        : m_current(std::move(start)), m_share(shareLarge) {
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     }
 
+    bool isSequential() const override { return true; }
+
+    // The byte string the encoder writes next; its bytes travel as their own piece when large.
+    void expect(const QByteArray& bytes) {
+        if (m_share && bytes.size() >= kSharedPieceSize)
+            m_expected = bytes;
+    }
+
+    QList<QByteArray> take() {
+        if (!m_current.isEmpty() || m_pieces.isEmpty())
+            m_pieces.append(std::move(m_current));
+        m_current = QByteArray();
+        return std::exchange(m_pieces, {});
+    }
+
+  protected:
+    qint64 readData(char*, qint64) override { return -1; }
+
+    qint64 writeData(const char* data, qint64 len) override {
+        if (!m_expected.isNull() && data == m_expected.constData() && len == m_expected.size()) {
+            // The string's own bytes (its head went just before): shared, not copied.
+            m_pieces.append(std::move(m_current));
+            m_current = QByteArray();
+            m_pieces.append(std::exchange(m_expected, QByteArray()));
+            return len;
+        }
+        m_current.append(data, qsizetype(len));
+        return len;
+    }
+
+  private:
+    QList<QByteArray> m_pieces;
+    QByteArray m_current;
+    QByteArray m_expected;
+    bool m_share;
+};
+
+class Encoder {
+  public:
+    // start: bytes the encoded ones follow (the frame header's room). shareLarge: large byte
+    // strings become pieces of their own (see PieceSink).
+    explicit Encoder(QByteArray start = {}, bool shareLarge = false)
+        : m_sink(std::move(start), shareLarge), m_writer(&m_sink) {}
+
     QCborStreamWriter& writer() { return m_writer; }
+    QList<QByteArray> pieces() { return m_sink.take(); }
+    QByteArray bytes() { return joined(m_sink.take()); }
 
     void text(const QString& s) { m_writer.append(s); }
 
@@ -79,9 +132,12 @@ class Encoder {
             case QMetaType::QChar:
                 m_writer.append(v.toString());
                 return;
-            case QMetaType::QByteArray:
-                m_writer.append(v.toByteArray());
+            case QMetaType::QByteArray: {
+                const QByteArray bytes = v.toByteArray();
+                m_sink.expect(bytes);
+                m_writer.append(bytes);
                 return;
+            }
             case QMetaType::QDate:
                 date(v.toDate());
                 return;
@@ -136,53 +192,35 @@ class Encoder {
         m_writer.append(local.toString(QLatin1String(kDateTimeFormat)));
     }
 
-    QBuffer m_buffer;
+    PieceSink m_sink;
     QCborStreamWriter m_writer;
 };
 
-// Bytes a value will take, near enough to reserve them at once: an answer carrying a packet of
-// megabytes is then copied once into its frame instead of through a growing buffer.
-qsizetype roughSize(const QVariant& v, int depth = 0) {
-    switch (v.typeId()) {
-        case QMetaType::QByteArray:
-            return 9 + v.toByteArray().size();
-        case QMetaType::QString:
-            return 9 + 3 * v.toString().size();
-        case QMetaType::QVariantList:
-        case QMetaType::QStringList: {
-            qsizetype n = 9;
-            if (depth < kMaxNesting)
-                for (const QVariant& item : v.toList())
-                    n += roughSize(item, depth + 1);
-            return n;
-        }
-        default:
-            return 32;
-    }
+QByteArray headerRoom() {
+    return QByteArray(kHeaderSize, '\0');
 }
 
-QByteArray withHeaderRoom(qsizetype payload = 0) {
-    QByteArray out(kHeaderSize, '\0');
-    out.reserve(kHeaderSize + 64 + qMin(payload, kMaxFrameSize));
-    return out;
-}
-
-// Fills the header of a frame whose payload follows the first kHeaderSize bytes.
-QByteArray sealFrame(QByteArray bytes, qsizetype maxFrameSize) {
-    const qsizetype payload = bytes.size() - kHeaderSize;
+// Fills the header of a frame whose payload follows the first kHeaderSize bytes of its first
+// piece.
+QList<QByteArray> sealFrame(QList<QByteArray> pieces, qsizetype maxFrameSize) {
+    qsizetype bytes = 0;
+    for (const QByteArray& piece : pieces)
+        bytes += piece.size();
+    const qsizetype payload = bytes - kHeaderSize;
     if (payload > maxFrameSize)
         failWrite(QStringLiteral("a mensagem tem %1 bytes, acima do limite de %2 bytes")
                       .arg(payload)
                       .arg(maxFrameSize));
-    qToBigEndian(quint32(payload), bytes.data());
-    return bytes;
+    qToBigEndian(quint32(payload), pieces.first().data());
+    return pieces;
 }
 
 // --- reading --------------------------------------------------------------------------------
 
 class Decoder {
   public:
-    explicit Decoder(const QByteArray& bytes) : m_size(bytes.size()), m_reader(bytes) {}
+    explicit Decoder(const QByteArray& bytes)
+        : m_bytes(bytes), m_size(bytes.size()), m_reader(bytes) {}
 
     QCborStreamReader& reader() { return m_reader; }
 
@@ -285,6 +323,17 @@ class Decoder {
     }
 
     QByteArray byteString() {
+        // A large string of known length (a packet) shares the message's bytes.
+        if (m_reader.isLengthKnown() && m_reader.length() >= quint64(kSharedPieceSize)) {
+            const qsizetype at = qsizetype(m_reader.currentOffset());
+            const quint64 length = m_reader.length();
+            const qsizetype head = headSize(uchar(m_bytes.at(at)) & 0x1f);
+            if (head > 0 && length <= quint64(m_size - at - head)) {
+                QByteArray out = sharedSlice(m_bytes, at + head, qsizetype(length));
+                advance();  // skips the string without reading it
+                return out;
+            }
+        }
         QByteArray out;
         auto r = m_reader.readByteArray();
         while (r.status == QCborStreamReader::Ok) {
@@ -398,6 +447,26 @@ class Decoder {
         }
     }
 
+    // Bytes of the head of an item of known length by its additional information; 0 for an
+    // indefinite length.
+    static qsizetype headSize(int info) {
+        if (info < 24)
+            return 1;
+        switch (info) {
+            case 24:
+                return 2;
+            case 25:
+                return 3;
+            case 26:
+                return 5;
+            case 27:
+                return 9;
+            default:
+                return 0;
+        }
+    }
+
+    const QByteArray m_bytes;
     qint64 m_size;
     QCborStreamReader m_reader;
 };
@@ -409,39 +478,38 @@ class Decoder {
 QByteArray requestFrame(const Request& request) {
     if (request.method.isEmpty())
         failWrite(QStringLiteral("nome do método vazio"));
-    QByteArray out = withHeaderRoom();
-    {
-        Encoder e(&out);
-        e.writer().startMap(3);
-        e.text(QStringLiteral("server"));
-        e.text(request.server);
-        e.text(QStringLiteral("method"));
-        e.text(request.method);
-        e.text(QStringLiteral("args"));
-        e.writer().startArray(quint64(request.args.size()));
-        for (const QVariant& arg : request.args)
-            e.value(arg, 1);
-        e.writer().endArray();
-        e.writer().endMap();
+    // Packets among the arguments are copied once, straight into a frame of the final size.
+    Encoder e(headerRoom(), true);
+    e.writer().startMap(3);
+    e.text(QStringLiteral("server"));
+    e.text(request.server);
+    e.text(QStringLiteral("method"));
+    e.text(request.method);
+    e.text(QStringLiteral("args"));
+    e.writer().startArray(quint64(request.args.size()));
+    for (const QVariant& arg : request.args)
+        e.value(arg, 1);
+    e.writer().endArray();
+    e.writer().endMap();
+    return joined(sealFrame(e.pieces(), kMaxFrameSize));
+}
+
+QList<QByteArray> replyFramePieces(const Reply& reply) {
+    Encoder e(headerRoom(), true);
+    e.writer().startMap(1);
+    if (reply.ok) {
+        e.text(QStringLiteral("result"));
+        e.value(reply.result);
+    } else {
+        e.text(QStringLiteral("error"));
+        e.text(reply.error);
     }
-    return sealFrame(std::move(out), kMaxFrameSize);
+    e.writer().endMap();
+    return sealFrame(e.pieces(), kMaxFrameSize);
 }
 
 QByteArray replyFrame(const Reply& reply) {
-    QByteArray out = withHeaderRoom(reply.ok ? roughSize(reply.result) : 0);
-    {
-        Encoder e(&out);
-        e.writer().startMap(1);
-        if (reply.ok) {
-            e.text(QStringLiteral("result"));
-            e.value(reply.result);
-        } else {
-            e.text(QStringLiteral("error"));
-            e.text(reply.error);
-        }
-        e.writer().endMap();
-    }
-    return sealFrame(std::move(out), kMaxFrameSize);
+    return joined(replyFramePieces(reply));
 }
 
 Request decodeRequest(const QByteArray& payload) {
@@ -509,12 +577,9 @@ Reply decodeReply(const QByteArray& payload) {
 }
 
 QByteArray encodeValue(const QVariant& value) {
-    QByteArray out;
-    {
-        Encoder e(&out);
-        e.value(value);
-    }
-    return out;
+    Encoder e({}, true);
+    e.value(value);
+    return e.bytes();
 }
 
 QVariant decodeValue(const QByteArray& cbor) {
@@ -522,6 +587,17 @@ QVariant decodeValue(const QByteArray& cbor) {
     QVariant v = d.value();
     d.finish();
     return v;
+}
+
+QByteArray sharedSlice(const QByteArray& bytes, qsizetype from, qsizetype size) {
+    Q_ASSERT(from >= 0 && size >= 0 && from + size <= bytes.size());
+    QByteArray out = bytes;  // one more reference to the same allocation
+    QByteArray::DataPointer& d = out.data_ptr();
+    if (!d.isMutable())
+        return bytes.mid(from, size);  // raw data, owned by somebody else: copied
+    d.setBegin(d.data() + from);
+    d.size = size;
+    return out;
 }
 
 QByteArray frame(const QByteArray& payload, qsizetype maxFrameSize) {
@@ -550,20 +626,21 @@ std::optional<QByteArray> FrameBuffer::takeFrame() {
                 .arg(m_max)));
     if (pending() - kHeaderSize < qsizetype(length))
         return std::nullopt;
-    if (m_start == 0 && m_data.size() == kHeaderSize + qsizetype(length)) {
-        // The buffer is this frame and nothing else: hand it over whole, its head cut off
-        // (which moves no bytes).
-        QByteArray payload = std::move(m_data);
-        m_data = QByteArray();
-        payload.remove(0, kHeaderSize);
+    const qsizetype at = m_start + kHeaderSize;
+    m_start = at + qsizetype(length);
+    if (m_start == m_data.size()) {
+        // The last frame in: handed out whole when large, the buffer kept for the next ones
+        // (reuseSpent()).
+        if (qsizetype(length) >= kSharedPieceSize)
+            return sharedSlice(m_data, at, qsizetype(length));
+        QByteArray payload = m_data.mid(at, qsizetype(length));
+        reuseSpent();
         return payload;
     }
-    QByteArray payload = m_data.mid(m_start + kHeaderSize, qsizetype(length));
-    m_start += kHeaderSize + qsizetype(length);
-    if (m_start == m_data.size()) {
-        m_data.clear();
-        m_start = 0;
-    } else if (m_start > m_data.size() / 2) {
+    QByteArray payload = qsizetype(length) >= kSharedPieceSize
+                             ? sharedSlice(m_data, at, qsizetype(length))
+                             : m_data.mid(at, qsizetype(length));
+    if (m_start > m_data.size() / 2) {
         // Drop what was handed out once it is most of the buffer, so a long-lived stream of
         // small frames costs linear time overall.
         m_data.remove(0, m_start);
@@ -572,11 +649,28 @@ std::optional<QByteArray> FrameBuffer::takeFrame() {
     return payload;
 }
 
+void FrameBuffer::reuseSpent() {
+    if (pending() != 0)
+        return;
+    m_start = 0;
+    if (m_data.isDetached() &&
+        m_data.capacity() + m_data.data_ptr().freeSpaceAtBegin() <= m_keep + kHeaderSize) {
+        // Nothing holds a payload of it any more: the same memory takes the next frames.
+        QByteArray::DataPointer& d = m_data.data_ptr();
+        d.setBegin(d.data() - d.freeSpaceAtBegin());
+        d.size = 0;
+        *d.data() = '\0';
+        return;
+    }
+    m_data = QByteArray();
+}
+
 void FrameBuffer::readFrom(QIODevice& device) {
     const qint64 available = device.bytesAvailable();
     if (available <= 0) {
         return;
     }
+    reuseSpent();
     const qsizetype before = m_data.size();
     if (pending() + available >= kHeaderSize) {
         // The head of the first frame not yet taken, maybe partly still in the device.
@@ -598,8 +692,8 @@ void FrameBuffer::readFrom(QIODevice& device) {
 }
 
 void FrameBuffer::clear() {
-    m_data.clear();
-    m_start = 0;
+    m_start = m_data.size();
+    reuseSpent();
 }
 
 }  // namespace host::wire

@@ -36,6 +36,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QIODevice>
+#include <QList>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
@@ -75,17 +76,33 @@ struct Reply {
     static Reply failure(const QString& text) { return Reply{false, {}, text}; }
 };
 
+// Byte strings of at least this size (packets of notes) are never copied into a frame nor out
+// of a payload: see replyFramePieces() and the decode functions.
+constexpr qsizetype kSharedPieceSize = 64 * 1024;
+
 // --- whole frames (length prefix included), ready to write to a socket ----------------------
 QByteArray requestFrame(const Request& request);
 QByteArray replyFrame(const Reply& reply);
+// The same reply frame as the pieces it can be written in, one after the other: the encoded
+// bytes, and each byte string of kSharedPieceSize or more as a piece of its own that shares the
+// reply's QByteArray. An answer of megabytes of packets then goes to the socket uncopied.
+QList<QByteArray> replyFramePieces(const Reply& reply);
 
 // --- payloads (the bytes of one frame without its length prefix) ----------------------------
+// A byte string of kSharedPieceSize or more that a payload carries comes out as a slice of the
+// payload (see sharedSlice()), not a copy.
 Request decodeRequest(const QByteArray& payload);
 Reply decodeReply(const QByteArray& payload);
 
 // One value as bare CBOR, and back (the whole input must be exactly one value).
 QByteArray encodeValue(const QVariant& value);
 QVariant decodeValue(const QByteArray& cbor);
+
+// Bytes [from, from + size) of bytes as a QByteArray that shares their allocation instead of
+// copying them: the allocation lives while any slice of it does, and a slice detaches (copies)
+// on its first change like any shared QByteArray. Unlike QByteArray's own allocations a slice
+// is not followed by a '\0' (as with QByteArray::fromRawData); raw data is copied instead.
+QByteArray sharedSlice(const QByteArray& bytes, qsizetype from, qsizetype size);
 
 // Frames a payload (length prefix + bytes); raises ENetError above the frame limit.
 QByteArray frame(const QByteArray& payload, qsizetype maxFrameSize = kMaxFrameSize);
@@ -94,11 +111,22 @@ QByteArray frame(const QByteArray& payload, qsizetype maxFrameSize = kMaxFrameSi
 // payload of each complete frame in order. A header declaring a length of zero or above the
 // limit raises ENetError as soon as its four bytes are in: the stream cannot be trusted
 // after that, and the owner should drop the connection.
+//
+// A payload of kSharedPieceSize or more is a slice of the buffer (sharedSlice()), not a copy.
+// Once every byte is handed out and nothing holds a slice any more, the next frame is read
+// into the same memory: a client that asks again and again for answers of megabytes does not
+// make the system hand it (and zero) fresh pages for each one.
 class FrameBuffer {
   public:
-    explicit FrameBuffer(qsizetype maxFrameSize = kMaxFrameSize) : m_max(maxFrameSize) {}
+    // keepBytes: the most memory the buffer keeps for the next frames once it is spent.
+    explicit FrameBuffer(qsizetype maxFrameSize = kMaxFrameSize,
+                         qsizetype keepBytes = kReserveLimit)
+        : m_max(maxFrameSize), m_keep(keepBytes) {}
 
-    void append(QByteArrayView bytes) { m_data.append(bytes.data(), bytes.size()); }
+    void append(QByteArrayView bytes) {
+        reuseSpent();
+        m_data.append(bytes.data(), bytes.size());
+    }
     // Appends what the device has ready. Once a frame's length is known, room for all of it is
     // taken at once (up to kReserveLimit), so a large answer is copied once on its way in.
     void readFrom(QIODevice& device);
@@ -110,12 +138,18 @@ class FrameBuffer {
     // Bytes received and not yet handed out (a partial frame, or frames not yet taken).
     qsizetype pending() const { return m_data.size() - m_start; }
     bool isEmpty() const { return pending() == 0; }
+    // Drops the bytes not yet handed out.
     void clear();
 
   private:
+    // With every byte handed out: empties the buffer, keeping its memory when nothing else
+    // holds it (and it is not huge).
+    void reuseSpent();
+
     QByteArray m_data;
     qsizetype m_start = 0;  // first byte not yet handed out
     qsizetype m_max;
+    qsizetype m_keep;
 };
 
 }  // namespace host::wire

@@ -107,6 +107,8 @@ class TestWire : public QObject {
     void framesSurviveRandomPieces();
     void framesReadFromADevice();
     void frameLengthIsGuarded();
+    void largeByteStringsAreNotCopied();
+    void heldPayloadsSurviveLaterFrames();
 };
 
 void TestWire::valuesRoundTrip_data() {
@@ -520,6 +522,109 @@ void TestWire::frameLengthIsGuarded() {
     small.append(header(9) + "123456789");
     QVERIFY(errorOf([&] { small.takeFrame(); }).contains("acima do limite de 8 bytes"));
     QVERIFY(errorOf([] { wire::frame("123456789", 8); }).contains("acima do limite de 8 bytes"));
+}
+
+// Packets travel uncopied: as pieces of their own in a reply frame, and as slices of the payload
+// out of the decoder. Either way the bytes are those of the whole frame, and a slice changed
+// by its holder leaves the payload alone.
+void TestWire::largeByteStringsAreNotCopied() {
+    const QByteArray big(300000, 'p');
+    const QByteArray atLimit(wire::kSharedPieceSize, 'q');
+    const QByteArray small(wire::kSharedPieceSize - 1, 's');
+    const wire::Reply reply =
+        wire::Reply::success(QVariantList{"OK", QString(), big, small, atLimit, QByteArray()});
+    const QByteArray frame = wire::replyFrame(reply);
+    const QList<QByteArray> pieces = wire::replyFramePieces(reply);
+    QCOMPARE(pieces.join(), frame);
+    int shared = 0;
+    for (const QByteArray& piece : pieces) {
+        if (piece.constData() == big.constData() || piece.constData() == atLimit.constData())
+            ++shared;
+        QVERIFY(piece.constData() != small.constData());
+    }
+    QCOMPARE(shared, 2);
+
+    const QByteArray payload = payloadOf(frame);
+    const QVariantList got = wire::decodeReply(payload).result.toList();
+    QCOMPARE(got.size(), 6);
+    QCOMPARE(got[2].toByteArray(), big);
+    QCOMPARE(got[3].toByteArray(), small);
+    QCOMPARE(got[4].toByteArray(), atLimit);
+    QVERIFY(!got[5].toByteArray().isNull());
+    QByteArray slice = got[2].toByteArray();
+    QVERIFY(slice.constData() > payload.constData() &&
+            slice.constData() + slice.size() < payload.constData() + payload.size());
+    slice[0] = 'X';
+    QCOMPARE(payload, payloadOf(frame));
+    QCOMPARE(got[2].toByteArray(), big);
+    QCOMPARE(wire::decodeValue(wire::encodeValue(QVariantList{big, 1})),
+             QVariant(QVariantList{big, 1}));
+
+    // A large string in chunks (indefinite length) is read whole all the same; one cut short
+    // is refused as before.
+    const QByteArray chunk(wire::kSharedPieceSize, 'c');
+    QByteArray chunked = hex("a166726573756c74") + hex("5f");
+    for (int i = 0; i < 2; ++i) {
+        QByteArray head = hex("5a00000000");
+        qToBigEndian(quint32(chunk.size()), head.data() + 1);
+        chunked += head + chunk;
+    }
+    chunked += hex("ff");
+    QCOMPARE(wire::decodeReply(chunked).result.toByteArray(), chunk + chunk);
+    const QByteArray cut = payloadOf(wire::replyFrame(wire::Reply::success(big))).chopped(1);
+    QVERIFY(errorOf([&] {
+                wire::decodeReply(cut);
+            }).startsWith("Mensagem inválida na comunicação com o servidor: "));
+
+    // Raw data is not owned, so a slice of it is a copy.
+    const QByteArray raw = QByteArray::fromRawData(big.constData(), big.size());
+    const QByteArray rawSlice = wire::sharedSlice(raw, 10, 100);
+    QCOMPARE(rawSlice, big.mid(10, 100));
+    QVERIFY(rawSlice.constData() != big.constData() + 10);
+}
+
+// Large payloads are handed out as slices of the receive buffer, whose memory then takes the
+// next frames once nobody holds them: a payload still held never changes, however the frames
+// after it arrive (whole, split, several at once, after clear()).
+void TestWire::heldPayloadsSurviveLaterFrames() {
+    QList<QByteArray> sent;
+    for (char c : {'a', 'b', 'c', 'd', 'e', 'f'})
+        sent.append(QByteArray(200000 + c, c));
+    sent.insert(3, QByteArray(10, 'x'));  // a small one among them
+    const QByteArray stream = [&] {
+        QByteArray all;
+        for (const QByteArray& p : sent)
+            all += wire::frame(p);
+        return all;
+    }();
+
+    for (qsizetype piece : {qsizetype(65536), qsizetype(300000), stream.size()}) {
+        Pieces device;
+        wire::FrameBuffer buffer;
+        QList<QByteArray> held;
+        int taken = 0;
+        for (qsizetype at = 0; at < stream.size(); at += piece) {
+            device.feed(stream.mid(at, piece));
+            buffer.readFrom(device);
+            while (auto f = buffer.takeFrame()) {
+                // Every other payload is let go at once, so its memory may be reused.
+                if (taken++ % 2 == 0)
+                    held.append(*f);
+            }
+        }
+        QCOMPARE(taken, sent.size());
+        QVERIFY(buffer.isEmpty());
+        for (const QByteArray& p : held)
+            QVERIFY2(sent.contains(p), qPrintable(QString::number(p.size())));
+
+        // A frame after clear(), into the (now free) memory, leaves the held ones alone.
+        buffer.clear();
+        device.feed(wire::frame(QByteArray(250000, 'z')));
+        buffer.readFrom(device);
+        QCOMPARE(buffer.takeFrame().value_or(QByteArray()), QByteArray(250000, 'z'));
+        for (const QByteArray& p : held)
+            QVERIFY(sent.contains(p));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestWire)

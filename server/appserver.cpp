@@ -35,7 +35,11 @@ using host::wire::Request;
 class ClientConnection : public QObject {
   public:
     ClientConnection(AppServer* server, quint64 id, QTcpSocket* socket)
-        : QObject(server), m_server(server), m_id(id), m_socket(socket), m_frames(kMaxRequestSize) {
+        : QObject(server),
+          m_server(server),
+          m_id(id),
+          m_socket(socket),
+          m_frames(kMaxRequestSize, kKeptRequestBuffer) {
         socket->setParent(this);
         connect(socket, &QTcpSocket::readyRead, this, [this] { readAvailable(); });
         connect(socket, &QTcpSocket::disconnected, this, [this] { close(); });
@@ -86,11 +90,14 @@ class ClientConnection : public QObject {
         m_server->submit(m_id, m_client, payload);
     }
 
-    void replied(const QByteArray& frame) {
+    void replied(const QList<QByteArray>& frame) {
         m_busy = false;
         if (m_closing)
             return;
-        m_socket->write(frame);
+        // Written piece by piece: the socket keeps a large piece (a packet) as it is, shared
+        // with the reply, instead of copying it.
+        for (const QByteArray& piece : frame)
+            m_socket->write(piece);
         next();
     }
 
@@ -167,7 +174,8 @@ QString statusOf(const Reply& reply) {
     return status.isEmpty() ? QStringLiteral("-") : status;
 }
 
-QByteArray answer(const QString& url, const QByteArray& payload, QString& method, QString& status) {
+QList<QByteArray> answer(const QString& url, const QByteArray& payload, QString& method,
+                         QString& status) {
     Reply reply;
     try {
         const Request request = host::wire::decodeRequest(payload);
@@ -180,14 +188,14 @@ QByteArray answer(const QString& url, const QByteArray& payload, QString& method
             QStringLiteral("Erro interno do servidor: %1").arg(QString::fromLocal8Bit(e.what())));
     }
     try {
-        QByteArray frame = host::wire::replyFrame(reply);
+        QList<QByteArray> frame = host::wire::replyFramePieces(reply);
         status = statusOf(reply);
         return frame;
     } catch (const host::EHostError& e) {
         const Reply failure =
             Reply::failure(QStringLiteral("O resultado não pôde ser enviado: %1").arg(e.text()));
         status = statusOf(failure);
-        return host::wire::replyFrame(failure);
+        return host::wire::replyFramePieces(failure);
     }
 }
 
@@ -199,7 +207,7 @@ void AppServer::submit(quint64 connectionId, const QString& client, const QByteA
         QElapsedTimer clock;
         clock.start();
         QString method, status;
-        const QByteArray frame = answer(url, payload, method, status);
+        const QList<QByteArray> frame = answer(url, payload, method, status);
         if (m_callLog) {
             const QDateTime now = QDateTime::currentDateTime();
             const QString line =
@@ -218,7 +226,7 @@ void AppServer::submit(quint64 connectionId, const QString& client, const QByteA
     });
 }
 
-void AppServer::deliver(quint64 connectionId, const QByteArray& frame) {
+void AppServer::deliver(quint64 connectionId, const QList<QByteArray>& frame) {
     if (ClientConnection* c = m_clients.value(connectionId))
         c->replied(frame);
 }

@@ -35,6 +35,9 @@ constexpr qsizetype kMaxRequestSize = 64 * 1024 * 1024;
 // one partial request and this queue.
 constexpr int kMaxQueuedRequests = 64;
 constexpr qsizetype kMaxQueuedBytes = 128 * 1024 * 1024;
+// A client's receive buffer keeps its memory between requests up to this size; a larger one
+// (a request that carried a large packet) is given back once read.
+constexpr qsizetype kKeptRequestBuffer = 256 * 1024;
 
 class AppServer : public QObject {
     Q_OBJECT
@@ -74,7 +77,7 @@ class AppServer : public QObject {
     void accept();
     // Runs one request payload on a worker; the reply returns to the connection by id.
     void submit(quint64 connectionId, const QString& client, const QByteArray& payload);
-    void deliver(quint64 connectionId, const QByteArray& frame);
+    void deliver(quint64 connectionId, const QList<QByteArray>& frame);
     void forget(quint64 connectionId);
     void record(const host::wire::Request& request);
 

@@ -127,32 +127,41 @@ void build(Store& store, NoteOutcome& o) {
 
 using NoteWrites = std::function<void(const NoteOutcome&)>;
 
-// The results of the built documents in one short write transaction: served runs for each built
-// note (a note whose writes fail becomes a failure), then failed for each failed one. When the
-// transaction itself cannot be completed no built note counts as served.
+// Notes whose results are written in one transaction: few enough that the write lock is held
+// for milliseconds, so a job of hundreds of notes never makes another clerk wait long.
+constexpr qsizetype kNotesPerWrite = 25;
+
+// The results of the built documents in short write transactions: served runs for each built
+// note (a note whose writes fail becomes a failure), then failed for each failed one. When a
+// transaction cannot be completed no built note of it counts as served.
 void storeOutcomes(Store& store, QList<NoteOutcome>& notes, const NoteWrites& served,
                    const NoteWrites& failed) {
-    const bool anything = std::any_of(notes.cbegin(), notes.cend(), [&](const NoteOutcome& o) {
+    auto pending = [&](const NoteOutcome& o) {
         return o.status == kServed || (failed && o.status == kFailed);
-    });
-    if (!anything)
-        return;
-    try {
-        Store::Transaction tx(store);
-        for (NoteOutcome& o : notes) {
-            if (o.status == kServed) {
-                const QString reason = store.inSavepoint([&] { served(o); });
-                if (!reason.isEmpty())
-                    fail(o, QStringLiteral("Falha ao gravar o XML: %1").arg(reason));
+    };
+    for (qsizetype from = 0; from < notes.size(); from += kNotesPerWrite) {
+        const auto first = notes.begin() + from;
+        const auto last = notes.begin() + std::min(from + kNotesPerWrite, notes.size());
+        if (std::none_of(first, last, pending))
+            continue;
+        try {
+            Store::Transaction tx(store);
+            for (auto it = first; it != last; ++it) {
+                NoteOutcome& o = *it;
+                if (o.status == kServed) {
+                    const QString reason = store.inSavepoint([&] { served(o); });
+                    if (!reason.isEmpty())
+                        fail(o, QStringLiteral("Falha ao gravar o XML: %1").arg(reason));
+                }
+                if (o.status == kFailed && failed)
+                    store.inSavepoint([&] { failed(o); });
             }
-            if (o.status == kFailed && failed)
-                store.inSavepoint([&] { failed(o); });
+            tx.commit();
+        } catch (const std::exception& e) {
+            for (auto it = first; it != last; ++it)
+                if (it->status == kServed)
+                    fail(*it, QStringLiteral("Falha ao gravar o XML: %1").arg(reasonOf(e)));
         }
-        tx.commit();
-    } catch (const std::exception& e) {
-        for (NoteOutcome& o : notes)
-            if (o.status == kServed)
-                fail(o, QStringLiteral("Falha ao gravar o XML: %1").arg(reasonOf(e)));
     }
 }
 

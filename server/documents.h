@@ -18,12 +18,11 @@ QString nfeProcXml(Store& store, const QString& accessKey);
 // GeraXml(packet of marked notes, operator).
 QVariant geraXml(Store& store, const QByteArray& marked, const QString& operatorCode);
 // GeraXml and DownloadXML read the notes, build and sign the documents with no transaction open,
-// then write the results in one short transaction; a note that fails (building, signing, its
-// writes) is reported in its own row and the others go on.
-// DownloadXML(packet of marked notes, legal registration, operator), within the hourly limit of
-// rules::kDownloadsPerHour queries by key per legal registration, kept in DOWNLOADLOG and shared
-// by every client and server process on the database. now is the moment of the request (by
-// default the store's clock).
+// then write the results in short transactions of a few notes each; a note that fails (building,
+// signing, its writes) is reported in its own row and the others go on. DownloadXML(packet of
+// marked notes, legal registration, operator), within the hourly limit of rules::kDownloadsPerHour
+// queries by key per legal registration, kept in DOWNLOADLOG and shared by every client and server
+// process on the database. now is the moment of the request (by default the store's clock).
 QVariant downloadXml(Store& store, const QByteArray& marked, const QString& registration,
                      const QString& operatorCode);
 QVariant downloadXml(Store& store, const QByteArray& marked, const QString& registration,

@@ -1,10 +1,12 @@
 #include "core/packet.h"
 
+#include <QFloat16>
 #include <QLocale>
 #include <QSet>
 #include <QStringDecoder>
 #include <QTime>
 #include <QtEndian>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -721,10 +723,16 @@ QByteArray PacketWriter::finish() {
 
 // --- reader -------------------------------------------------------------------------------------
 
-PacketReader::PacketReader(const QByteArray& packet) : m_r(packet), m_size(packet.size()) {
+PacketReader::PacketReader(const QByteArray& packet)
+    : m_r(packet), m_packet(packet), m_size(packet.size()) {
     if (packet.isEmpty()) {
         fail(QStringLiteral("pacote vazio"));
     }
+    readHeader(m_fields);
+    m_fast = true;
+}
+
+void PacketReader::readHeader(QList<FieldDef>& fields) {
     if (!m_r.isArray() || !m_r.isLengthKnown() || m_r.length() != 4) {
         fail(QStringLiteral("o pacote não começa por uma lista de 4 itens"));
     }
@@ -760,17 +768,17 @@ PacketReader::PacketReader(const QByteArray& packet) : m_r(packet), m_size(packe
     QSet<QString> names;
     while (m_r.hasNext()) {
         if (!m_r.isArray() || !m_r.isLengthKnown() || m_r.length() != 4) {
-            fail(QStringLiteral("definição do campo %1 malformada").arg(m_fields.size() + 1));
+            fail(QStringLiteral("definição do campo %1 malformada").arg(fields.size() + 1));
         }
         m_r.enterContainer();
         checkReader();
         FieldDef def;
         if (!m_r.isString()) {
-            fail(QStringLiteral("nome do campo %1 ausente").arg(m_fields.size() + 1));
+            fail(QStringLiteral("nome do campo %1 ausente").arg(fields.size() + 1));
         }
         def.name = readText("nome de campo");
         if (def.name.isEmpty() || def.name.size() > 256) {
-            fail(QStringLiteral("nome do campo %1 inválido").arg(m_fields.size() + 1));
+            fail(QStringLiteral("nome do campo %1 inválido").arg(fields.size() + 1));
         }
         if (names.contains(def.name.toUpper())) {
             fail(QStringLiteral("campo %1 repetido").arg(def.name));
@@ -807,18 +815,240 @@ PacketReader::PacketReader(const QByteArray& packet) : m_r(packet), m_size(packe
         }
         m_r.leaveContainer();
         checkReader();
-        m_fields.append(def);
+        fields.append(def);
     }
     m_r.leaveContainer();
     checkReader();
     if (!m_r.isArray()) {
         fail(QStringLiteral("lista de linhas ausente"));
     }
+    const qint64 rowsAt = m_r.currentOffset();
+    m_rowsDeclared = -1;
     if (m_r.isLengthKnown()) {
-        const qint64 left = qint64(packet.size()) - m_r.currentOffset();
+        const qint64 left = m_size - rowsAt;
         m_rowHint = qsizetype(qMin<quint64>(m_r.length(), quint64(qMax<qint64>(0, left))));
+        m_rowsDeclared = qint64(qMin<quint64>(m_r.length(), quint64(m_size)));
     }
     m_r.enterContainer();
+    checkReader();
+    // The first row follows the head of the row array.
+    quint8 major = 0;
+    quint64 count = 0;
+    qsizetype head = 1;
+    m_pos = rowsAt;
+    if (!fastHead(major, count, head)) {
+        head = 1;  // indefinite length: the head is one byte
+    }
+    m_pos = rowsAt + head;
+}
+
+bool PacketReader::fastHead(quint8& major, quint64& value, qsizetype& length) const {
+    if (m_pos >= m_size) {
+        return false;
+    }
+    const auto* p = reinterpret_cast<const uchar*>(m_packet.constData()) + m_pos;
+    major = quint8(p[0] >> 5);
+    const int info = p[0] & 0x1f;
+    if (info < 24) {
+        value = quint64(info);
+        length = 1;
+        return true;
+    }
+    if (info > 27) {
+        return false;  // indefinite length, or reserved
+    }
+    const qsizetype extra = qsizetype(1) << (info - 24);
+    if (m_size - m_pos < 1 + extra) {
+        return false;
+    }
+    switch (extra) {
+        case 1:
+            value = p[1];
+            break;
+        case 2:
+            value = qFromBigEndian<quint16>(p + 1);
+            break;
+        case 4:
+            value = qFromBigEndian<quint32>(p + 1);
+            break;
+        default:
+            value = qFromBigEndian<quint64>(p + 1);
+            break;
+    }
+    length = 1 + extra;
+    return true;
+}
+
+bool PacketReader::fastNextRow(bool& more) {
+    quint8 major = 0;
+    quint64 count = 0;
+    qsizetype head = 0;
+    const bool allRead = m_rowsDeclared >= 0 && m_rowNo >= m_rowsDeclared;
+    const bool breakNext =
+        m_rowsDeclared < 0 && m_pos < m_size && uchar(m_packet.constData()[m_pos]) == 0xff;
+    if (allRead || breakNext) {
+        // The rows are over; the packet ends with them (its array of 4 closes with the rows).
+        if (m_pos + (breakNext ? 1 : 0) != m_size) {
+            return false;
+        }
+        m_done = true;
+        more = false;
+        return true;
+    }
+    if (!fastHead(major, count, head) || major != 4 || count != quint64(m_fields.size())) {
+        return false;
+    }
+    m_pos += head;
+    m_col = 0;
+    more = true;
+    return true;
+}
+
+bool PacketReader::fastReadCell(PacketCell& cell) {
+    if (m_col < 0 || m_col >= m_fields.size() || m_pos >= m_size) {
+        return false;
+    }
+    const auto* p = reinterpret_cast<const uchar*>(m_packet.constData()) + m_pos;
+    if (p[0] == 0xf6) {  // null
+        cell.null = true;
+        ++m_pos;
+        ++m_col;
+        return true;
+    }
+    const FieldDef& def = m_fields.at(m_col);
+    quint8 major = 0;
+    quint64 value = 0;
+    qsizetype head = 0;
+    const bool plainHead = fastHead(major, value, head);
+    // An integer of the qint64 range (major type 0 or 1).
+    auto integer = [&](qint64& out) {
+        if (!plainHead || (major != 0 && major != 1) ||
+            value > quint64(std::numeric_limits<qint64>::max())) {
+            return false;
+        }
+        out = major == 0 ? qint64(value) : -1 - qint64(value);
+        return true;
+    };
+    switch (def.type) {
+        case FieldType::String:
+        case FieldType::Memo: {
+            if (!plainHead || major != 3 || value > quint64(m_size - m_pos - head)) {
+                return false;
+            }
+            const char* text = m_packet.constData() + m_pos + head;
+            const qsizetype len = qsizetype(value);
+            if (m_shortTexts && len <= PacketCell::kShortMax) {
+                quint64 key = 0;
+                std::memcpy(&key, text, size_t(len));
+                cell.shortKey = key | (quint64(len) << 56);
+                cell.isShort = true;
+            } else if (m_rawTexts) {
+                cell.isShort = false;
+                cell.isRaw = true;
+                cell.raw = QByteArrayView(text, len);
+            } else {
+                QString decoded = m_utf8.decode(QByteArrayView(text, len));
+                if (m_utf8.hasError()) {
+                    m_utf8.resetState();
+                    return false;  // QCborStreamReader tells what is wrong with it
+                }
+                cell.isShort = false;
+                cell.isRaw = false;
+                cell.s = std::move(decoded);
+            }
+            m_pos += head + len;
+            break;
+        }
+        case FieldType::Integer:
+            if (!integer(cell.i)) {
+                return false;
+            }
+            m_pos += head;
+            break;
+        case FieldType::Float:
+            if (p[0] == 0xfb && m_size - m_pos >= 9) {
+                cell.d = std::bit_cast<double>(qFromBigEndian<quint64>(p + 1));
+                m_pos += 9;
+            } else if (p[0] == 0xfa && m_size - m_pos >= 5) {
+                cell.d = double(std::bit_cast<float>(qFromBigEndian<quint32>(p + 1)));
+                m_pos += 5;
+            } else if (p[0] == 0xf9 && m_size - m_pos >= 3) {
+                cell.d = double(float(std::bit_cast<qfloat16>(qFromBigEndian<quint16>(p + 1))));
+                m_pos += 3;
+            } else {
+                qint64 i = 0;
+                if (!integer(i)) {
+                    return false;
+                }
+                cell.d = double(i);
+                m_pos += head;
+            }
+            break;
+        case FieldType::Boolean:
+            if (p[0] != 0xf4 && p[0] != 0xf5) {
+                return false;
+            }
+            cell.i = p[0] == 0xf5 ? 1 : 0;
+            ++m_pos;
+            break;
+        case FieldType::Date:
+            if (!integer(cell.i) || !packetDaysInRange(cell.i)) {
+                return false;
+            }
+            m_pos += head;
+            break;
+        case FieldType::DateTime:
+            if (!integer(cell.i) || !packetMillisInRange(cell.i)) {
+                return false;
+            }
+            m_pos += head;
+            break;
+    }
+    cell.null = false;
+    ++m_col;
+    return true;
+}
+
+void PacketReader::leaveFastPath() {
+    m_fast = false;
+    // From the first byte again: the header, the rows read so far, the values of this row.
+    m_r.reset();
+    QList<FieldDef> again;
+    readHeader(again);
+    for (qsizetype i = 0; i < m_rowNo; ++i) {
+        skipValue();
+    }
+    if (m_col >= 0) {
+        m_r.enterContainer();
+        checkReader();
+        for (int i = 0; i < m_col; ++i) {
+            skipValue();
+        }
+    }
+}
+
+void PacketReader::skipValue() {
+    if (m_r.isArray()) {
+        m_r.enterContainer();
+        checkReader();
+        while (m_r.hasNext()) {
+            skipValue();
+        }
+        m_r.leaveContainer();
+        checkReader();
+        return;
+    }
+    if (m_r.isString()) {
+        // Read as it was, in raw bytes: its UTF-8 is not checked here either.
+        char c;
+        auto r = m_r.readStringChunk(&c, 1);
+        while (r.status == QCborStreamReader::Ok) {
+            r = m_r.readStringChunk(&c, 1);
+        }
+        checkReader();
+        return;
+    }
+    m_r.next();
     checkReader();
 }
 
@@ -859,6 +1089,13 @@ bool PacketReader::nextRow() {
     if (m_done) {
         return false;
     }
+    if (m_fast) {
+        bool more = false;
+        if (m_col == -1 && fastNextRow(more)) {
+            return more;
+        }
+        leaveFastPath();
+    }
     if (m_col != -1) {
         fail(QStringLiteral("linha %1 não terminada").arg(m_rowNo + 1));
     }
@@ -898,6 +1135,12 @@ bool PacketReader::nextRow() {
 }
 
 void PacketReader::readCell(PacketCell& cell) {
+    if (m_fast) {
+        if (fastReadCell(cell)) {
+            return;
+        }
+        leaveFastPath();
+    }
     if (m_col < 0 || m_col >= m_fields.size() || !m_r.hasNext()) {
         fail(QStringLiteral("linha %1 com valores a menos; esperados %2")
                  .arg(m_rowNo + 1)
@@ -1044,6 +1287,15 @@ qint64 PacketReader::readInteger(const char* what) {
 }
 
 void PacketReader::endRow() {
+    if (m_fast) {
+        // The row's head announced exactly one value per field.
+        if (m_col == m_fields.size()) {
+            m_col = -1;
+            ++m_rowNo;
+            return;
+        }
+        leaveFastPath();
+    }
     if (m_col != m_fields.size() || m_r.hasNext()) {
         fail(QStringLiteral("linha %1 com valores a mais; esperados %2")
                  .arg(m_rowNo + 1)

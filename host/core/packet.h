@@ -155,6 +155,12 @@ struct PacketCell {
 
 // Pulls a packet apart: the header and field definitions are read (and checked) by the
 // constructor, the rows one value at a time. Every failure is an EPacketError.
+//
+// Rows as PacketWriter writes them (a definite array of exactly one value per field; null,
+// texts of known length, integers, floating point and booleans, each of the field's type and
+// in range) are read straight from the bytes. At anything else (other encodings, broken
+// packets) the reader goes back to QCborStreamReader at the same row and value, so such
+// packets read, and fail, just as they always did.
 class PacketReader {
   public:
     explicit PacketReader(const QByteArray& packet);
@@ -178,11 +184,25 @@ class PacketReader {
   private:
     [[noreturn]] void fail(const QString& what) const;
     void checkReader() const;
+    // Header and field definitions, up to the first row (the constructor, and again when the
+    // reading goes back to QCborStreamReader).
+    void readHeader(QList<FieldDef>& fields);
     QString readText(const char* what);
     void readRaw(const FieldDef& def);
     qint64 readInteger(const char* what);
 
+    // Reading straight from the bytes: each returns false, having moved nothing, at anything
+    // it does not take; the caller then goes on with QCborStreamReader (leaveFastPath()).
+    bool fastNextRow(bool& more);
+    bool fastReadCell(PacketCell& cell);
+    bool fastHead(quint8& major, quint64& value, qsizetype& length) const;
+    // Puts QCborStreamReader where the reading is: the current row and value.
+    void leaveFastPath();
+    // Passes over a value read before (rows hold arrays and plain values only).
+    void skipValue();
+
     mutable QCborStreamReader m_r;  // lastError() is not const
+    QByteArray m_packet;
     qint64 m_size = 0;
     QList<FieldDef> m_fields;
     qsizetype m_rowHint = -1;
@@ -192,6 +212,11 @@ class PacketReader {
     bool m_shortTexts = false;
     bool m_rawTexts = false;
     std::string m_raw;
+
+    bool m_fast = false;
+    qsizetype m_pos = 0;         // next byte, while reading straight from the bytes
+    qint64 m_rowsDeclared = -1;  // -1: rows of indefinite length
+    QStringDecoder m_utf8{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless};
 };
 
 // Turns raw text bytes into a QString; EPacketError when they are not valid UTF-8.

@@ -223,6 +223,101 @@ class TestPacket : public QObject {
         QVERIFY(small.capacity() < 64 * 1024);
     }
 
+    // Rows in other encodings than the writer's (indefinite lengths, single and half
+    // precision), here after and before plain ones, read as the same values; an error after
+    // many plain rows names its row and the position of the bad value, in the reader's words.
+    void rowsOfAnyEncodingReadAlike() {
+        auto plainRow = [](QCborStreamWriter& w, int i) {
+            w.startArray(2);
+            w.append(QStringLiteral("nota %1").arg(i));
+            w.append(qint64(i));
+            w.endArray();
+        };
+        const QByteArray odd = handPacket([&](QCborStreamWriter& w) {
+            writeHeader(w);
+            w.startArray();  // rows of indefinite length
+            for (int i = 0; i < 50; ++i)
+                plainRow(w, i);
+            w.startArray();  // a row of indefinite length
+            w.append(QStringLiteral("ímpar"));
+            w.append(qint64(-7));
+            w.endArray();
+            for (int i = 51; i < 100; ++i)
+                plainRow(w, i);
+            w.endArray();
+            w.endArray();
+        });
+        const DecodedPacket p = decodePacket(odd);
+        QCOMPARE(p.rows.size(), 100);
+        QCOMPARE(p.rows[49], (QVariantList{QStringLiteral("nota 49"), qint64(49)}));
+        QCOMPARE(p.rows[50], (QVariantList{QStringLiteral("ímpar"), qint64(-7)}));
+        QCOMPARE(p.rows[99], (QVariantList{QStringLiteral("nota 99"), qint64(99)}));
+        TClientDataSet ds;
+        ds.SetData(odd);
+        QCOMPARE(ds.RecordCount(), 100);
+        ds.SetRecNo(51);
+        QCOMPARE(ds.FieldByName("NOME").AsString(), QStringLiteral("ímpar"));
+        ds.Last();
+        QCOMPARE(ds.FieldByName("VALOR").AsInteger(), 99);
+
+        const QList<FieldDef> floats = {{"D", FieldType::Float, 0, false}};
+        const QByteArray narrow = handPacket([&](QCborStreamWriter& w) {
+            w.startArray(4);
+            w.append(QLatin1String("ORVPKT"));
+            w.append(quint64(1));
+            w.startArray(1);
+            w.startArray(4);
+            w.append(QStringLiteral("D"));
+            w.append(quint64(FieldType::Float));
+            w.append(quint64(0));
+            w.append(false);
+            w.endArray();
+            w.endArray();
+            w.startArray(5);
+            for (const auto& v : {std::function<void()>([&] { w.append(2.5); }),
+                                  std::function<void()>([&] { w.append(0.25f); }),
+                                  std::function<void()>([&] { w.append(qfloat16(1.5f)); }),
+                                  std::function<void()>([&] { w.append(qint64(-3)); }),
+                                  std::function<void()>([&] { w.append(nullptr); })}) {
+                w.startArray(1);
+                v();
+                w.endArray();
+            }
+            w.endArray();
+            w.endArray();
+        });
+        const DecodedPacket f = decodePacket(narrow);
+        QCOMPARE(f.fields, floats);
+        QCOMPARE(f.rows, (QList<QVariantList>{{2.5}, {0.25}, {1.5}, {-3.0}, {QVariant()}}));
+
+        // Text where the 201st row wants an integer.
+        qsizetype badAt = 0;
+        const QByteArray bad = handPacket([&](QCborStreamWriter& w) {
+            writeHeader(w);
+            w.startArray(300);
+            for (int i = 0; i < 200; ++i)
+                plainRow(w, i);
+            w.startArray(2);
+            w.append(QStringLiteral("x"));
+            badAt = w.device()->pos();
+            w.append(QStringLiteral("12"));
+            w.endArray();
+            for (int i = 201; i < 300; ++i)
+                plainRow(w, i);
+            w.endArray();
+            w.endArray();
+        });
+        try {
+            decodePacket(bad);
+            QFAIL("decoded a malformed packet");
+        } catch (const EPacketError& e) {
+            QVERIFY2(e.text().contains(QStringLiteral("campo VALOR (Integer) da linha 201")),
+                     qPrintable(e.text()));
+            QVERIFY2(e.text().endsWith(QStringLiteral("na posição %1.").arg(badAt)),
+                     qPrintable(e.text()));
+        }
+    }
+
     void emptyPacketAndNoRows() {
         const QByteArray bytes = encodePacket(allTypes(), {});
         const DecodedPacket p = decodePacket(bytes);

@@ -6,12 +6,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSqlQuery>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "core/hosterror.h"
 #include "core/packet.h"
 #include "jsonvalues.h"
+#include "store.h"
 
 using dfe58000::json::argumentsFromJson;
 using dfe58000::json::resultToJson;
@@ -25,6 +28,7 @@ class TestCall : public QObject {
     void badArgumentsAreRefusedWithAText();
     void resultsPrintPacketsAndDates();
     void serverAndClientProgramsTalk();
+    void aFreshDemoDatabaseAnswersByTheRules();
 
   private:
     struct Run {
@@ -33,7 +37,71 @@ class TestCall : public QObject {
         QByteArray err;
     };
     Run call(quint16 port, const QStringList& args);
+    // Starts dfe58000-server on a SQLite file with that many demo notes; its port, or 0 (with a
+    // failed check) when it does not come up.
+    quint16 startServer(QProcess& server, const QString& dbFile, int notes);
 };
+
+namespace {
+
+void stopProcess(QProcess& p) {
+    p.terminate();
+    if (!p.waitForFinished(5000)) {
+        p.kill();
+        p.waitForFinished();
+    }
+}
+
+// The marked-notes argument of a call, as an operator types it.
+QString markedJson(const QStringList& keys) {
+    QJsonArray rows;
+    for (const QString& k : keys)
+        rows.append(QJsonObject{{QStringLiteral("NRACESSONF"), k}});
+    return QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("packet"), rows}})
+                                 .toJson(QJsonDocument::Compact));
+}
+
+QString jsonArgs(const QStringList& texts) {
+    QString out = QStringLiteral("[");
+    for (int i = 0; i < texts.size(); ++i)
+        out += (i ? QStringLiteral(",") : QString()) + texts.at(i);
+    return out + QStringLiteral("]");
+}
+
+QString quoted(const QString& s) {
+    return QStringLiteral("\"") + s + QStringLiteral("\"");
+}
+
+QStringList column(QSqlDatabase& db, const QString& sql) {
+    QSqlQuery q(db);
+    QStringList out;
+    if (!q.exec(sql))
+        return out;
+    while (q.next())
+        out << q.value(0).toString();
+    return out;
+}
+
+}  // namespace
+
+quint16 TestCall::startServer(QProcess& server, const QString& dbFile, int notes) {
+    server.start(QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server"),
+                 {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"),
+                  QStringLiteral("sqlite:") + dbFile, QStringLiteral("--notes"),
+                  QString::number(notes), QStringLiteral("--quiet")});
+    if (!server.waitForStarted(10000))
+        return 0;
+    for (int waited = 0;
+         !server.canReadLine() && server.state() == QProcess::Running && waited < 120000;
+         waited += 50)
+        server.waitForReadyRead(50);
+    const QByteArray first = server.readLine().trimmed();
+    if (!first.startsWith("listening on 127.0.0.1:")) {
+        qWarning("%s %s", first.constData(), server.readAllStandardError().constData());
+        return 0;
+    }
+    return quint16(first.mid(first.lastIndexOf(':') + 1).toUInt());
+}
 
 void TestCall::argumentsBecomeWireValues() {
     const QVariantList a = argumentsFromJson(
@@ -128,22 +196,8 @@ void TestCall::serverAndClientProgramsTalk() {
         QSKIP("dfe58000-server and dfe58000-call must be built first");
     QTemporaryDir dir;
     QProcess server;
-    server.start(serverBin,
-                 {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"),
-                  QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("e.db")),
-                  QStringLiteral("--notes"), QStringLiteral("60")});
-    QVERIFY(server.waitForStarted(10000));
-    auto stop = qScopeGuard([&] {
-        server.terminate();
-        if (!server.waitForFinished(5000)) {
-            server.kill();
-            server.waitForFinished();
-        }
-    });
-    QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine() || server.state() != QProcess::Running, 30000);
-    const QByteArray first = server.readLine().trimmed();
-    QVERIFY2(first.startsWith("listening on 127.0.0.1:"), first.constData());
-    const quint16 port = quint16(first.mid(first.lastIndexOf(':') + 1).toUInt());
+    auto stop = qScopeGuard([&] { stopProcess(server); });
+    const quint16 port = startServer(server, dir.filePath(QStringLiteral("e.db")), 60);
     QVERIFY(port != 0);
 
     Run r = call(port, {QStringLiteral("getCarregaPesquisas"), QStringLiteral("[\"01\"]")});
@@ -174,6 +228,123 @@ void TestCall::serverAndClientProgramsTalk() {
     r = call(port, {QStringLiteral("getCarregaPesquisas"), QStringLiteral("[\"01\"]")});
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(server.state(), QProcess::Running);
+}
+
+// What an operator checks on a new installation: a lot of Confirmações registers whole, the
+// hourly download limit cuts a lot of 25 at 20 and then blocks, every note of a company whose
+// XML is available gets a document that passes the national schema (alphanumeric keys
+// included), and a note the demo shows as Confirmada refuses a Ciência as the authority would.
+void TestCall::aFreshDemoDatabaseAnswersByTheRules() {
+    for (const char* tool : {"xmllint", "xmlsec1", "openssl"})
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            QSKIP("xmllint, xmlsec1 and openssl are needed (scripts/install-deps installs them)");
+    const QString schemas =
+        QDir(QStringLiteral(ORVANTA_SOURCE_DIR "/../shared/schemas/nfe")).absolutePath();
+    QVERIFY(QFile::exists(schemas + QStringLiteral("/procNFe_v4.00.xsd")));
+    QTemporaryDir dir;
+    const QString dbFile = dir.filePath(QStringLiteral("demo.db"));
+    QProcess server;
+    auto stop = qScopeGuard([&] { stopProcess(server); });
+    const quint16 port = startServer(server, dbFile, 1000);
+    QVERIFY(port != 0);
+    dfe58000::Store store(QStringLiteral("sqlite:") + dbFile);
+    QSqlDatabase& db = store.database();
+
+    // 25 open notes of one recipient of company 01, authorised within the last 80 days.
+    const QString since = store.clock().today().addDays(-80).toString(QStringLiteral("yyyy-MM-dd"));
+    const QString reg = column(db, QStringLiteral("SELECT NRINSJURIESTDEST FROM NOTADEST WHERE "
+                                                  "CDEMPRESA = '01' AND IDSTATUSNFE = '1' AND "
+                                                  "IDSTATUSMANIF IN ('0', '4') AND DTRECBTO >= "
+                                                  "'%1' GROUP BY NRINSJURIESTDEST ORDER BY "
+                                                  "COUNT(*) DESC")
+                                       .arg(since))
+                            .value(0);
+    const QStringList open = column(db, QStringLiteral("SELECT NRACESSONF FROM NOTADEST WHERE "
+                                                       "CDEMPRESA = '01' AND IDSTATUSNFE = '1' "
+                                                       "AND IDSTATUSMANIF IN ('0', '4') AND "
+                                                       "DTRECBTO >= '%1' AND NRINSJURIESTDEST = "
+                                                       "'%2' ORDER BY NRACESSONF")
+                                            .arg(since, reg));
+    QVERIFY2(open.size() >= 25, qPrintable(QString::number(open.size())));
+    const QStringList lot = open.mid(0, 25);
+
+    Run r = call(port, {QStringLiteral("setManifestacao"),
+                        jsonArgs({quoted(reg), markedJson(lot), quoted(QStringLiteral("1")),
+                                  quoted(QString()), quoted(QStringLiteral("OPER01"))})});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QJsonArray a = QJsonDocument::fromJson(r.out).array();
+    QVERIFY2(a.at(2).toString() == u"25", r.out.constData());
+    QCOMPARE(a.at(3).toString(), QStringLiteral("0"));
+
+    // The same 25, now released, downloaded in one call: 20 received, 5 past the limit.
+    r = call(port, {QStringLiteral("DownloadXML"),
+                    jsonArgs({markedJson(lot), quoted(reg), quoted(QStringLiteral("OPER01"))})});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    a = QJsonDocument::fromJson(r.out).array();
+    QCOMPARE(a.at(0).toString(), QStringLiteral("LCA"));
+    QCOMPARE(a.at(2).toString(), QStringLiteral("20"));
+    QCOMPARE(a.at(3).toString(), QStringLiteral("5"));
+    r = call(port, {QStringLiteral("DownloadXML"), jsonArgs({markedJson(lot.mid(0, 1)), quoted(reg),
+                                                             quoted(QStringLiteral("OPER01"))})});
+    QCOMPARE(QJsonDocument::fromJson(r.out).array().at(0).toString(), QStringLiteral("L"));
+
+    // Every note of company 01 whose XML is available.
+    const QStringList available =
+        column(db, QStringLiteral("SELECT NRACESSONF FROM NOTADEST WHERE CDEMPRESA = '01' AND "
+                                  "IDARQXMLNFE = 'S' ORDER BY NRACESSONF"));
+    QVERIFY(available.size() > 20);
+    QVERIFY2(std::any_of(available.cbegin(), available.cend(),
+                         [](const QString& k) {
+                             return std::any_of(k.cbegin(), k.cend(),
+                                                [](QChar c) { return c.isLetter(); });
+                         }),
+             "the demo has notes with alphanumeric keys");
+    r = call(port, {QStringLiteral("GeraXml"),
+                    jsonArgs({markedJson(available), quoted(QStringLiteral("OPER01"))})});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    a = QJsonDocument::fromJson(r.out).array();
+    QCOMPARE(a.at(0).toString(), QStringLiteral("S"));
+    QCOMPARE(a.at(2).toString(), QString::number(available.size()));
+    const QJsonArray docs = a.at(4).toObject().value(QStringLiteral("rows")).toArray();
+    QCOMPARE(docs.size(), available.size());
+    QStringList files;
+    for (const QJsonValue& v : docs) {
+        const QJsonArray row = v.toArray();
+        QCOMPARE(row.at(2).toString(), QStringLiteral("S"));
+        QFile f(dir.filePath(row.at(0).toString() + QStringLiteral(".xml")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(row.at(1).toString().toUtf8());
+        files << f.fileName();
+    }
+    QProcess lint;
+    lint.start(
+        QStringLiteral("xmllint"),
+        QStringList{QStringLiteral("--noout"), QStringLiteral("--nonet"),
+                    QStringLiteral("--schema"), schemas + QStringLiteral("/procNFe_v4.00.xsd")} +
+            files);
+    QVERIFY(lint.waitForFinished(120000));
+    QVERIFY2(lint.exitCode() == 0, lint.readAllStandardError().left(2000).constData());
+
+    // A note the demo shows as Confirmada has its Confirmação registered: a Ciência is too late.
+    const QStringList confirmed = column(
+        db, QStringLiteral("SELECT NRACESSONF || '|' || NRINSJURIESTDEST FROM NOTADEST WHERE "
+                           "CDEMPRESA = '01' AND IDSTATUSMANIF = '1' AND IDSTATUSNFE = '1'"));
+    QString target;
+    for (const QString& c : confirmed)
+        if (!lot.contains(c.section(u'|', 0, 0)))
+            target = c;
+    QVERIFY(!target.isEmpty());
+    r = call(port, {QStringLiteral("setManifestacao"),
+                    jsonArgs({quoted(target.section(u'|', 1)),
+                              markedJson({target.section(u'|', 0, 0)}), quoted(QStringLiteral("4")),
+                              quoted(QString()), quoted(QStringLiteral("OPER01"))})});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    a = QJsonDocument::fromJson(r.out).array();
+    QCOMPARE(a.at(2).toString(), QStringLiteral("0"));
+    const QJsonArray rejected = a.at(4).toObject().value(QStringLiteral("rows")).toArray();
+    QCOMPARE(rejected.size(), 1);
+    QVERIFY2(rejected.at(0).toArray().at(3).toString().startsWith(QStringLiteral("655")),
+             r.out.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCall)

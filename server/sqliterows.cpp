@@ -105,6 +105,19 @@ QByteArrayView SqliteRows::text(int column) const {
     return QByteArrayView(bytes, bytes ? sqlite3_column_bytes(m_stmt, column) : 0);
 }
 
+bool SqliteRows::textUnlessNull(int column, QByteArrayView& out) const {
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+    if (bytes) {
+        out = QByteArrayView(bytes, sqlite3_column_bytes(m_stmt, column));
+        return true;
+    }
+    // No text: a null, or a value SQLite could not give as text (an empty one for text()).
+    if (sqlite3_column_type(m_stmt, column) == SQLITE_NULL)
+        return false;
+    out = QByteArrayView();
+    return true;
+}
+
 double SqliteRows::real(int column) const {
     return sqlite3_column_double(m_stmt, column);
 }

@@ -29,6 +29,9 @@ class SqliteRows {
     bool isNull(int column) const;
     // Valid until the next call of next().
     QByteArrayView text(int column) const;
+    // The text of a column as text() gives it, or false for null: one call to SQLite for the
+    // common case where isNull() and text() make two.
+    bool textUnlessNull(int column, QByteArrayView& out) const;
     double real(int column) const;
     // Ends the statement early, releasing the read transaction it holds.
     void finish();

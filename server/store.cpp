@@ -478,32 +478,73 @@ bool storedMillis(View text, Other&& other, QDate& date, qint64& millis) {
     return true;
 }
 
+// The note query's rows as writeRows() reads them, cell by cell: text(), real() and millis()
+// return false for a null cell.
+
 // The note query's rows through the Qt driver (PostgreSQL, and SQLite when asked).
 class DriverRows {
   public:
     explicit DriverRows(QSqlQuery& q) : m_q(q) {}
     bool next() { return m_q.next(); }
-    bool cell(int i) {
-        m_v = m_q.value(i);
-        return !m_v.isNull();
-    }
-    void text(host::PacketWriter& w, QString* keep) {
+    bool text(int i, host::PacketWriter& w, QString* keep) {
+        if (!cell(i))
+            return false;
         const QString t = m_v.toString();
         w.string(t);
         if (keep)
             *keep = t;
+        return true;
     }
-    double real() const { return m_v.toDouble(); }
-    bool millis(QDate& date, qint64& out) const {
+    bool real(int i, double& out) {
+        if (!cell(i))
+            return false;
+        out = m_v.toDouble();
+        return true;
+    }
+    // A date-time cell: false for null; else as storedMillis(), with valid false when the
+    // value is no date-time.
+    bool millis(int i, QDate& date, qint64& out, bool& valid) {
+        if (!cell(i))
+            return false;
         const QString t = m_v.typeId() == QMetaType::QString ? m_v.toString() : QString();
-        return storedMillis(
+        valid = storedMillis(
             QStringView(t), [this] { return m_v; }, date, out);
+        return true;
     }
     void finish() { m_q.finish(); }
 
   private:
+    bool cell(int i) {
+        m_v = m_q.value(i);
+        return !m_v.isNull();
+    }
+
     QSqlQuery& m_q;
     QVariant m_v;
+};
+
+// The QStrings of the short codes of a column, one per distinct code, shared by the rows that
+// hold it: the statuses every note hands to the deadline rules cost no allocation each.
+class CodeStrings {
+  public:
+    const QString& of(QByteArrayView bytes) {
+        for (qsizetype i = 0; i < m_bytes.size(); ++i)
+            if (m_bytes[i] == bytes)
+                return m_strings[i];
+        if (m_bytes.size() == kMax) {
+            m_other = QString::fromUtf8(bytes);
+            return m_other;
+        }
+        m_bytes.append(QByteArray(bytes.data(), bytes.size()));
+        m_strings.append(QString::fromUtf8(bytes));
+        return m_strings.last();
+    }
+
+  private:
+    static constexpr qsizetype kMax = 16;
+    QList<QByteArray> m_bytes;
+    QList<QString> m_strings;
+    QString m_other;
 };
 
 // The same rows read with SQLite's own interface, texts as their UTF-8 bytes.
@@ -511,27 +552,34 @@ class NativeRows {
   public:
     explicit NativeRows(SqliteRows& rows) : m_rows(rows) {}
     bool next() { return m_rows.next(); }
-    bool cell(int i) {
-        m_col = i;
-        return !m_rows.isNull(i);
-    }
-    void text(host::PacketWriter& w, QString* keep) {
-        const QByteArrayView t = m_rows.text(m_col);
+    bool text(int i, host::PacketWriter& w, QString* keep) {
+        QByteArrayView t;
+        if (!m_rows.textUnlessNull(i, t))
+            return false;
         w.utf8(t);
         if (keep)
-            *keep = QString::fromUtf8(t);
+            *keep = m_codes[i].of(t);
+        return true;
     }
-    double real() const { return m_rows.real(m_col); }
-    bool millis(QDate& date, qint64& out) const {
-        const QByteArrayView t = m_rows.text(m_col);
-        return storedMillis(
+    bool real(int i, double& out) {
+        if (m_rows.isNull(i))
+            return false;
+        out = m_rows.real(i);
+        return true;
+    }
+    bool millis(int i, QDate& date, qint64& out, bool& valid) {
+        QByteArrayView t;
+        if (!m_rows.textUnlessNull(i, t))
+            return false;
+        valid = storedMillis(
             t, [t] { return QVariant(QString::fromUtf8(t)); }, date, out);
+        return true;
     }
     void finish() { m_rows.finish(); }
 
   private:
     SqliteRows& m_rows;
-    int m_col = 0;
+    CodeStrings m_codes[kNoteFieldCount];  // of the columns whose texts the caller keeps
 };
 
 template <typename Rows>
@@ -547,15 +595,14 @@ qsizetype writeRows(Rows& rows, host::PacketWriter& w,
             note.authorised = QDate();
             w.beginRow();
             for (int i = 0; i < kNoteFieldCount; ++i) {
-                if (!rows.cell(i)) {
-                    w.null();
-                    continue;
-                }
                 switch (layout.type[i]) {
                     case FieldType::DateTime: {
                         QDate date;
                         qint64 millis = 0;
-                        if (rows.millis(date, millis))
+                        bool valid = false;
+                        if (!rows.millis(i, date, millis, valid))
+                            w.null();
+                        else if (valid)
                             w.dateTimeMillis(millis);
                         else
                             w.null();
@@ -563,13 +610,20 @@ qsizetype writeRows(Rows& rows, host::PacketWriter& w,
                             note.authorised = date;
                         break;
                     }
-                    case FieldType::Float:
-                        w.floating(rows.real());
+                    case FieldType::Float: {
+                        double v = 0;
+                        if (rows.real(i, v))
+                            w.floating(v);
+                        else
+                            w.null();
                         break;
+                    }
                     default:
-                        rows.text(w, i == iNfe     ? &note.statusNFe
-                                     : i == iManif ? &note.statusManif
-                                                   : nullptr);
+                        if (!rows.text(i, w,
+                                       i == iNfe     ? &note.statusNFe
+                                       : i == iManif ? &note.statusManif
+                                                     : nullptr))
+                            w.null();
                         break;
                 }
             }

@@ -538,11 +538,9 @@ void PacketWriter::string(const QString& s) {
 
 void PacketWriter::utf8(QByteArrayView bytes) {
     checkCell();
-    uchar any = 0;
-    for (char c : bytes) {
-        any |= uchar(c);
-    }
-    bool copy = any < 0x80;
+    // Valid UTF-8 (what the decoder below accepts, checked without making a QString) goes as
+    // it is.
+    bool copy = bytes.isValidUtf8();
     if (!copy) {
         QStringDecoder check(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         const QString decoded = check.decode(bytes);

@@ -2,6 +2,7 @@
 
 #include <QFloat16>
 #include <QLocale>
+#include <QMutex>
 #include <QSet>
 #include <QStringDecoder>
 #include <QTime>
@@ -371,20 +372,21 @@ void putHead(char* out, quint8 major, quint64 value) {
     }
 }
 
-// The buffers of the large packets this thread wrote lately. Once nothing holds such a packet
-// any more (its answer went out, a data set took its rows), the next writer on the thread
-// writes into the same memory. A server answering large queries one after the other thus
-// reuses pages it already has: fresh ones from the system cost a page fault each the first
-// time they are written, more than writing the bytes themselves.
+// The buffers of the large packets written lately, by any thread. Once nothing holds such a
+// packet any more (its answer went out, a data set took its rows), the next writer writes into
+// the same memory. A server answering large queries one after the other, on whichever of its
+// threads, thus reuses pages it already has: fresh ones from the system cost a page fault each
+// the first time they are written, more than writing the bytes themselves.
 class SpareBuffers {
   public:
     static constexpr qsizetype kMinBytes = 64 * 1024;  // smaller ones cost little to allocate
-    static constexpr int kMaxBuffers = 6;
+    static constexpr int kMaxBuffers = 8;
     static constexpr qsizetype kMaxBytes = 96 * 1024 * 1024;
 
     // The largest buffer no packet uses any more, emptied, when it holds at least `bytes`;
     // else a null one.
     QByteArray take(qsizetype bytes) {
+        QMutexLocker lock(&m_lock);
         qsizetype best = -1;
         for (qsizetype i = 0; i < m_held.size(); ++i) {
             if (m_held[i].isDetached() && allocated(m_held[i]) >= bytes &&
@@ -406,6 +408,7 @@ class SpareBuffers {
     void keep(const QByteArray& buffer) {
         if (allocated(buffer) < kMinBytes)
             return;
+        QMutexLocker lock(&m_lock);
         m_held.append(buffer);
         qsizetype total = 0;
         for (QByteArray& b : m_held)
@@ -421,11 +424,12 @@ class SpareBuffers {
         return b.capacity() + const_cast<QByteArray&>(b).data_ptr().freeSpaceAtBegin();
     }
 
+    QMutex m_lock;
     QList<QByteArray> m_held;
 };
 
 SpareBuffers& spareBuffers() {
-    thread_local SpareBuffers spares;
+    static SpareBuffers spares;
     return spares;
 }
 

@@ -494,6 +494,13 @@ void TfrmManifestacao::buildList() {
 
 void TfrmManifestacao::bindHandlers() {
     bind(sbtFiltro, &QAbstractButton::clicked, this, [this] { sbtFiltroClick(); });
+    bind(sbtCiencia, &QAbstractButton::clicked, this, [this] { sbtCienciaClick(); });
+    bind(sbtConfirmaOperacao, &QAbstractButton::clicked, this,
+         [this] { sbtConfirmaOperacaoClick(); });
+    bind(sbtDesconhecimento, &QAbstractButton::clicked, this,
+         [this] { sbtDesconhecimentoClick(); });
+    bind(sbtOperacaoNRealizada, &QAbstractButton::clicked, this,
+         [this] { sbtOperacaoNRealizadaClick(); });
     connect(mnuFIltro, &QAction::triggered, this, [this] { mnuFIltroClick(); });
     bind(medCdEmpresa, &TMaskEdit::changed, this, [this] { medCdEmpresaChange(); });
     FocusEvents::setExit(medCdEmpresa, [this] { medCdEmpresaExit(); });

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QPixmap>
 #include <QString>
+#include <QVariantList>
 
 #include "core/clientdataset.h"
 #include "forms/frmpadraogrid.h"
@@ -92,6 +93,17 @@ class DFE58000_EXPORT TfrmManifestacao : public host::TfrmPadraoGrid {
     // Enables the event, XML and document commands for the current row of the list.
     void AplicaEstadoComandos(bool rowChanged);
 
+    // Sends one manifestation event ("4" Ciência, "1" Confirmação, "2" Desconhecimento) for
+    // every marked note, shows the result popup and then verifies the list.
+    void ExecutaManifestacao(const QString& P_TIPOMANIFESTA);
+    // Creates the result popup and the XML completion dialog the first time; reused after.
+    void FormulariosDeResultado();
+    // After a successful setManifestacao: the popup's three counts and the rejected notes of
+    // the answer (the elements of rdmManifestacao::setManifestacao).
+    void PreparaResultado(const QVariantList& resultado);
+    // Shows the result popup modally.
+    void MostraResultado();
+
     // The check pictures, 16 x 16, olive background (128,128,0) left in place.
     static QPixmap CheckPicture(bool checked);
 
@@ -104,6 +116,10 @@ class DFE58000_EXPORT TfrmManifestacao : public host::TfrmPadraoGrid {
     void btpEmpresaAfterPesq(QObject* sender);
     void sbtFiltroClick();
     void mnuFIltroClick();
+    void sbtCienciaClick();
+    void sbtConfirmaOperacaoClick();
+    void sbtDesconhecimentoClick();
+    void sbtOperacaoNRealizadaClick();
     void dbgPadraoEnter();
     void dbgPadraoKeyDown(int& key, Qt::KeyboardModifiers shift);
     void dbgPadraoDblClick();

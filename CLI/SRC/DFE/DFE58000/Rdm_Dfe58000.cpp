@@ -101,4 +101,20 @@ QVariantList getCarregaPesquisas(const QString& stCdEmpresa) {
     return chama(kName, args);
 }
 
+QVariantList setManifestacao(const QString& stInscrJurid, const QByteArray& cdsMarcados,
+                             const QString& P_TIPOMANIFESTA, const QString& stJustificativa,
+                             const QString& stOperador) {
+    namespace rm = rdmManifestacao::setManifestacao;
+    QVariantList args(rm::kArgCount);
+    args[rm::stInscrJurid] = stInscrJurid;
+    args[rm::cdsMarcados] = cdsMarcados;
+    args[rm::P_TIPOMANIFESTA] = P_TIPOMANIFESTA;
+    args[rm::stJustificativa] = stJustificativa;
+    args[rm::stOperador] = stOperador;
+    QVariantList resultado = chama(rm::kName, args);
+    while (resultado.size() <= rm::NotasErradas)
+        resultado.append(QVariant());
+    return resultado;
+}
+
 }  // namespace Rdm_Dfe58000

@@ -58,5 +58,13 @@ DFE58000_EXPORT QVariantList GetNotasDestinadas(const TNotasDestinadasArgs& args
 // The company's legal registrations: element 0 "S" and element 1 their packet, or element 1
 // the reason of a refusal.
 DFE58000_EXPORT QVariantList getCarregaPesquisas(const QString& stCdEmpresa);
+// One manifestation event ("1".."4") for every note of the marked-notes packet; the answer's
+// elements are named by rdmManifestacao::setManifestacao and are always all there (missing ones
+// empty), so a short answer is never read out of bounds.
+DFE58000_EXPORT QVariantList setManifestacao(const QString& stInscrJurid,
+                                             const QByteArray& cdsMarcados,
+                                             const QString& P_TIPOMANIFESTA,
+                                             const QString& stJustificativa,
+                                             const QString& stOperador);
 
 }  // namespace Rdm_Dfe58000

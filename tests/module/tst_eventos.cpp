@@ -1,0 +1,430 @@
+// The manifestation events as the clerk sends them from the workspace, against the real
+// application server on loopback: the questions in their order, what the server receives, the
+// result popup, the refreshed list, the justification dialog of Operação não Realizada, and a
+// server that stops answering in the middle.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <functional>
+#include <memory>
+
+#include "Cli_Dfe58000.h"
+#include "Cli_Dfe58100.h"
+#include "Cli_Dfe58110.h"
+#include "Cli_Dfe58140.h"
+#include "appserver.h"
+#include "companydb.h"
+#include "core/clientdataset.h"
+#include "core/orvanta.h"
+#include "core/packet.h"
+#include "fiscaldocs.h"
+#include "methods.h"
+#include "sql/databasemodule.h"
+#include "store.h"
+#include "support/scripteddialogs.h"
+#include "ui/buttonflat.h"
+#include "ui/dateeditplus.h"
+#include "ui/handler.h"
+#include "ui/maskedit.h"
+#include "ui/numberedit.h"
+#include "ui/showavi.h"
+
+using host::MsgButton;
+using host::test::ScriptedDialogs;
+
+namespace {
+
+const QString kRegistro = QStringLiteral("48210375000102");  // company 01
+const QString kEmitente = fiscal::completeCnpj(QStringLiteral("062741180001"));
+const QString kManiAviso =
+    QStringLiteral("Atenção! Deseja confirmar a operação para todas as notas marcadas?");
+const QString kImpXml = QStringLiteral(
+    "Atenção! Após confirmar a operação não será mais possível importar o XML da mesma. Deseja "
+    "confirmar a a operação?");
+const QString kSelecionar = QStringLiteral(
+    "É preciso selecionar ao menos uma nota fiscal para realizar o evento de manifestação.");
+
+dfe58000::NoteRecord nota(int numero) {
+    dfe58000::NoteRecord n;
+    n.CDEMPRESA = QStringLiteral("01");
+    n.NRNOTAFISC = QStringLiteral("%1").arg(numero, 9, 10, QChar(u'0'));
+    n.IDSTATUSNFE = QStringLiteral("1");
+    n.IDSTATUSMANIF = QStringLiteral("0");
+    n.IDNOTA = QStringLiteral("1");
+    n.CDFILIALORIG = QStringLiteral("0001");
+    n.CDSERIE = QStringLiteral("1");
+    n.IDORIGEMIT = QStringLiteral("C");
+    n.CDEMITENTE = QStringLiteral("C00004");
+    n.NRINSJURNFORIG = kEmitente;
+    n.NMRAZSOCEMIT = QStringLiteral("Emitente %1").arg(numero, 2, 10, QChar(u'0'));
+    n.CDTIPOOPER = QStringLiteral("01");
+    n.IDENTRSAIDOP = QStringLiteral("E");
+    n.NRINSJURIESTDEST = kRegistro;
+    n.DTEMISSAO = QDateTime(QDate::currentDate().addDays(-1), QTime(8, 0));
+    n.DTRECBTO = QDateTime(QDate::currentDate(), QTime(0, 5));
+    n.VRNOTAFISC = 1000.0 + numero;
+    const QString first43 = QStringLiteral("352611") + kEmitente + QStringLiteral("55001") +
+                            QStringLiteral("%1").arg(numero, 9, 10, QChar(u'0')) +
+                            QStringLiteral("112345678");
+    n.NRACESSONF = first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
+    return n;
+}
+
+// Runs step for whatever modal window comes up while an action runs; a window step does not
+// know is closed, so nothing can hang.
+class ModalDriver {
+  public:
+    explicit ModalDriver(std::function<bool(QWidget*)> step) : m_step(std::move(step)) {
+        m_timer.setInterval(20);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || modal == host::Showavi::Window())
+                return;
+            if (!m_step(modal)) {
+                m_unexpected << modal->objectName();
+                modal->close();
+            }
+        });
+        m_timer.start();
+    }
+    QStringList unexpected() const { return m_unexpected; }
+
+  private:
+    std::function<bool(QWidget*)> m_step;
+    QTimer m_timer;
+    QStringList m_unexpected;
+};
+
+struct Popup {
+    QString enviado, sucesso, erro;
+    bool verNotas = false;
+    int aviDuranteOPopup = -1;
+};
+
+}  // namespace
+
+class TestEventos : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cienciaOfOneNoteAsksNothingAndRefreshesTheList();
+    void severalNotesAskOnceAndNoSendsNothing();
+    void checksComeInTheirOrder();
+    void anErrorAnswerKeepsTheMarks();
+    void operacaoNaoRealizadaSendsTheJustificationAsTyped();
+    void aServerThatStopsLeavesEverythingAsItWas();
+
+  private:
+    void consulta();
+    void marca(const QList<int>& numeros);
+    QString situacao(int numero) const;
+    QVariantList ultimoEvento() const;
+    // Closes the popup with OK, reading it first.
+    std::function<bool(QWidget*)> fechaPopup(Popup& lido);
+
+    QTemporaryDir m_dir;
+    QString m_url;
+    std::unique_ptr<dfe58000::AppServer> m_server;
+    std::unique_ptr<ScriptedDialogs> m_guarda;
+};
+
+void TestEventos::initTestCase() {
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    QVERIFY(m_dir.isValid());
+    qputenv("DFE58000_CERT_DIR", m_dir.filePath(QStringLiteral("cert")).toLocal8Bit());
+    m_guarda = std::make_unique<ScriptedDialogs>();
+    m_url = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("empresa.db"));
+    companydb::ensureDatabase(m_url, 0, {dfe58000::storeSchema()});
+    host::DatabaseModule::Open(m_url);
+    {
+        dfe58000::Store store(m_url);
+        for (int n = 1; n <= 12; ++n)
+            store.insertNote(nota(n));
+    }
+    m_server = std::make_unique<dfe58000::AppServer>(m_url, 2);
+    m_server->setRecordRequests(true);
+    m_server->listen(QHostAddress::LocalHost, 0);
+    host::LoginContext ctx;
+    ctx.empresa = QStringLiteral("01");
+    ctx.filial = QStringLiteral("0001");
+    ctx.dataProc = QDate::currentDate();
+    ctx.database = m_url;
+    ctx.operador = QStringLiteral("CLERK01");
+    ctx.webUrl = QStringLiteral("127.0.0.1");
+    ctx.webPort = m_server->port();
+    host::Orvanta::setContext(ctx);
+
+    frmManifestacao = new TfrmManifestacao();
+    frmManifestacao->DoCreate();
+    frmManifestacao->medCdEmpresa->SetText(QStringLiteral("01"));
+    frmFiltro = new TfrmFiltro();
+    frmFiltro->DoCreate();
+}
+
+void TestEventos::cleanupTestCase() {
+    delete frmFiltro;
+    delete frmManifestacao;
+    frmManifestacao = nullptr;
+    m_server.reset();
+    QVERIFY_DIALOGS(*m_guarda);
+}
+
+void TestEventos::init() {
+    consulta();
+}
+
+// The filter confirmed for every note of company 01: the list shows them all, none marked.
+void TestEventos::consulta() {
+    TfrmFiltro& f = *frmFiltro;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowActive(&f));
+    QVERIFY(QTest::qWaitFor([] { return host::Showavi::Level() == 0; }));
+    f.medInscrJurid->SetText(kRegistro);
+    f.depInicial->SetDate(QDate::currentDate().addDays(-30));
+    f.depFinal->SetDate(QDate::currentDate());
+    for (QCheckBox* box : f.grbFiltroPadrao->findChildren<QCheckBox*>())
+        box->setChecked(true);
+    f.medNotaInicial->SetText(QStringLiteral("000000000"));
+    f.medNotaFinal->SetText(QStringLiteral("999999999"));
+    f.sbtConfirma->click();
+    QVERIFY(QTest::qWaitFor([&] { return !f.isVisible(); }));
+    QCOMPARE(frmManifestacao->cdsNotasDestinadas->RecordCount(), 12);
+    QCOMPARE(inMarcados, 0);
+}
+
+void TestEventos::marca(const QList<int>& numeros) {
+    host::TClientDataSet& ds = *frmManifestacao->cdsNotasDestinadas;
+    for (int n : numeros) {
+        QVERIFY(ds.Locate(QStringLiteral("NRNOTAFISC"),
+                          QStringLiteral("%1").arg(n, 9, 10, QChar(u'0'))));
+        frmManifestacao->dbgPadraoDblClick();
+    }
+}
+
+QString TestEventos::situacao(int numero) const {
+    host::TClientDataSet& ds = *frmManifestacao->cdsNotasDestinadas;
+    if (!ds.Locate(QStringLiteral("NRNOTAFISC"),
+                   QStringLiteral("%1").arg(numero, 9, 10, QChar(u'0'))))
+        return {};
+    return ds.FieldByName(QStringLiteral("IDSTATUSMANIF")).AsString();
+}
+
+QVariantList TestEventos::ultimoEvento() const {
+    const QList<host::wire::Request> all = m_server->receivedRequests();
+    for (auto it = all.rbegin(); it != all.rend(); ++it)
+        if (it->method == QLatin1String("setManifestacao"))
+            return it->args;
+    return {};
+}
+
+std::function<bool(QWidget*)> TestEventos::fechaPopup(Popup& lido) {
+    return [&lido](QWidget* modal) {
+        if (modal != frmPopUp)
+            return false;
+        lido = {frmPopUp->lblEnviado->text(), frmPopUp->lblSucesso->text(),
+                frmPopUp->lblErro->text(), frmPopUp->sbtNotas->isEnabled(), host::Showavi::Level()};
+        frmPopUp->sbtOK->click();
+        return true;
+    };
+}
+
+void TestEventos::cienciaOfOneNoteAsksNothingAndRefreshesTheList() {
+    m_server->clearReceivedRequests();
+    marca({1});
+    Popup lido;
+    ModalDriver driver(fechaPopup(lido));
+    frmManifestacao->sbtCiencia->click();
+    QVERIFY(driver.unexpected().isEmpty());
+
+    const QVariantList args = ultimoEvento();
+    QCOMPARE(args.size(), 5);
+    QCOMPARE(args.at(0).toString(), kRegistro);
+    const host::DecodedPacket marcados = host::decodePacket(args.at(1).toByteArray());
+    QCOMPARE(marcados.rows.size(), 1);
+    QCOMPARE(marcados.rows.at(0).at(0).toString(), nota(1).NRACESSONF);
+    QCOMPARE(args.at(2).toString(), QStringLiteral("4"));
+    QCOMPARE(args.at(3).toString(), QString());
+    QCOMPARE(args.at(4).toString(), QStringLiteral("CLERK01"));
+
+    QCOMPARE(lido.enviado, QStringLiteral("1 Evento(s) Enviado(s)."));
+    QCOMPARE(lido.sucesso, QStringLiteral("1 Evento(s) registrado(s) com sucesso"));
+    QCOMPARE(lido.erro, QStringLiteral("0 Erros"));
+    QVERIFY(!lido.verNotas);
+    // The wait window is down before the popup shows.
+    QCOMPARE(lido.aviDuranteOPopup, 0);
+    // Verified again: the note shows its Ciência and nothing is marked.
+    QCOMPARE(inMarcados, 0);
+    QCOMPARE(situacao(1), QStringLiteral("4"));
+}
+
+void TestEventos::severalNotesAskOnceAndNoSendsNothing() {
+    m_server->clearReceivedRequests();
+    marca({2, 3, 4});
+    {
+        ScriptedDialogs dlg;
+        dlg.expectMessage(kManiAviso, MsgButton::No);
+        frmManifestacao->sbtConfirmaOperacao->click();
+        QVERIFY_DIALOGS(dlg);
+    }
+    QVERIFY(ultimoEvento().isEmpty());
+    QCOMPARE(inMarcados, 3);
+
+    // Yes: the three go; one of them was already confirmed by someone else and comes back
+    // rejected, with its reason in the list the popup opens.
+    {
+        dfe58000::Store store(m_url);
+        QCOMPARE(dfe58000::dispatch(
+                     store,
+                     host::wire::Request{QStringLiteral("DFE58000.rdmManifestacao"),
+                                         QStringLiteral("setManifestacao"),
+                                         {kRegistro,
+                                          host::encodePacket({{QStringLiteral("NRACESSONF"),
+                                                               host::FieldType::String, 44, false}},
+                                                             {{nota(4).NRACESSONF}}),
+                                          QStringLiteral("1"), QString(), QStringLiteral("OUTRO")}})
+                     .ok,
+                 true);
+    }
+    ScriptedDialogs dlg;
+    dlg.expectMessage(kManiAviso, MsgButton::Yes);
+    Popup lido;
+    ModalDriver driver(fechaPopup(lido));
+    frmManifestacao->sbtConfirmaOperacao->click();
+    QVERIFY_DIALOGS(dlg);
+    QVERIFY(driver.unexpected().isEmpty());
+    QCOMPARE(lido.enviado, QStringLiteral("3 Evento(s) Enviado(s)."));
+    QCOMPARE(lido.sucesso, QStringLiteral("2 Evento(s) registrado(s) com sucesso"));
+    QCOMPARE(lido.erro, QStringLiteral("1 Erros"));
+    QVERIFY(lido.verNotas);
+    host::TClientDataSet& erradas = *frmManifestacao->cdsNotasErradas;
+    QCOMPARE(erradas.RecordCount(), 1);
+    QCOMPARE(erradas.FieldByName(QStringLiteral("NRACESSONF")).AsString(), nota(4).NRACESSONF);
+    QVERIFY(erradas.FieldByName(QStringLiteral("DSERRO")).AsString().startsWith(u"573"));
+    QCOMPARE(inMarcados, 0);
+    QCOMPARE(situacao(2), QStringLiteral("1"));
+    QCOMPARE(situacao(3), QStringLiteral("1"));
+}
+
+void TestEventos::checksComeInTheirOrder() {
+    m_server->clearReceivedRequests();
+    ScriptedDialogs dlg;
+    // With nothing marked the buttons are off; the handlers still check (they run from the
+    // menu too). Desconhecimento asks first, then finds nothing marked.
+    QVERIFY(!frmManifestacao->sbtDesconhecimento->isEnabled());
+    dlg.expectMessage(kImpXml, MsgButton::Yes);
+    dlg.expectError(kSelecionar);
+    host::runHandler(frmManifestacao, [] { frmManifestacao->sbtDesconhecimentoClick(); });
+    // Operação não Realizada finds nothing marked before asking anything.
+    dlg.expectError(kSelecionar);
+    host::runHandler(frmManifestacao, [] { frmManifestacao->sbtOperacaoNRealizadaClick(); });
+    // Without a legal registration in the filter nothing is sent.
+    marca({5});
+    const QString registro = frmFiltro->medInscrJurid->Text();
+    frmFiltro->medInscrJurid->Clear();
+    dlg.expectError(QStringLiteral("Inscrição jurídica deve ser informada."));
+    frmManifestacao->sbtCiencia->click();
+    frmFiltro->medInscrJurid->SetText(registro);
+    QVERIFY_DIALOGS(dlg);
+    QVERIFY(ultimoEvento().isEmpty());
+    QCOMPARE(inMarcados, 1);
+}
+
+void TestEventos::anErrorAnswerKeepsTheMarks() {
+    marca({6, 7});
+    // A registration the server does not know: the request fails as a whole.
+    frmFiltro->medInscrJurid->SetText(QStringLiteral("11222333000181"));
+    ScriptedDialogs dlg;
+    dlg.expectMessage(kManiAviso, MsgButton::Yes);
+    dlg.expectError(QStringLiteral("Inscrição jurídica 11222333000181 não cadastrada."));
+    ModalDriver driver([](QWidget*) { return false; });
+    frmManifestacao->sbtCiencia->click();
+    frmFiltro->medInscrJurid->SetText(kRegistro);
+    QVERIFY_DIALOGS(dlg);
+    QVERIFY(driver.unexpected().isEmpty());
+    QCOMPARE(host::Showavi::Level(), 0);
+    QCOMPARE(inMarcados, 2);
+    QCOMPARE(situacao(6), QStringLiteral("0"));
+}
+
+void TestEventos::operacaoNaoRealizadaSendsTheJustificationAsTyped() {
+    m_server->clearReceivedRequests();
+    marca({8});
+    const QString justificativa =
+        QStringLiteral("Mercadoria recusada na portaria: pedido cancelado pelo comprador");
+    ScriptedDialogs dlg;
+    dlg.expectMessage(kImpXml, MsgButton::Yes);
+    dlg.expectMessage(
+        QStringLiteral("Deseja confirmar a justificativa para as notas fiscais marcadas?"),
+        MsgButton::Yes);
+    QStringList visto;
+    Popup lido;
+    bool escrito = false, respondido = false;
+    ModalDriver driver([&](QWidget* modal) {
+        if (modal == frmOperacaoNRealizada) {
+            TfrmOperacaoNRealizada& d = *frmOperacaoNRealizada;
+            if (!escrito) {
+                escrito = true;
+                visto << QString::number(d.panNota->isVisible()) << d.medChaveAcesso->Text()
+                      << d.medRazaoSocial->Text() << d.nedValor->text()
+                      << d.depEmissao->Date().toString(Qt::ISODate);
+                d.memJustificativa->setPlainText(justificativa);
+                // From the event loop, not from inside this step: the popup that follows is
+                // modal too and this driver must see it.
+                QTimer::singleShot(0, d.sbtConfirma, &QAbstractButton::click);
+            } else if (respondido) {
+                d.close();
+            }
+            return true;
+        }
+        if (modal == frmPopUp) {
+            respondido = true;
+            return fechaPopup(lido)(modal);
+        }
+        return false;
+    });
+    frmManifestacao->sbtOperacaoNRealizada->click();
+    QVERIFY_DIALOGS(dlg);
+    QVERIFY(driver.unexpected().isEmpty());
+    QCOMPARE(visto, (QStringList{QStringLiteral("1"), nota(8).NRACESSONF,
+                                 QStringLiteral("Emitente 08"), QStringLiteral("1.008,00"),
+                                 QDate::currentDate().addDays(-1).toString(Qt::ISODate)}));
+    const QVariantList args = ultimoEvento();
+    QCOMPARE(args.value(2).toString(), QStringLiteral("3"));
+    QCOMPARE(args.value(3).toString(), justificativa);
+    QCOMPARE(lido.sucesso, QStringLiteral("1 Evento(s) registrado(s) com sucesso"));
+    // The wait window stays up while the popup of this dialog is open.
+    QCOMPARE(lido.aviDuranteOPopup, 1);
+    QCOMPARE(host::Showavi::Level(), 0);
+    QCOMPARE(situacao(8), QStringLiteral("3"));
+    // Hidden, not destroyed: the text is there for the next time.
+    QVERIFY(frmOperacaoNRealizada);
+    QCOMPARE(frmOperacaoNRealizada->memJustificativa->toPlainText(), justificativa);
+}
+
+// Last: the server goes away for good.
+void TestEventos::aServerThatStopsLeavesEverythingAsItWas() {
+    marca({9, 10});
+    m_server.reset();
+    ScriptedDialogs dlg;
+    dlg.expectMessage(kManiAviso, MsgButton::Yes);
+    dlg.expectError();
+    ModalDriver driver([](QWidget*) { return false; });
+    frmManifestacao->sbtConfirmaOperacao->click();
+    QVERIFY_DIALOGS(dlg);
+    QVERIFY(driver.unexpected().isEmpty());
+    QVERIFY(!dlg.texts().isEmpty() && !dlg.texts().last().isEmpty());
+    QCOMPARE(host::Showavi::Level(), 0);
+    QCOMPARE(inMarcados, 2);
+    QCOMPARE(situacao(9), QStringLiteral("0"));
+}
+
+QTEST_MAIN(TestEventos)
+#include "tst_eventos.moc"

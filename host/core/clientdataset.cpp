@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QLocale>
+#include <QStringDecoder>
 #include <QTime>
 #include <algorithm>
 #include <bit>
@@ -19,11 +20,81 @@ namespace {
 
 using Slot = quint64;
 
+// Memory in blocks of kBlockSlots slots, for the rows a packet loads and the texts they keep
+// as bytes. A data set that lets its rows go gives the blocks back to its thread, which keeps
+// up to kKeptBlocks of them for the next load: loading packets of tens of thousands of notes
+// one after the other then writes into memory already in place (a fresh page costs a fault
+// the first time it is written), and tens of thousands of rows cost a few hundred
+// allocations instead of one each.
+class Blocks {
+  public:
+    static constexpr size_t kBlockSlots = 8192;  // 64 KiB, which malloc serves from its heap
+    static constexpr size_t kKeptBlocks = 768;   // 48 MiB
+
+    static std::unique_ptr<Slot[]> take() {
+        Kept* kept = spares();
+        if (!kept || kept->blocks.empty()) {
+            return std::unique_ptr<Slot[]>(new Slot[kBlockSlots]);
+        }
+        std::unique_ptr<Slot[]> block = std::move(kept->blocks.back());
+        kept->blocks.pop_back();
+        return block;
+    }
+
+    static void giveBack(std::vector<std::unique_ptr<Slot[]>>& blocks) {
+        if (Kept* kept = spares()) {
+            for (std::unique_ptr<Slot[]>& block : blocks) {
+                if (kept->blocks.size() < kKeptBlocks) {
+                    kept->blocks.push_back(std::move(block));
+                }
+            }
+        }
+        blocks.clear();
+    }
+
+  private:
+    struct Kept {
+        std::vector<std::unique_ptr<Slot[]>> blocks;
+        ~Kept() { gone = true; }
+    };
+    static inline thread_local bool gone = false;
+
+    // The thread's blocks; null once the thread is ending (a data set destroyed later, as a
+    // static one at exit, frees its blocks).
+    static Kept* spares() {
+        thread_local Kept kept;
+        return gone ? nullptr : &kept;
+    }
+};
+
+// A row: its own allocation (a row inserted by the user), or a place in a block of the rows a
+// packet loaded, which the data set gives back as a whole.
+struct RowRelease {
+    bool owned = true;
+    void operator()(Slot* row) const {
+        if (owned) {
+            delete[] row;
+        }
+    }
+};
+using RowPtr = std::unique_ptr<Slot[], RowRelease>;
+
 // The strings of one column. Equal strings share one entry (and one QString) while sharing
 // pays: short codes always, longer texts as long as enough of them repeat. A cell holds the
 // entry's number, so a row costs 8 bytes per field whatever its texts.
 struct StringPool {
-    std::vector<QString> strings;
+    // The text of each entry. A text a packet brought that does not repeat is kept as its
+    // UTF-8 bytes (checked when loaded) until it is first read: most of the keys and numbers
+    // of a large answer are never shown, sorted or filtered on, and cost no QString.
+    mutable std::vector<QString> strings;
+    struct Bytes {
+        const char* data = nullptr;  // null once the entry's QString is made
+        qsizetype size = 0;
+    };
+    mutable std::vector<Bytes> bytes;             // by entry, up to the last one kept as bytes
+    std::vector<std::unique_ptr<Slot[]>> blocks;  // the bytes (Blocks)
+    std::vector<std::unique_ptr<char[]>> large;   // bytes longer than a block
+    size_t blockUsed = Blocks::kBlockSlots * sizeof(Slot);
     QHash<QString, quint32> index;
     bool interning = true;
     quint32 lookups = 0;
@@ -59,8 +130,49 @@ struct StringPool {
     }
     quint32 add(const QString& s) { return add(QString(s)); }
 
+    // A new entry for a text given as UTF-8 bytes already known to be valid.
+    quint32 addBytes(QByteArrayView utf8) {
+        char* at = nullptr;
+        const size_t blockBytes = Blocks::kBlockSlots * sizeof(Slot);
+        if (size_t(utf8.size()) > blockBytes / 4) {
+            large.emplace_back(new char[size_t(utf8.size())]);
+            at = large.back().get();
+        } else {
+            if (blockUsed + size_t(utf8.size()) > blockBytes) {
+                blocks.push_back(Blocks::take());
+                blockUsed = 0;
+            }
+            at = reinterpret_cast<char*>(blocks.back().get()) + blockUsed;
+            blockUsed += size_t(utf8.size());
+        }
+        std::memcpy(at, utf8.data(), size_t(utf8.size()));
+        bytes.resize(strings.size());
+        strings.emplace_back();
+        bytes.push_back({at, utf8.size()});
+        return quint32(strings.size() - 1);
+    }
+
+    // The text of an entry.
+    const QString& text(size_t id) const {
+        if (id < bytes.size() && bytes[id].data) {
+            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            strings[id] = utf8.decode(QByteArrayView(bytes[id].data, bytes[id].size));
+            bytes[id].data = nullptr;
+        }
+        return strings[id];
+    }
+
+    // Gives the blocks of the bytes back (see Blocks).
+    void releaseBlocks() {
+        Blocks::giveBack(blocks);
+        blockUsed = Blocks::kBlockSlots * sizeof(Slot);
+    }
+
     void clear() {
         strings.clear();
+        bytes.clear();
+        releaseBlocks();
+        large.clear();
         index.clear();
         interning = true;
         lookups = hits = 0;
@@ -189,10 +301,11 @@ struct TClientDataSet::Impl {
     DataSetState state = DataSetState::Inactive;
 
     int nullWords = 0;
-    std::vector<StringPool> pools;              // one per field (text fields use theirs)
-    std::vector<std::unique_ptr<Slot[]>> base;  // insertion order (the packet's order)
-    std::vector<Slot*> order;                   // index order (or insertion order)
-    std::vector<Slot*> view;                    // order, filtered
+    std::vector<StringPool> pools;                   // one per field (text fields use theirs)
+    std::vector<std::unique_ptr<Slot[]>> rowBlocks;  // the loaded rows (Blocks)
+    std::vector<RowPtr> base;                        // insertion order (the packet's order)
+    std::vector<Slot*> order;                        // index order (or insertion order)
+    std::vector<Slot*> view;                         // order, filtered
     int cur = -1;
     bool bof = true;
     bool eof = true;
@@ -220,6 +333,15 @@ struct TClientDataSet::Impl {
     mutable int tempRow = -1;  // WithRowAsCurrent
 
     explicit Impl(TClientDataSet* owner) : q(owner) {}
+    ~Impl() { releaseBlocks(); }
+
+    void releaseBlocks() {
+        base.clear();
+        Blocks::giveBack(rowBlocks);
+        for (StringPool& p : pools) {
+            p.releaseBlocks();
+        }
+    }
 
     int fieldCount() const { return int(fields.size()); }
     const FieldDef& def(int f) const { return fields[size_t(f)]->m_def; }
@@ -230,9 +352,9 @@ struct TClientDataSet::Impl {
     // --- rows ---------------------------------------------------------------------------------
     static int wordsFor(int nFields) { return (nFields + 63) / 64; }
 
-    std::unique_ptr<Slot[]> newRow() const {
+    RowPtr newRow() const {
         const size_t n = size_t(nullWords + fieldCount());
-        std::unique_ptr<Slot[]> row(new Slot[n]);
+        RowPtr row(new Slot[n]);
         std::memset(row.get(), 0, n * sizeof(Slot));
         for (int f = 0; f < fieldCount(); ++f) {
             row[size_t(f >> 6)] |= Slot(1) << (f & 63);  // every field starts null
@@ -260,7 +382,7 @@ struct TClientDataSet::Impl {
         switch (def(f).type) {
             case FieldType::String:
             case FieldType::Memo:
-                return QVariant(pools[size_t(f)].strings[size_t(s)]);
+                return QVariant(pools[size_t(f)].text(size_t(s)));
             case FieldType::Integer:
                 return QVariant(qint64(s));
             case FieldType::Float:
@@ -395,7 +517,7 @@ struct TClientDataSet::Impl {
         if (isNull(row, f)) {
             return {};
         }
-        return pools[size_t(f)].strings[size_t(slot(row, f))];
+        return pools[size_t(f)].text(size_t(slot(row, f)));
     }
 
     void setCurrentValue(int f, const QVariant& v) {
@@ -511,8 +633,8 @@ struct TClientDataSet::Impl {
                 if (sa == sb) {
                     return 0;
                 }
-                return foldCompare(pools[size_t(f)].strings[size_t(sa)],
-                                   pools[size_t(f)].strings[size_t(sb)]);
+                return foldCompare(pools[size_t(f)].text(size_t(sa)),
+                                   pools[size_t(f)].text(size_t(sb)));
             case FieldType::Float: {
                 const double da = slotDouble(sa), db = slotDouble(sb);
                 return da < db ? -1 : (db < da ? 1 : 0);
@@ -601,13 +723,14 @@ struct TClientDataSet::Impl {
     // Rank (from 0) of every pool entry of a text column in folded order; equal folded texts
     // share a rank.
     std::vector<qint64> textRanks(int f) const {
-        const std::vector<QString>& strings = pools[size_t(f)].strings;
-        const size_t m = strings.size();
+        const StringPool& pool = pools[size_t(f)];
+        const size_t m = pool.strings.size();
         std::vector<char16_t> arena;
         std::vector<std::pair<quint32, quint32>> span(m);  // offset, length
         for (size_t i = 0; i < m; ++i) {
-            span[i] = {quint32(arena.size()), quint32(strings[i].size())};
-            foldAppend(strings[i], arena);
+            const QString& text = pool.text(i);
+            span[i] = {quint32(arena.size()), quint32(text.size())};
+            foldAppend(text, arena);
         }
         auto view = [&](quint32 id) {
             return std::u16string_view(arena.data() + span[id].first, span[id].second);
@@ -656,7 +779,7 @@ struct TClientDataSet::Impl {
             const bool null = isNull(row, f);
             if (isText(c.type)) {
                 static const QString empty;
-                const QString& s = null ? empty : pools[size_t(f)].strings[size_t(slot(row, f))];
+                const QString& s = null ? empty : pools[size_t(f)].text(size_t(slot(row, f)));
                 if (c.op == FilterExpr::Op::Eq) {
                     return s == c.text;
                 }
@@ -742,6 +865,7 @@ struct TClientDataSet::Impl {
         view.clear();
         order.clear();
         base.clear();
+        Blocks::giveBack(rowBlocks);
         for (StringPool& p : pools) {
             p.clear();
         }
@@ -751,6 +875,9 @@ struct TClientDataSet::Impl {
 
     void prepareStorage() {
         nullWords = wordsFor(fieldCount());
+        for (StringPool& p : pools) {
+            p.releaseBlocks();
+        }
         pools.clear();
         pools.resize(size_t(fieldCount()));
     }
@@ -840,6 +967,10 @@ void TClientDataSet::Impl::load(const QByteArray& packet) {
         quint32 hits = 0;
         quint32 add(QByteArrayView raw, StringPool& pool, Utf8Text& utf8) {
             if (!interning) {
+                // Kept as bytes till read; the decoder would refuse just what is not valid.
+                if (raw.isValidUtf8()) {
+                    return pool.addBytes(raw);
+                }
                 pool.strings.push_back(utf8.decode(raw));
                 return quint32(pool.strings.size() - 1);
             }
@@ -865,9 +996,21 @@ void TClientDataSet::Impl::load(const QByteArray& packet) {
     reader.setShortTexts(true);
     reader.setRawTexts(true);
     PacketCell cell;
+    const size_t width = size_t(fresh.nullWords + nf);
+    const size_t rowsPerBlock = Blocks::kBlockSlots / width;
+    size_t blockRows = rowsPerBlock;
     while (reader.nextRow()) {
-        std::unique_ptr<Slot[]> row(new Slot[size_t(fresh.nullWords + nf)]);
-        std::memset(row.get(), 0, sizeof(Slot) * size_t(fresh.nullWords + nf));
+        RowPtr row;
+        if (rowsPerBlock == 0) {
+            row = RowPtr(new Slot[width]);  // wider than a block
+        } else {
+            if (blockRows == rowsPerBlock) {
+                fresh.rowBlocks.push_back(Blocks::take());
+                blockRows = 0;
+            }
+            row = RowPtr(fresh.rowBlocks.back().get() + blockRows++ * width, RowRelease{false});
+        }
+        std::memset(row.get(), 0, sizeof(Slot) * width);
         for (int p = 0; p < pf.size(); ++p) {
             reader.readCell(cell);
             const int f = target[size_t(p)];
@@ -960,6 +1103,7 @@ void TClientDataSet::Impl::load(const QByteArray& packet) {
     nullWords = fresh.nullWords;
     pools.swap(fresh.pools);
     base.swap(fresh.base);
+    rowBlocks.swap(fresh.rowBlocks);
     indexFields = std::move(idx);
     filter = std::move(flt);
     rebuildOrder();
@@ -1303,7 +1447,7 @@ QByteArray TClientDataSet::Data() const {
             switch (defs[f].type) {
                 case FieldType::String:
                 case FieldType::Memo:
-                    w.string(d->pools[size_t(f)].strings[size_t(s)]);
+                    w.string(d->pools[size_t(f)].text(size_t(s)));
                     break;
                 case FieldType::Integer:
                     w.integer(qint64(s));
@@ -1513,7 +1657,7 @@ bool TClientDataSet::Locate(const QString& fieldNames, const QVariant& values, i
                     match = k.s.isEmpty();
                 } else {
                     const QString& s =
-                        d->pools[size_t(k.field)].strings[size_t(d->slot(row, k.field))];
+                        d->pools[size_t(k.field)].text(size_t(d->slot(row, k.field)));
                     match = partial ? s.startsWith(k.s, cs) : s.compare(k.s, cs) == 0;
                 }
             } else if (!k.v.isValid()) {
@@ -1618,7 +1762,7 @@ void TClientDataSet::Post() {
             d->notifyRow(d->cur);
         }
     } else {
-        std::unique_ptr<Slot[]> owned = d->newRow();
+        RowPtr owned = d->newRow();
         Slot* row = owned.get();
         for (int f = 0; f < d->fieldCount(); ++f) {
             d->storeValue(row, f, d->buffer[size_t(f)]);
@@ -1626,9 +1770,8 @@ void TClientDataSet::Post() {
         Slot* before = d->insertBefore;
         auto bit = d->base.end();
         if (before) {
-            bit = std::find_if(
-                d->base.begin(), d->base.end(),
-                [before](const std::unique_ptr<Slot[]>& r) { return r.get() == before; });
+            bit = std::find_if(d->base.begin(), d->base.end(),
+                               [before](const RowPtr& r) { return r.get() == before; });
         }
         d->base.insert(bit, std::move(owned));
         if (!d->indexFields.empty()) {
@@ -1694,7 +1837,7 @@ void TClientDataSet::Delete() {
     d->view.erase(d->view.begin() + d->cur);
     d->order.erase(std::find(d->order.begin(), d->order.end(), row));
     d->base.erase(std::find_if(d->base.begin(), d->base.end(),
-                               [row](const std::unique_ptr<Slot[]>& r) { return r.get() == row; }));
+                               [row](const RowPtr& r) { return r.get() == row; }));
     d->clampCursor();
     d->eof = d->view.empty();
     d->bof = d->view.empty();

@@ -1,6 +1,7 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
+#include <memory>
 
 #include "core/clientdataset.h"
 #include "core/packet.h"
@@ -53,6 +54,93 @@ class TestClientDataSet : public QObject {
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil)); }
 
     // --- fields -----------------------------------------------------------------------------
+    // A large answer's texts that do not repeat (keys, notes) are kept as their bytes until
+    // read, and its rows live in blocks that the next data sets reuse once this one lets them
+    // go: every value reads as the packet says, however it is reached, and a data set still
+    // open keeps its values while others load into the memory of those closed.
+    void largeAnswersReadAsThePacketSays() {
+        const QList<FieldDef> fields = {{"CHAVE", FieldType::String, 44, false},
+                                        {"NOME", FieldType::String, 60, false},
+                                        {"OBS", FieldType::Memo, 0, false},
+                                        {"VALOR", FieldType::Integer, 0, false}};
+        const QStringList names = {QStringLiteral("Comércio Ávila"), QStringLiteral("Beta Ltda"),
+                                   QStringLiteral("Çedilha & Filhos")};
+        auto packet = [&](int rows, int salt) {
+            QList<QVariantList> out;
+            for (int i = 0; i < rows; ++i) {
+                QVariant obs;
+                if (i % 7 == 1)
+                    obs = QStringLiteral("observação número %1/%2 — ü").arg(i).arg(salt);
+                else if (i == 4500)
+                    obs = QString(70000, QChar(u'é'));  // longer than a block
+                else if (i % 7 == 3)
+                    obs = QStringLiteral("\uFEFFcom marca de ordem %1").arg(i);
+                out.append({QStringLiteral("%1").arg(i * 7919 + salt, 44, 10, QChar(u'0')),
+                            names[i % names.size()], obs, qint64(i)});
+            }
+            return encodePacket(fields, out);
+        };
+        auto checkAll = [&](TClientDataSet& ds, const QByteArray& bytes) {
+            const DecodedPacket p = decodePacket(bytes);
+            QCOMPARE(ds.RecordCount(), p.rows.size());
+            for (int i = 0; i < p.rows.size(); i += 97) {
+                ds.SetRecNo(i + 1);
+                for (int f = 0; f < fields.size(); ++f)
+                    QCOMPARE(ds.Fields(f).Value(), p.rows[i][f]);
+            }
+            ds.Last();
+            QCOMPARE(ds.FieldByName("OBS").Value(), p.rows.last()[2]);
+        };
+
+        const QByteArray first = packet(6000, 1);
+        auto ds1 = std::make_unique<TClientDataSet>();
+        ds1->SetData(first);
+        checkAll(*ds1, first);
+        QCOMPARE(decodePacket(ds1->Data()).rows, decodePacket(first).rows);
+        TClientDataSet ds2;
+        const QByteArray second = packet(5000, 2);
+        ds2.SetData(second);
+        ds2.SetRecNo(4501);
+        QCOMPARE(ds2.FieldByName("OBS").AsString(), QString(70000, QChar(u'é')));
+
+        // Reached through the index, a filter and Locate too.
+        ds2.SetIndexFieldNames("CHAVE");
+        ds2.First();
+        QCOMPARE(ds2.FieldByName("VALOR").AsInteger(), 0);
+        ds2.SetIndexFieldNames("");
+        ds2.SetFilter(QStringLiteral("OBS = 'observação número 8/2 — ü'"));
+        ds2.SetFiltered(true);
+        QCOMPARE(ds2.RecordCount(), 1);
+        QCOMPARE(ds2.FieldByName("VALOR").AsInteger(), 8);
+        ds2.SetFiltered(false);
+        QVERIFY(ds2.Locate("CHAVE", QStringLiteral("%1").arg(3 * 7919 + 2, 44, 10, QChar(u'0'))));
+        QCOMPARE(ds2.FieldByName("OBS").AsString(), QStringLiteral("com marca de ordem 3"));
+
+        // The first one closed, two more load into its memory; the second still reads right.
+        ds1.reset();
+        TClientDataSet ds3, ds4;
+        const QByteArray third = packet(6000, 3);
+        ds3.SetData(third);
+        ds4.SetData(first);
+        checkAll(ds2, second);
+        checkAll(ds3, third);
+        checkAll(ds4, first);
+
+        // Bytes that are not UTF-8 far into the packet are refused; the data set keeps its rows.
+        QByteArray broken = third;
+        const QByteArray text = QStringLiteral("observação número 4999/3 — ü").toUtf8();
+        const qsizetype at = broken.indexOf(text);
+        QVERIFY(at > 0);
+        broken[at + text.size() - 1] = char(0xff);
+        try {
+            ds3.SetData(broken);
+            QFAIL("loaded a packet that is not UTF-8");
+        } catch (const EPacketError& e) {
+            QVERIFY2(e.text().contains("UTF-8"), qPrintable(e.text()));
+        }
+        checkAll(ds3, third);
+    }
+
     void persistentFieldsAreFilledByName() {
         TClientDataSet ds;
         ds.setObjectName("cdsNotas");

@@ -429,8 +429,9 @@ class SpareBuffers {
 };
 
 SpareBuffers& spareBuffers() {
-    static SpareBuffers spares;
-    return spares;
+    // Never destroyed: a writer may finish a packet during the program's exit.
+    static SpareBuffers* spares = new SpareBuffers;
+    return *spares;
 }
 
 }  // namespace

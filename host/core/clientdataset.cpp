@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
 
 #include "core/filterexpr.h"
 #include "core/packet.h"
@@ -83,18 +84,18 @@ using RowPtr = std::unique_ptr<Slot[], RowRelease>;
 // pays: short codes always, longer texts as long as enough of them repeat. A cell holds the
 // entry's number, so a row costs 8 bytes per field whatever its texts.
 struct StringPool {
-    // The text of each entry. A text a packet brought that does not repeat is kept as its
-    // UTF-8 bytes (checked when loaded) until it is first read: most of the keys and numbers
-    // of a large answer are never shown, sorted or filtered on, and cost no QString.
+    // The text of each entry.
     mutable std::vector<QString> strings;
-    struct Bytes {
-        const char* data = nullptr;  // null once the entry's QString is made
-        qsizetype size = 0;
-    };
-    mutable std::vector<Bytes> bytes;             // by entry, up to the last one kept as bytes
+    // Texts a packet brought that do not repeat are not entries: their cell holds kBytes and
+    // the address of their length (4 bytes) and UTF-8 bytes (checked when loaded) in one of
+    // the pool's blocks, and their QString is made the first time they are read. Most of the
+    // keys and numbers of a large answer are never shown, sorted or filtered on, and cost no
+    // QString and no entry.
+    static constexpr Slot kBytes = Slot(1) << 63;
     std::vector<std::unique_ptr<Slot[]>> blocks;  // the bytes (Blocks)
-    std::vector<std::unique_ptr<char[]>> large;   // bytes longer than a block
+    std::vector<std::unique_ptr<char[]>> large;   // bytes too long for a block
     size_t blockUsed = Blocks::kBlockSlots * sizeof(Slot);
+    mutable std::unordered_map<const char*, QString> made;  // the texts of bytes read so far
     QHash<QString, quint32> index;
     bool interning = true;
     quint32 lookups = 0;
@@ -130,36 +131,51 @@ struct StringPool {
     }
     quint32 add(const QString& s) { return add(QString(s)); }
 
-    // A new entry for a text given as UTF-8 bytes already known to be valid.
-    quint32 addBytes(QByteArrayView utf8) {
-        char* at = nullptr;
+    // The cell of a text given as UTF-8 bytes already known to be valid (see kBytes).
+    Slot addBytes(QByteArrayView utf8) {
+        const size_t need = sizeof(quint32) + size_t(utf8.size());
         const size_t blockBytes = Blocks::kBlockSlots * sizeof(Slot);
-        if (size_t(utf8.size()) > blockBytes / 4) {
-            large.emplace_back(new char[size_t(utf8.size())]);
+        char* at = nullptr;
+        if (need > blockBytes / 4) {
+            large.emplace_back(new char[need]);
             at = large.back().get();
         } else {
-            if (blockUsed + size_t(utf8.size()) > blockBytes) {
+            if (blockUsed + need > blockBytes) {
                 blocks.push_back(Blocks::take());
                 blockUsed = 0;
             }
             at = reinterpret_cast<char*>(blocks.back().get()) + blockUsed;
-            blockUsed += size_t(utf8.size());
+            blockUsed += need;
         }
-        std::memcpy(at, utf8.data(), size_t(utf8.size()));
-        bytes.resize(strings.size());
-        strings.emplace_back();
-        bytes.push_back({at, utf8.size()});
-        return quint32(strings.size() - 1);
+        const quint32 length = quint32(utf8.size());
+        std::memcpy(at, &length, sizeof length);
+        std::memcpy(at + sizeof length, utf8.data(), size_t(utf8.size()));
+        return kBytes | Slot(quintptr(at));
     }
 
-    // The text of an entry.
-    const QString& text(size_t id) const {
-        if (id < bytes.size() && bytes[id].data) {
-            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-            strings[id] = utf8.decode(QByteArrayView(bytes[id].data, bytes[id].size));
-            bytes[id].data = nullptr;
+    // The text of a cell: an entry, or bytes.
+    const QString& text(Slot cell) const {
+        if (!(cell & kBytes)) {
+            return strings[size_t(cell)];
         }
-        return strings[id];
+        const char* at = reinterpret_cast<const char*>(quintptr(cell & ~kBytes));
+        auto it = made.find(at);
+        if (it == made.end()) {
+            quint32 length = 0;
+            std::memcpy(&length, at, sizeof length);
+            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            it = made.emplace(at, utf8.decode(QByteArrayView(at + sizeof length, length))).first;
+        }
+        return it->second;
+    }
+
+    // The cell as an entry (a cell of bytes becomes one).
+    Slot entry(Slot cell) const {
+        if (!(cell & kBytes)) {
+            return cell;
+        }
+        strings.push_back(text(cell));
+        return Slot(strings.size() - 1);
     }
 
     // Gives the blocks of the bytes back (see Blocks).
@@ -170,7 +186,7 @@ struct StringPool {
 
     void clear() {
         strings.clear();
-        bytes.clear();
+        made.clear();
         releaseBlocks();
         large.clear();
         index.clear();
@@ -382,7 +398,7 @@ struct TClientDataSet::Impl {
         switch (def(f).type) {
             case FieldType::String:
             case FieldType::Memo:
-                return QVariant(pools[size_t(f)].text(size_t(s)));
+                return QVariant(pools[size_t(f)].text(s));
             case FieldType::Integer:
                 return QVariant(qint64(s));
             case FieldType::Float:
@@ -517,7 +533,7 @@ struct TClientDataSet::Impl {
         if (isNull(row, f)) {
             return {};
         }
-        return pools[size_t(f)].text(size_t(slot(row, f)));
+        return pools[size_t(f)].text(slot(row, f));
     }
 
     void setCurrentValue(int f, const QVariant& v) {
@@ -633,8 +649,7 @@ struct TClientDataSet::Impl {
                 if (sa == sb) {
                     return 0;
                 }
-                return foldCompare(pools[size_t(f)].text(size_t(sa)),
-                                   pools[size_t(f)].text(size_t(sb)));
+                return foldCompare(pools[size_t(f)].text(sa), pools[size_t(f)].text(sb));
             case FieldType::Float: {
                 const double da = slotDouble(sa), db = slotDouble(sb);
                 return da < db ? -1 : (db < da ? 1 : 0);
@@ -673,6 +688,12 @@ struct TClientDataSet::Impl {
             const int f = indexFields[c];
             const FieldType type = def(f).type;
             if (isText(type)) {
+                // Ranks are by entry: a cell of bytes (see StringPool) becomes one first.
+                for (Slot* r : rows) {
+                    if (!isNull(r, f)) {
+                        r[nullWords + f] = pools[size_t(f)].entry(slot(r, f));
+                    }
+                }
                 const std::vector<qint64> rank = textRanks(f);
                 for (size_t i = 0; i < n; ++i) {
                     const Slot* r = rows[i];
@@ -728,7 +749,7 @@ struct TClientDataSet::Impl {
         std::vector<char16_t> arena;
         std::vector<std::pair<quint32, quint32>> span(m);  // offset, length
         for (size_t i = 0; i < m; ++i) {
-            const QString& text = pool.text(i);
+            const QString& text = pool.strings[i];
             span[i] = {quint32(arena.size()), quint32(text.size())};
             foldAppend(text, arena);
         }
@@ -779,7 +800,7 @@ struct TClientDataSet::Impl {
             const bool null = isNull(row, f);
             if (isText(c.type)) {
                 static const QString empty;
-                const QString& s = null ? empty : pools[size_t(f)].text(size_t(slot(row, f)));
+                const QString& s = null ? empty : pools[size_t(f)].text(slot(row, f));
                 if (c.op == FilterExpr::Op::Eq) {
                     return s == c.text;
                 }
@@ -965,7 +986,7 @@ void TClientDataSet::Impl::load(const QByteArray& packet) {
         bool interning = true;
         quint32 lookups = 0;
         quint32 hits = 0;
-        quint32 add(QByteArrayView raw, StringPool& pool, Utf8Text& utf8) {
+        Slot add(QByteArrayView raw, StringPool& pool, Utf8Text& utf8) {
             if (!interning) {
                 // Kept as bytes till read; the decoder would refuse just what is not valid.
                 if (raw.isValidUtf8()) {
@@ -996,6 +1017,13 @@ void TClientDataSet::Impl::load(const QByteArray& packet) {
     reader.setShortTexts(true);
     reader.setRawTexts(true);
     PacketCell cell;
+    std::vector<FieldType> fromTypes, toTypes;
+    for (const FieldDef& def : pf) {
+        fromTypes.push_back(def.type);
+    }
+    for (const FieldDef& def : std::as_const(defs)) {
+        toTypes.push_back(def.type);
+    }
     const size_t width = size_t(fresh.nullWords + nf);
     const size_t rowsPerBlock = Blocks::kBlockSlots / width;
     size_t blockRows = rowsPerBlock;
@@ -1021,13 +1049,13 @@ void TClientDataSet::Impl::load(const QByteArray& packet) {
                 fresh.setNull(row.get(), f);
                 continue;
             }
-            const FieldType from = pf[p].type;
-            const FieldType to = defs[f].type;
+            const FieldType from = fromTypes[size_t(p)];
+            const FieldType to = toTypes[size_t(f)];
             if (from == to || (isText(from) && isText(to))) {
                 switch (to) {
                     case FieldType::String:
                     case FieldType::Memo: {
-                        quint32 id;
+                        Slot id;
                         if (cell.isShort) {
                             ShortCache& c = caches[size_t(f)];
                             const size_t at = size_t((cell.shortKey * 0x9E3779B97F4A7C15ull) >> 58);
@@ -1447,7 +1475,7 @@ QByteArray TClientDataSet::Data() const {
             switch (defs[f].type) {
                 case FieldType::String:
                 case FieldType::Memo:
-                    w.string(d->pools[size_t(f)].text(size_t(s)));
+                    w.string(d->pools[size_t(f)].text(s));
                     break;
                 case FieldType::Integer:
                     w.integer(qint64(s));
@@ -1656,8 +1684,7 @@ bool TClientDataSet::Locate(const QString& fieldNames, const QVariant& values, i
                 } else if (null) {
                     match = k.s.isEmpty();
                 } else {
-                    const QString& s =
-                        d->pools[size_t(k.field)].text(size_t(d->slot(row, k.field)));
+                    const QString& s = d->pools[size_t(k.field)].text(d->slot(row, k.field));
                     match = partial ? s.startsWith(k.s, cs) : s.compare(k.s, cs) == 0;
                 }
             } else if (!k.v.isValid()) {

@@ -732,6 +732,9 @@ PacketReader::PacketReader(const QByteArray& packet)
         fail(QStringLiteral("pacote vazio"));
     }
     readHeader(m_fields);
+    for (const FieldDef& def : m_fields) {
+        m_types.push_back(def.type);
+    }
     m_fast = true;
 }
 
@@ -845,11 +848,13 @@ void PacketReader::readHeader(QList<FieldDef>& fields) {
     m_pos = rowsAt + head;
 }
 
-bool PacketReader::fastHead(quint8& major, quint64& value, qsizetype& length) const {
-    if (m_pos >= m_size) {
-        return false;
-    }
-    const auto* p = reinterpret_cast<const uchar*>(m_packet.constData()) + m_pos;
+namespace {
+
+// The head of the CBOR item at p, with avail bytes from p on: its major type, its value (or
+// length) and its own length. False, with nothing set but the major type, for an indefinite
+// length, a reserved value or a head cut short.
+inline bool readHead(const uchar* p, qsizetype avail, quint8& major, quint64& value,
+                     qsizetype& length) {
     major = quint8(p[0] >> 5);
     const int info = p[0] & 0x1f;
     if (info < 24) {
@@ -861,7 +866,7 @@ bool PacketReader::fastHead(quint8& major, quint64& value, qsizetype& length) co
         return false;  // indefinite length, or reserved
     }
     const qsizetype extra = qsizetype(1) << (info - 24);
-    if (m_size - m_pos < 1 + extra) {
+    if (avail < 1 + extra) {
         return false;
     }
     switch (extra) {
@@ -880,6 +885,16 @@ bool PacketReader::fastHead(quint8& major, quint64& value, qsizetype& length) co
     }
     length = 1 + extra;
     return true;
+}
+
+}  // namespace
+
+bool PacketReader::fastHead(quint8& major, quint64& value, qsizetype& length) const {
+    if (m_pos >= m_size) {
+        return false;
+    }
+    return readHead(reinterpret_cast<const uchar*>(m_packet.constData()) + m_pos, m_size - m_pos,
+                    major, value, length);
 }
 
 bool PacketReader::fastNextRow(bool& more) {
@@ -918,11 +933,10 @@ bool PacketReader::fastReadCell(PacketCell& cell) {
         ++m_col;
         return true;
     }
-    const FieldDef& def = m_fields.at(m_col);
     quint8 major = 0;
     quint64 value = 0;
     qsizetype head = 0;
-    const bool plainHead = fastHead(major, value, head);
+    const bool plainHead = readHead(p, m_size - m_pos, major, value, head);
     // An integer of the qint64 range (major type 0 or 1).
     auto integer = [&](qint64& out) {
         if (!plainHead || (major != 0 && major != 1) ||
@@ -932,7 +946,7 @@ bool PacketReader::fastReadCell(PacketCell& cell) {
         out = major == 0 ? qint64(value) : -1 - qint64(value);
         return true;
     };
-    switch (def.type) {
+    switch (m_types[size_t(m_col)]) {
         case FieldType::String:
         case FieldType::Memo: {
             if (!plainHead || major != 3 || value > quint64(m_size - m_pos - head)) {

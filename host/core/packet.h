@@ -42,6 +42,7 @@
 #include <QStringEncoder>
 #include <QVariant>
 #include <string>
+#include <vector>
 
 #include "core/clientdataset.h"
 #include "core/hosterror.h"
@@ -213,6 +214,7 @@ class PacketReader {
     bool m_rawTexts = false;
     std::string m_raw;
 
+    std::vector<FieldType> m_types;  // of m_fields
     bool m_fast = false;
     qsizetype m_pos = 0;         // next byte, while reading straight from the bytes
     qint64 m_rowsDeclared = -1;  // -1: rows of indefinite length

@@ -103,10 +103,23 @@ class TestClientDataSet : public QObject {
         ds2.SetRecNo(4501);
         QCOMPARE(ds2.FieldByName("OBS").AsString(), QString(70000, QChar(u'é')));
 
-        // Reached through the index, a filter and Locate too.
+        // Reached through the index (the keys sort as texts), a filter and Locate too; a row
+        // added to the sorted keys takes its place among them.
         ds2.SetIndexFieldNames("CHAVE");
         ds2.First();
         QCOMPARE(ds2.FieldByName("VALOR").AsInteger(), 0);
+        ds2.Next();
+        QCOMPARE(ds2.FieldByName("VALOR").AsInteger(), 1);
+        ds2.Last();
+        QCOMPARE(ds2.FieldByName("VALOR").AsInteger(), 4999);
+        ds2.Append();
+        ds2.FieldByName("CHAVE").SetAsString(
+            QStringLiteral("%1").arg(7919 + 1, 44, 10, QChar(u'0')));
+        ds2.FieldByName("VALOR").SetAsInteger(-1);
+        ds2.Post();
+        QCOMPARE(ds2.RecNo(), 2);
+        ds2.Delete();
+        QCOMPARE(decodePacket(ds2.Data()).rows, decodePacket(second).rows);
         ds2.SetIndexFieldNames("");
         ds2.SetFilter(QStringLiteral("OBS = 'observação número 8/2 — ü'"));
         ds2.SetFiltered(true);

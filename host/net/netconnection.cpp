@@ -265,15 +265,15 @@ QVariant TNetConnection::AppServer(const QString& method, const QVariantList& ar
     }
     if (end == WaitEnd::TimedOut) {
         dropSocket();
-        throw ENetError(QStringLiteral("O servidor de aplicação %1 não respondeu a %2 em %3.")
-                            .arg(where, what, durationText(m_timeout)));
+        throw ENetCallLost(QStringLiteral("O servidor de aplicação %1 não respondeu a %2 em %3.")
+                               .arg(where, what, durationText(m_timeout)));
     }
     if (!m_reply) {
         const bool partial = !m_frames->isEmpty();
         const QString reason =
             m_socket ? m_socket->errorString() : QStringLiteral("conexão fechada");
         dropSocket();
-        throw ENetError(
+        throw ENetCallLost(
             QStringLiteral(
                 "A conexão com o servidor de aplicação %1 foi interrompida durante %2%3: "
                 "%4.")

@@ -26,7 +26,8 @@ class FrameBuffer;
 // ENetError with a text for the user:
 //   - the server cannot be reached ("Não foi possível conectar ao servidor de aplicação
 //     HOST:PORT: ...");
-//   - the connection drops during the call, or no reply comes within Timeout();
+//   - the connection drops during the call, or no reply comes within Timeout(): then the
+//     request may have reached the server, and the error is the ENetCallLost kind;
 //   - the reply is not a well-formed message;
 //   - the server answers with an error: the exception carries the server's own text.
 // After a drop, a timeout or a malformed reply the socket is discarded, Connected() is false

@@ -7,9 +7,12 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -24,6 +27,7 @@
 #include "core/packet.h"
 #include "fiscaldocs.h"
 #include "methods.h"
+#include "net/netconnection.h"
 #include "sql/databasemodule.h"
 #include "store.h"
 #include "support/scripteddialogs.h"
@@ -120,6 +124,7 @@ class TestEventos : public QObject {
     void checksComeInTheirOrder();
     void anErrorAnswerKeepsTheMarks();
     void operacaoNaoRealizadaSendsTheJustificationAsTyped();
+    void aServerLostMidCallLeavesEverythingAsItWas();
     void aServerThatStopsLeavesEverythingAsItWas();
 
   private:
@@ -407,6 +412,83 @@ void TestEventos::operacaoNaoRealizadaSendsTheJustificationAsTyped() {
     // Hidden, not destroyed: the text is there for the next time.
     QVERIFY(frmOperacaoNRealizada);
     QCOMPARE(frmOperacaoNRealizada->memJustificativa->toPlainText(), justificativa);
+}
+
+// A server process that takes the call and never answers: first the wait runs out, then the
+// process is killed while the next call waits. Either way the clerk is told, the events are
+// not claimed, and the marks stay.
+void TestEventos::aServerLostMidCallLeavesEverythingAsItWas() {
+    QProcess proc;
+    proc.start(QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server"),
+               {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"),
+                m_url, QStringLiteral("--notes"), QStringLiteral("0"), QStringLiteral("--quiet")});
+    QVERIFY(proc.waitForStarted(10000));
+    for (int waited = 0; !proc.canReadLine() && proc.state() == QProcess::Running && waited < 60000;
+         waited += 50)
+        proc.waitForReadyRead(50);
+    const QByteArray first = proc.readLine().trimmed();
+    QVERIFY2(first.startsWith("listening on 127.0.0.1:"), first.constData());
+    const int port = first.mid(first.lastIndexOf(':') + 1).toInt();
+
+    host::TNetConnection& net = *frmManifestacao->netManifestacao;
+    auto aponta = [&net](int porta) {
+        host::LoginContext ctx = host::Orvanta::context();
+        ctx.webPort = porta;
+        host::Orvanta::setContext(ctx);
+        net.SetConnected(false);
+    };
+    const auto volta = qScopeGuard([&] {
+        aponta(m_server->port());
+        net.SetTimeout(host::TNetConnection::kDefaultTimeout);
+        if (proc.state() != QProcess::NotRunning) {
+            proc.kill();
+            proc.waitForFinished(10000);
+        }
+    });
+    aponta(port);
+    // Frozen: the system still accepts the connection, but nothing reads the request.
+    QCOMPARE(::kill(pid_t(proc.processId()), SIGSTOP), 0);
+    marca({11});
+    m_server->clearReceivedRequests();
+    ModalDriver driver([](QWidget*) { return false; });
+
+    net.SetTimeout(800);
+    {
+        ScriptedDialogs dlg;
+        dlg.expectError();
+        frmManifestacao->sbtCiencia->click();
+        QVERIFY_DIALOGS(dlg);
+        const QString texto = dlg.texts().value(0);
+        QVERIFY2(texto.contains(QStringLiteral("não respondeu")), qPrintable(texto));
+        QVERIFY2(texto.contains(QStringLiteral("podem ter sido registrados")), qPrintable(texto));
+    }
+    QCOMPARE(host::Showavi::Level(), 0);
+    QCOMPARE(inMarcados, 1);
+    QCOMPARE(situacao(11), QStringLiteral("0"));
+
+    net.SetTimeout(30000);
+    QTimer::singleShot(400, [&proc] { ::kill(pid_t(proc.processId()), SIGKILL); });
+    {
+        ScriptedDialogs dlg;
+        dlg.expectError();
+        frmManifestacao->sbtConfirmaOperacao->click();
+        QVERIFY_DIALOGS(dlg);
+        const QString texto = dlg.texts().value(0);
+        QVERIFY2(texto.contains(QStringLiteral("foi interrompida")), qPrintable(texto));
+        QVERIFY2(texto.contains(QStringLiteral("podem ter sido registrados")), qPrintable(texto));
+    }
+    QVERIFY(driver.unexpected().isEmpty());
+    QCOMPARE(host::Showavi::Level(), 0);
+    QCOMPARE(inMarcados, 1);
+    QCOMPARE(situacao(11), QStringLiteral("0"));
+    QVERIFY(proc.waitForFinished(10000));
+
+    // Back on the running server: neither call reached the database.
+    aponta(m_server->port());
+    frmManifestacao->sbtVerificar->click();
+    QCOMPARE(situacao(11), QStringLiteral("0"));
+    QCOMPARE(inMarcados, 0);
+    QVERIFY(ultimoEvento().isEmpty());
 }
 
 // Last: the server goes away for good.

@@ -111,7 +111,17 @@ QVariantList setManifestacao(const QString& stInscrJurid, const QByteArray& cdsM
     args[rm::P_TIPOMANIFESTA] = P_TIPOMANIFESTA;
     args[rm::stJustificativa] = stJustificativa;
     args[rm::stOperador] = stOperador;
-    QVariantList resultado = chama(rm::kName, args);
+    QVariantList resultado;
+    try {
+        resultado = chama(rm::kName, args);
+    } catch (const ENetCallLost& e) {
+        // The notes went out and no answer came: the server may have registered some of the
+        // events, and sending them again blind could register them twice.
+        throw ENetCallLost(e.text() +
+                           QStringLiteral(" Os eventos podem ter sido registrados mesmo assim: "
+                                          "verifique a situação das notas antes de enviar de "
+                                          "novo."));
+    }
     while (resultado.size() <= rm::NotasErradas)
         resultado.append(QVariant());
     return resultado;

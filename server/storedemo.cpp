@@ -372,9 +372,10 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect dialect, int count, cons
         n.IDNOTA =
             QString(QChar(u'1' + (walking ? walk % 7 : weighted(rnd, {25, 30, 15, 10, 10, 5, 5}))));
 
-        // Authorisation spread over the last 120 days; some notes placed on purpose close to
-        // their conclusive deadline, as open ones, so the query's warnings have content.
-        QDate authorised = today.addDays(-rnd.between(0, 120));
+        // Authorisation spread over the 120 days before today (never today: its hour could
+        // still be ahead of the clock); some notes placed on purpose close to their conclusive
+        // deadline, as open ones, so the query's warnings have content.
+        QDate authorised = today.addDays(-rnd.between(1, 120));
         if (i % 10 == 3 || i % 10 == 7) {
             const int left = i % 10 == 3 ? rnd.between(0, 4) : rnd.between(10, 18);
             authorised = today.addDays(left - conclusiveDays);
@@ -428,7 +429,8 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect dialect, int count, cons
         if ((group == u'2' || group == u'3') && rnd.chance(85)) {
             n.NRLANCTONF = pad(100000 + i, 10);
             n.CDFILIAL = dest.code;
-            n.DTENTRSAID = QDateTime(authorised.addDays(rnd.between(0, 5)), QTime(0, 0));
+            n.DTENTRSAID =
+                QDateTime(std::min(authorised.addDays(rnd.between(0, 5)), today), QTime(0, 0));
         }
         n.IDARQXMLNFE = (manif == u'1' || manif == u'3' || manif == u'4') && rnd.chance(85)
                             ? QStringLiteral("S")

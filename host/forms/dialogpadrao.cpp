@@ -2,9 +2,11 @@
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QTimer>
 
 #include "core/messages.h"
 #include "ui/handler.h"
+#include "ui/showavi.h"
 
 namespace host {
 
@@ -28,6 +30,15 @@ void TDialogPadrao::DoCreate() {
 
 int TDialogPadrao::ShowModal() {
     setAttribute(Qt::WA_DeleteOnClose, false);
+    // A busy window still up (a result shown before the wait is over) stays above ordinary
+    // windows: this dialog joins that layer so it is not hidden, and the busy window moves
+    // out of its way once it is placed.
+    QWidget* busy = Showavi::Window();
+    const bool overBusy = busy && busy->isVisible();
+    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) != overBusy)
+        setWindowFlag(Qt::WindowStaysOnTopHint, overBusy);
+    if (overBusy)
+        QTimer::singleShot(0, this, [this] { Showavi::MoveClearOf(this); });
     return exec();
 }
 

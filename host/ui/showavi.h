@@ -24,6 +24,11 @@ constexpr int kConsultando = 6;  // notes queried, XML downloaded
 void ActiveShowAvi(QWidget* form, int kind, const QString& text = {});
 void DeactiveShowAvi();
 
+// A dialog opened while the busy window is up (a result shown before the wait ends): the busy
+// window moves out of the dialog's way, just below it (above when the screen has no room
+// below), so that both can be read. Nothing happens when no busy window is up.
+void MoveClearOf(QWidget* dialog);
+
 // How many shows are open, and the busy window while one is (for tests and diagnostics).
 int Level();
 QWidget* Window();

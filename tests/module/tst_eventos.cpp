@@ -108,6 +108,8 @@ struct Popup {
     QString enviado, sucesso, erro;
     bool verNotas = false;
     int aviDuranteOPopup = -1;
+    bool aviCobreOPopup = false;  // the busy window lies over the popup's text
+    bool popupNoTopo = false;     // the popup is in the always-on-top layer
 };
 
 }  // namespace
@@ -234,8 +236,15 @@ std::function<bool(QWidget*)> TestEventos::fechaPopup(Popup& lido) {
     return [&lido](QWidget* modal) {
         if (modal != frmPopUp)
             return false;
-        lido = {frmPopUp->lblEnviado->text(), frmPopUp->lblSucesso->text(),
-                frmPopUp->lblErro->text(), frmPopUp->sbtNotas->isEnabled(), host::Showavi::Level()};
+        const QWidget* avi = host::Showavi::Window();
+        lido = {
+            frmPopUp->lblEnviado->text(),
+            frmPopUp->lblSucesso->text(),
+            frmPopUp->lblErro->text(),
+            frmPopUp->sbtNotas->isEnabled(),
+            host::Showavi::Level(),
+            avi && avi->isVisible() && avi->frameGeometry().intersects(frmPopUp->frameGeometry()),
+            frmPopUp->windowFlags().testFlag(Qt::WindowStaysOnTopHint)};
         frmPopUp->sbtOK->click();
         return true;
     };
@@ -265,6 +274,7 @@ void TestEventos::cienciaOfOneNoteAsksNothingAndRefreshesTheList() {
     QVERIFY(!lido.verNotas);
     // The wait window is down before the popup shows.
     QCOMPARE(lido.aviDuranteOPopup, 0);
+    QVERIFY(!lido.popupNoTopo);
     // Verified again: the note shows its Ciência and nothing is marked.
     QCOMPARE(inMarcados, 0);
     QCOMPARE(situacao(1), QStringLiteral("4"));
@@ -407,6 +417,9 @@ void TestEventos::operacaoNaoRealizadaSendsTheJustificationAsTyped() {
     QCOMPARE(lido.sucesso, QStringLiteral("1 Evento(s) registrado(s) com sucesso"));
     // The wait window stays up while the popup of this dialog is open.
     QCOMPARE(lido.aviDuranteOPopup, 1);
+    // Both readable: the popup above the busy window's layer, the busy window out of its way.
+    QVERIFY(lido.popupNoTopo);
+    QVERIFY(!lido.aviCobreOPopup);
     QCOMPARE(host::Showavi::Level(), 0);
     QCOMPARE(situacao(8), QStringLiteral("3"));
     // Hidden, not destroyed: the text is there for the next time.

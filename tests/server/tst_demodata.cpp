@@ -58,6 +58,7 @@ class TestDemoData : public QObject {
     void cleanup();
     void demoEventsAreTheAuthoritys_data();
     void demoEventsAreTheAuthoritys();
+    void nothingIsDatedAheadOfTheClock();
 
   private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -206,6 +207,29 @@ void TestDemoData::demoEventsAreTheAuthoritys() {
     QCOMPARE(latest.value(0).toInt(), 210200);
     QCOMPARE(latest.value(1).toLongLong(), lastOrder + 1);
     QCOMPARE(latest.value(2).toInt(), 1);
+}
+
+// Nothing in a demo store is dated later than now on Brasília's clock: authorisation, issue,
+// booking or event. Enough notes that every day of the spread gets some.
+void TestDemoData::nothingIsDatedAheadOfTheClock() {
+    const QString url = QStringLiteral("sqlite:") + m_dir->filePath(QStringLiteral("n.db"));
+    companydb::SchemaComponent component = dfe58000::storeSchema();
+    component.seedDemo = [](QSqlDatabase& db, host::SqlDialect dialect, int notes) {
+        dfe58000::insertDemoNotes(db, dialect, notes, dfe58000::Clock().today(),
+                                  dfe58000::DemoEvents::RegisteredOnly);
+    };
+    companydb::ensureDatabase(url, 3000, {component});
+    Store store(url);
+    const QString agora = dfe58000::Clock().now().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    const QVariantList ultimas =
+        row(store, QStringLiteral("SELECT MAX(DTRECBTO), MAX(DTEMISSAO), MAX(DTENTRSAID), "
+                                  "MAX(DTHREVENTO) FROM NOTADEST"));
+    QCOMPARE(ultimas.size(), 4);
+    for (const QVariant& v : ultimas) {
+        const QString at =
+            dfe58000::fromDbDateTime(v).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+        QVERIFY2(!at.isEmpty() && at <= agora, qPrintable(at + QStringLiteral(" > ") + agora));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDemoData)

@@ -277,6 +277,13 @@ TfrmManifestacao::TfrmManifestacao(QWidget* parent) : TfrmPadraoGrid(parent) {
         QPalette pal = dbeAcesso->palette();
         pal.setColor(QPalette::Base, pal.color(QPalette::Button));
         dbeAcesso->setPalette(pal);
+        // The whole key in view, whatever the screen's font: 32 digits, the 12 characters of a
+        // CNPJ that may be letters, and the frame.
+        const QFontMetrics fm = dbeAcesso->fontMetrics();
+        const int inteira =
+            fm.horizontalAdvance(QString(32, u'0')) + fm.horizontalAdvance(QString(12, u'W')) + 12;
+        if (dbeAcesso->width() < inteira)
+            dbeAcesso->resize(inteira, dbeAcesso->height());
     }
 
     // Server connection and company query.

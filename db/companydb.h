@@ -33,7 +33,8 @@ struct SchemaComponent {
     int latestVersion() const;
 };
 
-// EMPRESA, INSCRESTAD, FILIAL, SERIEENTR, CLIENTE, FORNECEDOR, TIPOOPERAC and their demo rows.
+// EMPRESA, INSCRESTAD, FILIAL, SERIEENTR, CLIENTE, FORNECEDOR, TIPOOPERAC and their demo rows,
+// and the booked fiscal entries LANCTONF (filled with the application server's demo notes).
 const SchemaComponent& companySchema();
 
 // The database a program uses when the login context names none: the demo SQLite file

@@ -73,6 +73,35 @@ const SchemaComponent& companySchema() {
                            "'Tipos de operação de entrada (E) e saída (S)'"),
         };
         c.steps.append(v1);
+        // The company's booked fiscal entries: one row per note entered in the books, found by
+        // branch and entry number (document viewing) or by access key (synchronisation with the
+        // addressed notes). The application server's demo data fills it with the notes it
+        // shows as booked.
+        SchemaStep v2;
+        v2.version = 2;
+        v2.description = QStringLiteral("Lançamentos de notas fiscais");
+        v2.common = {
+            QStringLiteral("CREATE TABLE LANCTONF ("
+                           " CDEMPRESA VARCHAR(2) NOT NULL REFERENCES EMPRESA (CDEMPRESA),"
+                           " CDFILIAL VARCHAR(4) NOT NULL,"
+                           " NRLANCTONF VARCHAR(10) NOT NULL,"
+                           " NRACESSONF VARCHAR(44) NOT NULL,"
+                           " NRINSJUREMIT VARCHAR(20),"
+                           " IDTPIJUREMIT CHAR(1),"
+                           " NMRAZSOCEMIT VARCHAR(250),"
+                           " NRNOTAFISC VARCHAR(20),"
+                           " CDSERIE VARCHAR(5),"
+                           " DTEMISSAO TIMESTAMP,"
+                           " DTENTRSAID TIMESTAMP,"
+                           " VRNOTAFISC DOUBLE PRECISION,"
+                           " PRIMARY KEY (CDFILIAL, NRLANCTONF))"),
+            QStringLiteral("CREATE INDEX IX_LANCTONF_CHAVE ON LANCTONF (NRACESSONF, CDEMPRESA)"),
+        };
+        v2.postgres = {
+            QStringLiteral("COMMENT ON TABLE LANCTONF IS "
+                           "'Lançamentos das notas fiscais escrituradas pela empresa'"),
+        };
+        c.steps.append(v2);
         c.seedDemo = [](QSqlDatabase& db, host::SqlDialect, int) { insertCompanyDemoData(db); };
         return c;
     }();

@@ -327,6 +327,25 @@ const companydb::SchemaComponent& storeSchema() {
             QStringLiteral("ALTER TABLE EVENTOREG ADD COLUMN NRORDEMREG BIGINT"),
         };
         c.steps.append(v3);
+        // The company's books (LANCTONF) came after the notes: a store whose notes were booked
+        // before that gets the entries its booking fields describe. A new store has no notes
+        // yet at this point; its demo notes book themselves.
+        companydb::SchemaStep v4;
+        v4.version = 4;
+        v4.description = QStringLiteral("Lançamentos das notas já escrituradas");
+        v4.common = {
+            QStringLiteral(
+                "INSERT INTO LANCTONF (CDEMPRESA, CDFILIAL, NRLANCTONF, NRACESSONF, NRINSJUREMIT, "
+                "IDTPIJUREMIT, NMRAZSOCEMIT, NRNOTAFISC, CDSERIE, DTEMISSAO, DTENTRSAID, "
+                "VRNOTAFISC) "
+                "SELECT n.CDEMPRESA, n.CDFILIAL, n.NRLANCTONF, n.NRACESSONF, n.NRINSJURNFORIG, "
+                "n.IDTPIJUREMIT, n.NMRAZSOCEMIT, n.NRNOTAFISC, n.CDSERIE, n.DTEMISSAO, "
+                "n.DTENTRSAID, n.VRNOTAFISC FROM NOTADEST n "
+                "WHERE n.NRLANCTONF IS NOT NULL AND n.NRLANCTONF <> '' AND n.CDFILIAL IS NOT NULL "
+                "AND n.CDFILIAL <> '' AND NOT EXISTS (SELECT 1 FROM LANCTONF l WHERE "
+                "l.CDFILIAL = n.CDFILIAL AND l.NRLANCTONF = n.NRLANCTONF)"),
+        };
+        c.steps.append(v4);
         c.seedDemo = [](QSqlDatabase& db, SqlDialect dialect, int demoNotes) {
             insertDemoNotes(db, dialect, demoNotes, Clock().today(), DemoEvents::Archived);
         };

@@ -20,6 +20,7 @@
 
 #include "core/hosterror.h"
 #include "demodata.h"
+#include "demoentries.h"
 #include "fiscaldocs.h"
 #include "nfexml.h"
 #include "rules.h"
@@ -323,6 +324,7 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect dialect, int count, cons
                                 QStringLiteral("890")};
     const int conclusiveDays = rules::conclusiveDeadlineDays(today);
     std::vector<DemoEvent> registered;
+    DemoEntryWriter books(db);
 
     for (int i = 0; i < count; ++i) {
         NoteRecord n;
@@ -424,13 +426,19 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect dialect, int count, cons
                                            .arg(rules::outOfDeadlineMotivo(conclusiveDays))
                                      : rules::describe(575);
 
-        // Booked notes: those the company's records hold (synchronised groups 2 and 3).
+        // Booked notes: those the company's records hold (synchronised groups 2 and 3). A few
+        // notes still listed as not in the system (group 1) were booked after the last
+        // synchronisation: their entry exists, the note does not know it yet. That choice draws
+        // nothing from rnd, so every other value stays as it was.
         const QChar group = n.IDNOTA.at(0);
+        std::optional<QDateTime> bookedLate;
         if ((group == u'2' || group == u'3') && rnd.chance(85)) {
             n.NRLANCTONF = pad(100000 + i, 10);
             n.CDFILIAL = dest.code;
             n.DTENTRSAID =
                 QDateTime(std::min(authorised.addDays(rnd.between(0, 5)), today), QTime(0, 0));
+        } else if (group == u'1' && i % 12 == 5) {
+            bookedLate = QDateTime(std::min(authorised.addDays(i % 4), today), QTime(0, 0));
         }
         n.IDARQXMLNFE = (manif == u'1' || manif == u'3' || manif == u'4') && rnd.chance(85)
                             ? QStringLiteral("S")
@@ -445,6 +453,10 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect dialect, int count, cons
         if (group == u'2' || group == u'3' || group == u'4')
             n.NRACESSOINTG = n.NRACESSONF;
         insertNoteInto(db, n);
+        if (!n.NRLANCTONF.isEmpty())
+            books.book(n, n.CDFILIAL, n.NRLANCTONF, n.DTENTRSAID);
+        else if (bookedLate)
+            books.book(n, dest.code, pad(100000 + i, 10), *bookedLate);
         if (const rules::EventRule* rule = rules::eventByModuleCode(n.IDSTATUSMANIF))
             registered.push_back({n.CDEMPRESA,
                                   n.NRACESSONF,

@@ -81,6 +81,7 @@ class TestCompanyDb : public QObject {
     void operationTypesForEntryAndExit();
     void demoDataIsDeterministic();
     void existingDatabaseIsLeftAsItIs();
+    void firstVersionGetsTheBooksTable();
     void extraComponentIsInstalledOnceAndUpgraded();
     void newerSchemaThanProgramIsRefused();
     void failedCreationLeavesNoFile();
@@ -112,7 +113,7 @@ void TestCompanyDb::newSqliteDatabaseGetsSchemaAndDemoData() {
     QVERIFY(in.count(QStringLiteral("FILIAL")) >= 3);
     QVERIFY(in.count(QStringLiteral("SERIEENTR")) >= 3);
     QCOMPARE(in.rows(QStringLiteral("SELECT CDCOMPONENTE, NRVERSAO FROM SCHEMAVERSION")),
-             (QList<QStringList>{{"EMPRESA", "1"}}));
+             (QList<QStringList>{{"EMPRESA", "2"}}));
     const auto codes = in.rows(QStringLiteral("SELECT CDFILIAL FROM FILIAL ORDER BY 1"));
     QCOMPARE(codes.first().first(), QStringLiteral("0001"));
 }
@@ -257,7 +258,7 @@ void TestCompanyDb::extraComponentIsInstalledOnceAndUpgraded() {
              (QList<QStringList>{{"1", ""}}));
     QCOMPARE(companydb::installedVersion(in.db(), SqlDialect::SQLite, QStringLiteral("LOJA")), 2);
     QCOMPARE(companydb::installedVersion(in.db(), SqlDialect::SQLite, QStringLiteral("EMPRESA")),
-             1);
+             2);
     QCOMPARE(companydb::installedVersion(in.db(), SqlDialect::SQLite, QStringLiteral("OUTRO")), 0);
 }
 
@@ -323,6 +324,33 @@ void TestCompanyDb::badUrlsGiveClearErrors_data() {
                                            << "/proc/nao";
 }
 
+// A company database of the first version receives the table of booked entries, empty, and
+// keeps its rows; the entries are found by branch and entry number, one per pair.
+void TestCompanyDb::firstVersionGetsTheBooksTable() {
+    const QString url = sqliteUrl(QStringLiteral("versao1.db"));
+    companydb::SchemaComponent v1 = companydb::companySchema();
+    v1.steps = {v1.steps.first()};
+    {
+        QSqlDatabase db = host::DatabaseModule::openConnection(host::DatabaseUrl::parse(url),
+                                                               QStringLiteral("v1"), true);
+        companydb::ensureSchema(db, SqlDialect::SQLite, 0, {v1});
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("v1"));
+    companydb::ensureDatabase(url);
+    Inspect in(url);
+    QCOMPARE(in.count(QStringLiteral("EMPRESA")), 3);
+    QCOMPARE(in.count(QStringLiteral("LANCTONF")), 0);
+    QCOMPARE(in.rows(QStringLiteral("SELECT NRVERSAO FROM SCHEMAVERSION")),
+             (QList<QStringList>{{"2"}}));
+    QSqlQuery q(in.db());
+    const QString insert = QStringLiteral(
+        "INSERT INTO LANCTONF (CDEMPRESA, CDFILIAL, NRLANCTONF, NRACESSONF) VALUES ('01', '0001', "
+        "'0000000001', '%1')");
+    QVERIFY(q.exec(insert.arg(QString(44, u'1'))));
+    QVERIFY(!q.exec(insert.arg(QString(44, u'2'))));
+}
+
 void TestCompanyDb::badUrlsGiveClearErrors() {
     QFETCH(QString, url);
     QFETCH(QString, mentions);
@@ -357,6 +385,7 @@ void TestCompanyDb::postgresGetsTheSameDemoData() {
     QCOMPARE(dump(url), dump(m_url));
     Inspect in(url);
     QCOMPARE(in.count(QStringLiteral("SCHEMAVERSION")), 1);
+    QCOMPARE(in.count(QStringLiteral("LANCTONF")), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCompanyDb)

@@ -59,6 +59,8 @@ class TestDemoData : public QObject {
     void demoEventsAreTheAuthoritys_data();
     void demoEventsAreTheAuthoritys();
     void nothingIsDatedAheadOfTheClock();
+    void bookedNotesHaveTheirEntries();
+    void olderStoreGetsTheEntriesOfItsBookedNotes();
 
   private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -230,6 +232,77 @@ void TestDemoData::nothingIsDatedAheadOfTheClock() {
             dfe58000::fromDbDateTime(v).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
         QVERIFY2(!at.isEmpty() && at <= agora, qPrintable(at + QStringLiteral(" > ") + agora));
     }
+}
+
+namespace {
+
+// A demo store without signed documents, as the benches make it.
+companydb::SchemaComponent quickDemoStore() {
+    companydb::SchemaComponent component = dfe58000::storeSchema();
+    component.seedDemo = [](QSqlDatabase& db, host::SqlDialect dialect, int notes) {
+        dfe58000::insertDemoNotes(db, dialect, notes, dfe58000::Clock().today(),
+                                  dfe58000::DemoEvents::RegisteredOnly);
+    };
+    return component;
+}
+
+// Booked notes whose entry in LANCTONF repeats them field by field, booked notes in all, the
+// entries in all, and the entries of notes still listed as not in the system (group 1).
+const QString kBookCounts = QStringLiteral(
+    "SELECT (SELECT COUNT(*) FROM NOTADEST n JOIN LANCTONF l ON l.CDFILIAL = n.CDFILIAL AND "
+    "l.NRLANCTONF = n.NRLANCTONF AND l.CDEMPRESA = n.CDEMPRESA AND l.NRACESSONF = n.NRACESSONF "
+    "AND l.NRINSJUREMIT = n.NRINSJURNFORIG AND l.NMRAZSOCEMIT = n.NMRAZSOCEMIT AND "
+    "l.NRNOTAFISC = n.NRNOTAFISC AND l.CDSERIE = n.CDSERIE AND l.DTEMISSAO = n.DTEMISSAO AND "
+    "l.DTENTRSAID = n.DTENTRSAID AND l.VRNOTAFISC = n.VRNOTAFISC), "
+    "(SELECT COUNT(*) FROM NOTADEST WHERE NRLANCTONF <> ''), (SELECT COUNT(*) FROM LANCTONF), "
+    "(SELECT COUNT(*) FROM LANCTONF l JOIN NOTADEST n ON n.CDEMPRESA = l.CDEMPRESA AND "
+    "n.NRACESSONF = l.NRACESSONF WHERE n.IDNOTA = '1' AND (n.NRLANCTONF IS NULL OR "
+    "n.NRLANCTONF = ''))");
+
+}  // namespace
+
+// The company's books agree with the notes: every booked note has exactly its entry (same
+// branch, number, key, issuer, dates and value); the only other entries belong to a few notes
+// still listed as not in the system, booked after the last synchronisation.
+void TestDemoData::bookedNotesHaveTheirEntries() {
+    const QString url = QStringLiteral("sqlite:") + m_dir->filePath(QStringLiteral("b.db"));
+    companydb::ensureDatabase(url, 600, {quickDemoStore()});
+    Store store(url);
+    const QVariantList counts = row(store, kBookCounts);
+    QCOMPARE(counts.size(), 4);
+    const int booked = counts.at(1).toInt();
+    const int lateBooked = counts.at(3).toInt();
+    QVERIFY2(booked > 100, qPrintable(QString::number(booked)));
+    QCOMPARE(counts.at(0).toInt(), booked);
+    QVERIFY2(lateBooked >= 5 && lateBooked < booked / 4, qPrintable(QString::number(lateBooked)));
+    QCOMPARE(counts.at(2).toInt(), booked + lateBooked);
+    // Booked notes are the synchronised ones.
+    QCOMPARE(row(store, QStringLiteral("SELECT COUNT(*) FROM NOTADEST WHERE NRLANCTONF <> '' "
+                                       "AND IDNOTA NOT IN ('2', '3')"))
+                 .value(0)
+                 .toInt(),
+             0);
+}
+
+// A store from before the company kept its books in LANCTONF: the upgrade books the notes its
+// booking fields show as booked, once.
+void TestDemoData::olderStoreGetsTheEntriesOfItsBookedNotes() {
+    const QString url = QStringLiteral("sqlite:") + m_dir->filePath(QStringLiteral("o.db"));
+    companydb::ensureDatabase(url, 300, {quickDemoStore()});
+    {
+        Store store(url);
+        QSqlQuery q(store.database());
+        QVERIFY(q.exec(QStringLiteral("DELETE FROM LANCTONF")));
+        QVERIFY(q.exec(QStringLiteral(
+            "UPDATE SCHEMAVERSION SET NRVERSAO = 3 WHERE CDCOMPONENTE = 'DFE58000'")));
+    }
+    companydb::ensureDatabase(url, 300, {quickDemoStore()});
+    companydb::ensureDatabase(url, 300, {quickDemoStore()});
+    Store store(url);
+    const QVariantList counts = row(store, kBookCounts);
+    QVERIFY(counts.value(1).toInt() > 0);
+    QCOMPARE(counts.value(0), counts.value(1));
+    QCOMPARE(counts.value(2), counts.value(1));
 }
 
 QTEST_GUILESS_MAIN(TestDemoData)

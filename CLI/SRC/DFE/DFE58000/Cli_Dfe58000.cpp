@@ -86,6 +86,7 @@ const QStringList& mensagens() {
         QStringLiteral("MENSAGEM_BLOQUEIO|Existem notas que devem ser manifestadas agora. Favor "
                        "realizar as devidas conclusões definitivas."),
         QStringLiteral("REALIZANDO_DOWN|Realizando o download dos XMLs"),
+        QStringLiteral("GeraXml|Gerando XML"),
         QStringLiteral("N_Permissao|Acesso não permitido"),
         QStringLiteral("M|Manual"),
         QStringLiteral("X|Via XML"),
@@ -508,6 +509,11 @@ void TfrmManifestacao::bindHandlers() {
          [this] { sbtDesconhecimentoClick(); });
     bind(sbtOperacaoNRealizada, &QAbstractButton::clicked, this,
          [this] { sbtOperacaoNRealizadaClick(); });
+    bind(sbtGeraXML, &QAbstractButton::clicked, this, [this] { sbtGeraXMLClick(); });
+    bind(sbtDownloadXML, &QAbstractButton::clicked, this, [this] { sbtDownloadXMLClick(); });
+    bind(sbtVisualizarDocumento, &QAbstractButton::clicked, this,
+         [this] { sbtVisualizarDocumentoClick(); });
+    bind(sbtSincronizarNFE, &QAbstractButton::clicked, this, [this] { sbtSincronizarNFEClick(); });
     connect(mnuFIltro, &QAction::triggered, this, [this] { mnuFIltroClick(); });
     bind(medCdEmpresa, &TMaskEdit::changed, this, [this] { medCdEmpresaChange(); });
     FocusEvents::setExit(medCdEmpresa, [this] { medCdEmpresaExit(); });

@@ -120,6 +120,10 @@ class DFE58000_EXPORT TfrmManifestacao : public host::TfrmPadraoGrid {
     void sbtConfirmaOperacaoClick();
     void sbtDesconhecimentoClick();
     void sbtOperacaoNRealizadaClick();
+    void sbtGeraXMLClick();
+    void sbtDownloadXMLClick();
+    void sbtVisualizarDocumentoClick();
+    void sbtSincronizarNFEClick();
     void dbgPadraoEnter();
     void dbgPadraoKeyDown(int& key, Qt::KeyboardModifiers shift);
     void dbgPadraoDblClick();
@@ -147,6 +151,12 @@ class DFE58000_EXPORT TfrmManifestacao : public host::TfrmPadraoGrid {
     void sbtVerificarClick() override;
 
   private:
+    // The directory of the XML files, with its separator; empty when the clerk cancels.
+    // Raises host::EHostError when the directory cannot take files.
+    QString EscolheDiretorio();
+    // Loads the answer's documents into cdsDocumentoXML and writes their files, telling the
+    // clerk which were refused.
+    void GravaArquivosXml(const QByteArray& documentos, const QString& stDiretorio);
     void buildList();
     void declareDataSets();
     void bindHandlers();

@@ -36,6 +36,21 @@ QVariantList chama(const char* metodo, const QVariantList& args) {
     return Consiste::CheckResultServ(resposta, true, 0);
 }
 
+// A call that changes something on the server. When the request went out and no answer came,
+// the server may have done it all the same: the clerk is told so, with what to do.
+QVariantList chamaAlterando(const char* metodo, const QVariantList& args, int elementos,
+                            const QString& seFeito) {
+    QVariantList resultado;
+    try {
+        resultado = chama(metodo, args);
+    } catch (const ENetCallLost& e) {
+        throw ENetCallLost(e.text() + u' ' + seFeito);
+    }
+    while (resultado.size() < elementos)
+        resultado.append(QVariant());
+    return resultado;
+}
+
 }  // namespace
 
 QString ListaSituacoesNF(bool semSituacao, bool autorizada, bool denegada, bool cancelada) {
@@ -111,20 +126,35 @@ QVariantList setManifestacao(const QString& stInscrJurid, const QByteArray& cdsM
     args[rm::P_TIPOMANIFESTA] = P_TIPOMANIFESTA;
     args[rm::stJustificativa] = stJustificativa;
     args[rm::stOperador] = stOperador;
-    QVariantList resultado;
-    try {
-        resultado = chama(rm::kName, args);
-    } catch (const ENetCallLost& e) {
-        // The notes went out and no answer came: the server may have registered some of the
-        // events, and sending them again blind could register them twice.
-        throw ENetCallLost(e.text() +
-                           QStringLiteral(" Os eventos podem ter sido registrados mesmo assim: "
-                                          "verifique a situação das notas antes de enviar de "
-                                          "novo."));
-    }
-    while (resultado.size() <= rm::NotasErradas)
+    // Sending the events again blind could register them twice.
+    return chamaAlterando(rm::kName, args, rm::NotasErradas + 1,
+                          QStringLiteral("Os eventos podem ter sido registrados mesmo assim: "
+                                         "verifique a situação das notas antes de enviar de "
+                                         "novo."));
+}
+
+QVariantList GeraXml(const QByteArray& cdsMarcados, const QString& stOperador) {
+    namespace gx = rdmManifestacao::GeraXml;
+    QVariantList args(gx::kArgCount);
+    args[gx::cdsMarcados] = cdsMarcados;
+    args[gx::stOperador] = stOperador;
+    QVariantList resultado = chama(gx::kName, args);
+    while (resultado.size() <= gx::Documentos)
         resultado.append(QVariant());
     return resultado;
+}
+
+QVariantList DownloadXML(const QByteArray& cdsMarcados, const QString& stInscrJurid,
+                         const QString& stOperador) {
+    namespace dx = rdmManifestacao::DownloadXML;
+    QVariantList args(dx::kArgCount);
+    args[dx::cdsMarcados] = cdsMarcados;
+    args[dx::stInscrJurid] = stInscrJurid;
+    args[dx::stOperador] = stOperador;
+    // Each download counts against the hourly limit, answered or not.
+    return chamaAlterando(dx::kName, args, dx::Documentos + 1,
+                          QStringLiteral("Os XMLs podem ter sido baixados mesmo assim e contam no "
+                                         "limite de 20 downloads por hora."));
 }
 
 }  // namespace Rdm_Dfe58000

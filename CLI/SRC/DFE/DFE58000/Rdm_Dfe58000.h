@@ -66,5 +66,11 @@ DFE58000_EXPORT QVariantList setManifestacao(const QString& stInscrJurid,
                                              const QString& P_TIPOMANIFESTA,
                                              const QString& stJustificativa,
                                              const QString& stOperador);
+// The XML documents of the marked notes, generated (GeraXml) or downloaded (DownloadXML); the
+// answers' elements are named by rdmManifestacao::GeraXml and ::DownloadXML and are always all
+// there.
+DFE58000_EXPORT QVariantList GeraXml(const QByteArray& cdsMarcados, const QString& stOperador);
+DFE58000_EXPORT QVariantList DownloadXML(const QByteArray& cdsMarcados, const QString& stInscrJurid,
+                                         const QString& stOperador);
 
 }  // namespace Rdm_Dfe58000

@@ -16,6 +16,7 @@
 #include "options.h"
 #include "sql/databasemodule.h"
 #include "ui/dialogs.h"
+#include "ui/traducoes.h"
 
 namespace {
 
@@ -57,6 +58,11 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral(ORVANTA_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Orvanta"));
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    if (!host::InstalaTraducoesQt(app))
+        printError(
+            QStringLiteral("traduções do Qt em português não encontradas; as janelas "
+                           "padrão do sistema aparecem em inglês (instale "
+                           "qt6-translations-l10n)."));
 
     suite::Options options;
     try {

@@ -10,6 +10,7 @@
 #include "support/scripteddialogs.h"
 #include "ui/dialogs.h"
 #include "ui/handler.h"
+#include "ui/traducoes.h"
 
 using namespace host;
 
@@ -45,6 +46,7 @@ class TestDialogs : public QObject {
 
     // The default seam, through the real windows.
     void messageBoxHasTypeAndPortugueseButtons();
+    void qtsOwnTextsSpeakPortuguese();
     void messageBoxEscapeGivesTheCautiousAnswer();
     void errorReportIsCriticalWithCaptionErro();
     void directoryChooserShowsOnlyDirectories();
@@ -305,6 +307,18 @@ void TestDialogs::directoryChooserShowsOnlyDirectories() {
 
     test::ModalAction cancel([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
     QVERIFY(dialogs().chooseDirectory("Diretório", tmp.path(), false, nullptr).isEmpty());
+}
+
+// The stock texts the system's dialogs and menus take from Qt: the directory chooser's and the
+// edit fields' context menu.
+void TestDialogs::qtsOwnTextsSpeakPortuguese() {
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+    QVERIFY2(host::InstalaTraducoesQt(*QCoreApplication::instance()),
+             "qt6-translations-l10n is missing (scripts/install-deps installs it)");
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancelar"));
+    QCOMPARE(QCoreApplication::translate("QLineEdit", "&Paste"), QStringLiteral("C&olar"));
+    QVERIFY(QCoreApplication::translate("QFileDialog", "Directory:") !=
+            QStringLiteral("Directory:"));
 }
 
 QTEST_MAIN(TestDialogs)

@@ -33,6 +33,12 @@ void synchronise(dfe59000::FrmSincronizacao& form, const QString& company,
     try {
         dfe59000::Synchroniser sync(host::DatabaseModule::instance(), company, registration);
         sync.progress = [&progress](int done, int total) {
+            if (total < 0) {
+                progress.setLabelText(
+                    QStringLiteral("Lendo as notas destinadas e os lançamentos..."));
+                QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+                return;
+            }
             progress.setMaximum(qMax(total, 1));
             progress.setLabelText(
                 QStringLiteral("Atualizando as notas destinadas: %1 de %2").arg(done).arg(total));

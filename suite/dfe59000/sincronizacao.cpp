@@ -121,6 +121,8 @@ SyncSummary Synchroniser::run() {
         qry.SQL_PG = select + QStringList{QStringLiteral("   FOR UPDATE OF n")};
         qry.ParamByName(QStringLiteral("P_CDEMPRESA")).SetAsString(m_company);
         qry.ParamByName(QStringLiteral("P_NRINSJURIEST")).SetAsString(m_registration);
+        if (progress)
+            progress(0, -1);
         qry.Open();
 
         SyncSummary summary;

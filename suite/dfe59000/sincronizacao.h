@@ -29,8 +29,9 @@ struct SyncSummary {
 // being imported or not at the authority (groups 4 to 7) are not touched.
 //
 // Everything runs in one transaction on the module's connection: any failure rolls it back and
-// raises host::EDatabaseError saying nothing was changed. The notes are read once; the updates
-// go out a batch of keys per statement, and progress(done, total) hears of each batch.
+// raises host::EDatabaseError saying nothing was changed. The notes are read once (progress
+// hears (0, -1) just before); the updates go out a batch of keys per statement, and
+// progress(done, total) hears of each batch.
 class Synchroniser {
   public:
     Synchroniser(host::DatabaseModule& db, QString company, QString registration);

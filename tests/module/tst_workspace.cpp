@@ -160,7 +160,8 @@ void TestWorkspace::toolbarMenuAndMessages() {
     QCOMPARE(f->msgPadrao->Msg("-"), QStringLiteral(" - "));
     QCOMPARE(f->msgPadrao->Msg("MA_5"), QStringLiteral("Rejeitada"));
     QVERIFY(f->msgPadrao->Msg("LIMITE_CONSULTA").endsWith("versão 1.12 da NT 2014.002."));
-    QCOMPARE(f->msgPadrao->Lines().size(), 37);
+    QCOMPARE(f->msgPadrao->Msg("GeraXml"), QStringLiteral("Gerando XML"));
+    QCOMPARE(f->msgPadrao->Lines().size(), 38);
 
     // The company panel sits between the toolbar and the page.
     QVERIFY(f->panEmpresa->y() >= f->panMenu->geometry().bottom());

@@ -1,10 +1,13 @@
 #include "ui/dialogs.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <functional>
 
 #include "ui/picklistdialog.h"
 #include "ui/showavi.h"
@@ -103,6 +106,40 @@ MsgButton cautiousAnswer(MsgButtons buttons) {
     return MsgButton::Ok;
 }
 
+// The system's directory chooser, which also takes the name of a directory that does not exist
+// yet: it is made once the user says so, as the chooser of a business program is expected to.
+class DirectoryChooser : public QFileDialog {
+  public:
+    DirectoryChooser(QWidget* parent, const QString& caption, const QString& start,
+                     bool allowCreate, std::function<bool(const QString&)> confirm)
+        : QFileDialog(parent, caption, start),
+          m_allowCreate(allowCreate),
+          m_confirm(std::move(confirm)) {}
+
+    void accept() override {
+        const QStringList chosen = selectedFiles();
+        const QString path = chosen.isEmpty() ? QString() : chosen.constFirst();
+        if (m_allowCreate && !path.isEmpty() && !QFileInfo::exists(path)) {
+            const QString shown = QDir::toNativeSeparators(path);
+            if (!m_confirm(QStringLiteral("A pasta \"%1\" não existe. Deseja criá-la?").arg(shown)))
+                return;
+            if (!QDir().mkpath(path)) {
+                QMessageBox::warning(
+                    this, windowTitle(),
+                    QStringLiteral("Não foi possível criar a pasta \"%1\".").arg(shown));
+                return;
+            }
+            setDirectory(QFileInfo(path).absolutePath());
+            selectFile(path);
+        }
+        QFileDialog::accept();
+    }
+
+  private:
+    bool m_allowCreate;
+    std::function<bool(const QString&)> m_confirm;
+};
+
 class DefaultDialogs : public DialogSeam {
   public:
     MsgButton message(const QString& text, MsgType type, MsgButtons buttons,
@@ -151,7 +188,11 @@ class DefaultDialogs : public DialogSeam {
     QString chooseDirectory(const QString& caption, const QString& start, bool allowCreate,
                             QWidget* parent) override {
         BusyPause pause;
-        QFileDialog dlg(parentOr(parent), caption, start);
+        DirectoryChooser dlg(
+            parentOr(parent), caption, start, allowCreate, [this, parent](const QString& question) {
+                return message(question, MsgType::Confirmation, MsgButton::Yes | MsgButton::No,
+                               parent) == MsgButton::Yes;
+            });
         dlg.setFileMode(QFileDialog::Directory);
         dlg.setOption(QFileDialog::ShowDirsOnly, true);
         // A read-only chooser offers no "new folder" button.

@@ -1,9 +1,11 @@
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 #include <stdexcept>
 
 #include "core/hosterror.h"
@@ -307,6 +309,27 @@ void TestDialogs::directoryChooserShowsOnlyDirectories() {
 
     test::ModalAction cancel([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
     QVERIFY(dialogs().chooseDirectory("Diretório", tmp.path(), false, nullptr).isEmpty());
+
+    // A directory typed that does not exist yet is made once the user says yes.
+    const QString nova = tmp.path() + "/nova/xml";
+    QString pergunta;
+    std::unique_ptr<test::ModalAction> resposta;
+    test::ModalAction digita([&](QWidget* modal) {
+        auto* fd = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(fd);
+        resposta = std::make_unique<test::ModalAction>([&](QWidget* m) {
+            auto* box = qobject_cast<QMessageBox*>(m);
+            QVERIFY(box);
+            pergunta = box->text();
+            box->button(QMessageBox::Yes)->click();
+        });
+        fd->selectFile(nova);
+        static_cast<QDialog*>(fd)->accept();
+    });
+    const QString criada = dialogs().chooseDirectory("Diretório", tmp.path(), true, nullptr);
+    QVERIFY2(pergunta.contains("não existe"), qPrintable(pergunta));
+    QVERIFY(QFileInfo(nova).isDir());
+    QCOMPARE(QDir(criada).canonicalPath(), QDir(nova).canonicalPath());
 }
 
 // The stock texts the system's dialogs and menus take from Qt: the directory chooser's and the

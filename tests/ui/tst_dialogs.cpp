@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -286,6 +287,14 @@ void TestDialogs::errorReportIsCriticalWithCaptionErro() {
     QCOMPARE(icon, QMessageBox::Critical);
 }
 
+// Types a path into the chooser's name field as a user would. selectFile() leaves the field alone
+// once it has the focus, which depends on when the window got activated.
+static void typeInto(QFileDialog* fd, const QString& path) {
+    auto* edit = fd->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    QVERIFY(edit);
+    edit->setText(path);
+}
+
 void TestDialogs::directoryChooserShowsOnlyDirectories() {
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
@@ -299,7 +308,7 @@ void TestDialogs::directoryChooserShowsOnlyDirectories() {
         dirsOnly =
             fd->testOption(QFileDialog::ShowDirsOnly) && fd->fileMode() == QFileDialog::Directory;
         readOnly = fd->testOption(QFileDialog::ReadOnly);
-        fd->selectFile(target);
+        typeInto(fd, target);
         static_cast<QDialog*>(fd)->accept();  // QFileDialog::accept through the public base
     });
     const QString got = dialogs().chooseDirectory("Diretório do XML", tmp.path(), true, nullptr);
@@ -323,7 +332,7 @@ void TestDialogs::directoryChooserShowsOnlyDirectories() {
             pergunta = box->text();
             box->button(QMessageBox::Yes)->click();
         });
-        fd->selectFile(nova);
+        typeInto(fd, nova);
         static_cast<QDialog*>(fd)->accept();
     });
     const QString criada = dialogs().chooseDirectory("Diretório", tmp.path(), true, nullptr);

@@ -60,6 +60,12 @@ void Orvanta::setWebServer(const QString& hostName, int port) {
     ctx().webPort = port;
 }
 
+QString Orvanta::ReportDir() {
+    if (!ctx().reportDir.isEmpty())
+        return ctx().reportDir;
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../reports");
+}
+
 QString Orvanta::modulePath(const QString& code) {
     QString dir = ctx().moduleDir;
     if (dir.isEmpty())

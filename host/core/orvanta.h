@@ -21,6 +21,7 @@ struct LoginContext {
     int webPort = 0;                       // application server port
     QString database;                      // "sqlite:PATH" or "postgres:CONNINFO"
     QString moduleDir;                     // where LoadBPL finds the suite's modules
+    QString reportDir;                     // where the report engine finds its definitions
 };
 
 class Orvanta {
@@ -40,6 +41,10 @@ class Orvanta {
     static const LoginContext& context();
     static void setContext(const LoginContext& ctx);
     static void setWebServer(const QString& host, int port);
+
+    // The directory of the report definitions: the login context's, else reports/ beside the
+    // program's directory (the build tree and an installation both put them there).
+    static QString ReportDir();
 
     // The file LoadBPL would load for a module code.
     static QString modulePath(const QString& code);

@@ -213,11 +213,38 @@ class DefaultDialogs : public DialogSeam {
         }
         return dlg.chosenRows();
     }
+
+    QString chooseSaveFile(const QString& caption, const QString& suggestedPath,
+                           const QString& filter, QWidget* parent) override {
+        BusyPause pause;
+        QFileDialog dlg(parentOr(parent), caption, suggestedPath, filter);
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
+        dlg.setFileMode(QFileDialog::AnyFile);
+        // QFileDialog asks before replacing an existing file (the default option).
+        dlg.setOption(QFileDialog::DontConfirmOverwrite, false);
+        const QString suffix = QFileInfo(suggestedPath).suffix();
+        if (!suffix.isEmpty()) {
+            dlg.setDefaultSuffix(suffix);
+        }
+        if (!suggestedPath.isEmpty()) {
+            dlg.selectFile(suggestedPath);
+        }
+        dlg.setLabelText(QFileDialog::Accept, QStringLiteral("Salvar"));
+        dlg.setLabelText(QFileDialog::Reject, QStringLiteral("Cancelar"));
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) {
+            return {};
+        }
+        return dlg.selectedFiles().constFirst();
+    }
 };
 
 DialogSeam* g_installed = nullptr;
 
 }  // namespace
+
+QString DialogSeam::chooseSaveFile(const QString&, const QString&, const QString&, QWidget*) {
+    return {};
+}
 
 DialogSeam& dialogs() {
     if (g_installed) {

@@ -13,7 +13,7 @@ namespace host {
 class TClientDataSet;
 
 // The one seam through which the host and the modules ask the user anything: message
-// dialogs, the error report, the directory chooser and the pick lists. The default
+// dialogs, the error report, the directory and save-file choosers and the pick lists. The default
 // implementation uses QMessageBox, QFileDialog and the host's own list window; tests install
 // the scripted one (tests/support/scripteddialogs.h) that records and answers from a queue.
 enum class MsgType { Warning, Error, Information, Confirmation, Custom };
@@ -58,6 +58,11 @@ class DialogSeam {
                                     QWidget* parent) = 0;
     // The chosen view rows of req.source (0-based, ascending); empty when cancelled.
     virtual QList<int> pick(const PickRequest& req, QWidget* parent) = 0;
+    // The path of a file to write; empty when cancelled. suggestedPath is the name offered,
+    // filter the file types ("PDF (*.pdf)"); an existing file is only chosen after the user
+    // agreed to replace it. A seam that offers no file chooser answers as a cancelled one.
+    virtual QString chooseSaveFile(const QString& caption, const QString& suggestedPath,
+                                   const QString& filter, QWidget* parent);
 };
 
 // The seam in force. Never null: the default implementation is used until one is installed.

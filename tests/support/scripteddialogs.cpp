@@ -17,6 +17,8 @@ QString kindName(DialogCall::Kind k) {
             return QStringLiteral("directory chooser");
         case DialogCall::Pick:
             return QStringLiteral("pick list");
+        case DialogCall::SaveFile:
+            return QStringLiteral("save-file chooser");
     }
     return {};
 }
@@ -73,6 +75,12 @@ ScriptedDialogs& ScriptedDialogs::expectError(const QString& text) {
 ScriptedDialogs& ScriptedDialogs::setNextDirectory(const QString& path) {
     m_queue.push_back(
         {DialogCall::Directory, {}, false, MsgType::Information, MsgButton::None, path, {}});
+    return *this;
+}
+
+ScriptedDialogs& ScriptedDialogs::setNextSaveFile(const QString& path) {
+    m_queue.push_back(
+        {DialogCall::SaveFile, {}, false, MsgType::Information, MsgButton::None, path, {}});
     return *this;
 }
 
@@ -172,6 +180,18 @@ QString ScriptedDialogs::chooseDirectory(const QString& caption, const QString& 
     call.allowCreate = allowCreate;
     m_calls.append(call);
     const auto e = take(DialogCall::Directory, caption, QStringLiteral("\"%1\"").arg(caption));
+    return e ? e->directory : QString();
+}
+
+QString ScriptedDialogs::chooseSaveFile(const QString& caption, const QString& suggestedPath,
+                                        const QString& filter, QWidget*) {
+    DialogCall call;
+    call.kind = DialogCall::SaveFile;
+    call.text = caption;
+    call.start = suggestedPath;
+    call.filter = filter;
+    m_calls.append(call);
+    const auto e = take(DialogCall::SaveFile, caption, QStringLiteral("\"%1\"").arg(caption));
     return e ? e->directory : QString();
 }
 

@@ -28,13 +28,14 @@
 namespace host::test {
 
 struct DialogCall {
-    enum Kind { Message, Error, Directory, Pick };
+    enum Kind { Message, Error, Directory, Pick, SaveFile };
     Kind kind = Message;
     QString text;  // message or error text, directory caption, pick title
     MsgType type = MsgType::Information;
     MsgButtons buttons;
     MsgButton answer = MsgButton::None;
-    QString start;  // directory: where the chooser starts
+    QString start;  // directory: where the chooser starts; save file: the name offered
+    QString filter;  // save file: the file types offered
     bool allowCreate = false;
     PickRequest pick;
     QList<int> rows;  // pick: the answer
@@ -55,6 +56,8 @@ class ScriptedDialogs : public DialogSeam {
     ScriptedDialogs& setNextDirectory(const QString& path);
     // No rows answers as a cancelled list.
     ScriptedDialogs& setNextPick(const QList<int>& rows);
+    // The answer of the next save-file chooser; an empty path answers as a cancelled one.
+    ScriptedDialogs& setNextSaveFile(const QString& path);
 
     // Everything asked so far, in order.
     const QList<DialogCall>& calls() const { return m_calls; }
@@ -77,6 +80,8 @@ class ScriptedDialogs : public DialogSeam {
     QString chooseDirectory(const QString& caption, const QString& start, bool allowCreate,
                             QWidget* parent) override;
     QList<int> pick(const PickRequest& req, QWidget* parent) override;
+    QString chooseSaveFile(const QString& caption, const QString& suggestedPath,
+                           const QString& filter, QWidget* parent) override;
 
   private:
     struct Expectation {
@@ -85,7 +90,7 @@ class ScriptedDialogs : public DialogSeam {
         bool checkType = false;
         MsgType type = MsgType::Information;
         MsgButton answer = MsgButton::None;
-        QString directory;
+        QString directory;  // also the path a save-file chooser answers
         QList<int> rows;
         QString describe() const;
     };

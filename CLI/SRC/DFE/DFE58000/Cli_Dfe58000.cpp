@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Cli_Dfe58100.h"
+#include "Cli_Dfe58300.h"
 #include "core/messages.h"
 #include "core/orvanta.h"
 #include "core/packet.h"
@@ -684,6 +685,10 @@ void TfrmManifestacao::sbtFiltroClick() {
 
 void TfrmManifestacao::mnuFIltroClick() {
     sbtFiltro->click();
+}
+
+void TfrmManifestacao::sbtImprimirClick() {
+    CriaRelatorio();
 }
 
 void TfrmManifestacao::dtsPadraoStateChange() {

@@ -149,6 +149,8 @@ class DFE58000_EXPORT TfrmManifestacao : public host::TfrmPadraoGrid {
     void dtsPadraoStateChange() override;
     // Asks the server again for the notes of the last confirmed filter and replaces the list.
     void sbtVerificarClick() override;
+    // Opens the report form.
+    void sbtImprimirClick() override;
 
   private:
     // The directory of the XML files, with its separator; empty when the clerk cancels.

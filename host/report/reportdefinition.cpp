@@ -145,6 +145,8 @@ QStringList ReportSection::fieldsUsed() const {
     }
     for (const ReportGroup& g : groups) {
         add(g.field);
+        add(g.kindField);
+        add(g.nameField);
         for (const QString& s : g.sums)
             add(s);
     }
@@ -288,6 +290,9 @@ ReportDefinition ReportDefinition::parse(const QByteArray& json, const QString& 
             const QString gwhere = QStringLiteral("o grupo %1 de %2").arg(grp.field, where);
             grp.caption = r.text(g, "caption", gwhere);
             grp.labels = r.labels(g, gwhere);
+            grp.format = formatOf(r.text(g, "format", gwhere), r, gwhere);
+            grp.kindField = r.text(g, "kindField", gwhere).trimmed().toUpper();
+            grp.nameField = r.text(g, "nameField", gwhere).trimmed().toUpper();
             grp.count = g.value(QLatin1String("count")).toBool(true);
             grp.sums = r.names(g, "sums", gwhere);
             sec.groups << grp;

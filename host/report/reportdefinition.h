@@ -37,7 +37,10 @@ struct ReportColumn {
 struct ReportGroup {
     QString field;
     QString caption;  // "Situação da Manifestação" -> "Situação da Manifestação: Confirmada"
-    QHash<QString, QString> labels;  // code -> label of the heading
+    QHash<QString, QString> labels;            // code -> label of the heading
+    ColumnFormat format = ColumnFormat::Text;  // how the key shows in the heading
+    QString kindField;                         // person kind of a registration key
+    QString nameField;                         // a field shown after the key ("CNPJ - name")
     bool count = true;
     QStringList sums;  // fields summed in the subtotal
 };

@@ -14,6 +14,8 @@
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QSaveFile>
+#include <algorithm>
+#include <numeric>
 
 #include "core/clientdataset.h"
 #include "core/hosterror.h"
@@ -154,7 +156,7 @@ QString companyLine(const TReportParams& params) {
 
 // Copies the fields a section uses out of a data set's view, without moving its cursor.
 void readRows(const TClientDataSet& ds, const ReportSection& sec, const QString& source,
-              ReportSectionData& out) {
+              bool sortByGroups, ReportSectionData& out) {
     out.fields = sec.fieldsUsed();
     QList<int> index;
     QList<ColumnFormat> formats;
@@ -171,12 +173,48 @@ void readRows(const TClientDataSet& ds, const ReportSection& sec, const QString&
         formats << fmt;
     }
     const int rows = ds.Active() ? ds.RecordCount() : 0;
+    std::vector<int> order(static_cast<size_t>(rows));
+    std::iota(order.begin(), order.end(), 0);
+    if (sortByGroups && !sec.groups.isEmpty()) {
+        // A data set comes in its own view order; its groups must come together, in the
+        // order of their keys, each keeping the view order of its rows.
+        QList<int> keys;
+        for (const ReportGroup& g : sec.groups)
+            keys << index[out.fields.indexOf(g.field)];
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            for (int k : keys) {
+                const int c =
+                    QString::compare(ds.ValueAt(a, k).toString(), ds.ValueAt(b, k).toString());
+                if (c != 0)
+                    return c < 0;
+            }
+            return false;
+        });
+    }
     out.values.clear();
     out.values.reserve(size_t(rows) * size_t(out.fields.size()));
-    for (int r = 0; r < rows; ++r)
+    for (int r : order)
         for (int i = 0; i < index.size(); ++i)
             out.values.push_back(reportformat::normalise(formats[i], ds.ValueAt(r, index[i])));
 }
+
+// The wait cursor while the queries run (after the parameters event, which may ask).
+class WaitCursor {
+  public:
+    WaitCursor() : m_on(qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+        if (m_on)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    ~WaitCursor() {
+        if (m_on)
+            QApplication::restoreOverrideCursor();
+    }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+  private:
+    bool m_on;
+};
 
 // The progress of a long run: a dialog that appears after 300 ms, counts, and can be
 // cancelled; the window keeps painting between steps.
@@ -307,6 +345,7 @@ std::unique_ptr<ReportResult> TReportDesignerDialog::prepare(const ReportDefinit
         }
     }
 
+    const WaitCursor wait;
     auto result = std::make_unique<ReportResult>();
     result->definition = def;
     result->criteria = criteriaLine(def, params);
@@ -337,14 +376,16 @@ std::unique_ptr<ReportResult> TReportDesignerDialog::prepare(const ReportDefinit
                 }
             }
             q.Open();
-            readRows(q, sec, QStringLiteral("a consulta do relatório %1").arg(def.code), data);
+            readRows(q, sec, QStringLiteral("a consulta do relatório %1").arg(def.code), false,
+                     data);
         } else {
             const QPointer<TClientDataSet> ds = m_dataSets.value(sec.dataSet.toLower());
             if (!ds)
                 throw EHostError(QStringLiteral("O relatório %1 lê o conjunto de dados %2, que "
                                                 "não foi registrado.")
                                      .arg(def.code, sec.dataSet));
-            readRows(*ds, sec, QStringLiteral("o conjunto de dados %1").arg(sec.dataSet), data);
+            readRows(*ds, sec, QStringLiteral("o conjunto de dados %1").arg(sec.dataSet), true,
+                     data);
         }
         result->sections.push_back(std::move(data));
     }
@@ -367,14 +408,7 @@ bool TReportDesignerDialog::Execute(const QString& code, ReportOutput output, co
         output == ReportOutput::Pdf || output == ReportOutput::Xlsx || output == ReportOutput::Csv;
     if (toFile && file.trimmed().isEmpty())
         throw EHostError(QStringLiteral("Informe o arquivo em que o relatório será salvo."));
-    std::unique_ptr<ReportResult> result;
-    {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        struct Restore {
-            ~Restore() { QApplication::restoreOverrideCursor(); }
-        } restore;
-        result = Fetch(code);
-    }
+    const std::unique_ptr<ReportResult> result = Fetch(code);
     if (!result)
         return false;
     const ReportResult& r = *result;
@@ -413,9 +447,13 @@ bool TReportDesignerDialog::Execute(const QString& code, ReportOutput output, co
                                                 : reportexport::writeCsv(r, file, step);
         }
         case ReportOutput::Printer: {
-            if (!m_printer)
+            if (!m_printer) {
                 m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-            setUpPage(*m_printer, r.definition.landscape);
+                setUpPage(*m_printer, r.definition.landscape);
+            }
+            // The paper stays as set up; the orientation is the report's.
+            m_printer->setPageOrientation(r.definition.landscape ? QPageLayout::Landscape
+                                                                 : QPageLayout::Portrait);
             m_printer->setDocName(r.definition.title);
             QPrintDialog dlg(m_printer.get(), parent);
             if (dlg.exec() != QDialog::Accepted)
@@ -423,9 +461,12 @@ bool TReportDesignerDialog::Execute(const QString& code, ReportOutput output, co
             return paintOn(r, *m_printer, parent);
         }
         case ReportOutput::Preview: {
-            if (!m_printer)
+            if (!m_printer) {
                 m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-            setUpPage(*m_printer, r.definition.landscape);
+                setUpPage(*m_printer, r.definition.landscape);
+            }
+            m_printer->setPageOrientation(r.definition.landscape ? QPageLayout::Landscape
+                                                                 : QPageLayout::Portrait);
             m_printer->setDocName(r.definition.title);
             QPrintPreviewDialog dlg(m_printer.get(), parent);
             dlg.setWindowTitle(r.definition.title);

@@ -11,6 +11,21 @@ namespace host {
 
 namespace {
 
+// A group's key as its heading and subtotal show it.
+QString groupKeyText(const ReportGroup& g, const ReportSectionData& data, int row, int keyField,
+                     int kindField, int nameField) {
+    const QString key = data.value(row, keyField).toString();
+    QString shown;
+    if (g.format == ColumnFormat::Registration)
+        shown = reportformat::registration(
+            key, kindField < 0 ? QString() : data.value(row, kindField).toString());
+    else
+        shown = g.labels.value(key.trimmed(), key);
+    if (nameField >= 0)
+        shown = QStringLiteral("%1 - %2").arg(shown, data.value(row, nameField).toString());
+    return shown;
+}
+
 QString countText(int n) {
     return n == 1 ? QStringLiteral("1 registro") : QStringLiteral("%1 registros").arg(n);
 }
@@ -42,14 +57,17 @@ struct ReportRenderer::Sink {
 };
 
 ReportRenderer::ReportRenderer(const ReportResult& result) : m_result(result) {
+    // Without shaping, Latin text is laid out glyph by glyph: no "fi" ligature that a reader
+    // of the PDF would copy out as one odd character, and less work per cell.
     m_body = QFont(QStringLiteral("DejaVu Sans"));
+    m_body.setStyleStrategy(QFont::PreferNoShaping);
     m_body.setPointSizeF(7.5);
     m_bold = m_body;
     m_bold.setBold(true);
-    m_title = QFont(QStringLiteral("DejaVu Sans"));
+    m_title = m_body;
     m_title.setPointSizeF(12);
     m_title.setBold(true);
-    m_small = QFont(QStringLiteral("DejaVu Sans"));
+    m_small = m_body;
     m_small.setPointSizeF(7);
 }
 
@@ -208,8 +226,11 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
                     continue;
                 const auto [x, w] = m.columns[size_t(si)][size_t(c)];
                 labelEnd = std::min(labelEnd, x);
+                const double v = sums[size_t(k)];
                 cellText(m_bold, x, w, y, m.line, Qt::AlignRight,
-                         reportformat::money(sums[size_t(k)]));
+                         sec.columns[c].format == ColumnFormat::Integer
+                             ? QString::number(qRound64(v))
+                             : reportformat::money(v));
             }
             cellText(m_bold, 0, labelEnd, y, m.line, Qt::AlignLeft, label);
             p->setFont(m_body);
@@ -263,17 +284,21 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
         std::vector<std::vector<double>> sums(static_cast<size_t>(levels));
         std::vector<double> totals(totalSumField.size(), 0.0);
 
-        const auto groupLabel = [&](int level, const QString& key) {
-            const ReportGroup& g = sec.groups[level];
-            const QString shown = g.labels.value(key.trimmed(), key);
-            return g.caption.isEmpty() ? shown : QStringLiteral("%1: %2").arg(g.caption, shown);
+        std::vector<int> groupKind, groupName;
+        for (const ReportGroup& g : sec.groups) {
+            groupKind.push_back(g.kindField.isEmpty() ? -1 : data.fieldIndex(g.kindField));
+            groupName.push_back(g.nameField.isEmpty() ? -1 : data.fieldIndex(g.nameField));
+        }
+        // What a group starting at row is called in its heading and its subtotal.
+        std::vector<QString> titles(static_cast<size_t>(levels));
+        const auto groupTitle = [&](int level, int row) {
+            return groupKeyText(sec.groups[level], data, row, groupField[size_t(level)],
+                                groupKind[size_t(level)], groupName[size_t(level)]);
         };
         const auto closeGroups = [&](int downTo) {
             for (int level = levels - 1; level >= downTo; --level) {
                 const ReportGroup& g = sec.groups[level];
-                QString label =
-                    QStringLiteral("Total de %1")
-                        .arg(g.labels.value(keys[size_t(level)].trimmed(), keys[size_t(level)]));
+                QString label = QStringLiteral("Total de %1").arg(titles[size_t(level)]);
                 if (g.count)
                     label += QStringLiteral(" (%1)").arg(countText(counts[size_t(level)]));
                 if (!sumLine(si, label, sums[size_t(level)], g.sums))
@@ -305,13 +330,17 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
             for (int level = changed; level < levels; ++level) {
                 keys[size_t(level)] = data.value(row, groupField[size_t(level)]).toString();
                 counts[size_t(level)] = 0;
+                titles[size_t(level)] = groupTitle(level, row);
                 sums[size_t(level)].assign(groupSumField[size_t(level)].size(), 0.0);
                 if (!room(m.line * 2))
                     return false;
                 if (p) {
                     p->setFont(m_bold);
                     text(QRectF(0, y, m.page.width(), m.line), Qt::AlignLeft | Qt::AlignVCenter,
-                         groupLabel(level, keys[size_t(level)]));
+                         sec.groups[level].caption.isEmpty()
+                             ? titles[size_t(level)]
+                             : QStringLiteral("%1: %2").arg(sec.groups[level].caption,
+                                                            titles[size_t(level)]));
                     p->setFont(m_body);
                 }
                 y += m.line;

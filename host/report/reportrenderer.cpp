@@ -133,14 +133,28 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
     const auto text = [p](const QRectF& rect, int flags, const QString& s) {
         p->drawText(rect, flags | Qt::TextSingleLine, s);
     };
-    // A cell: cut to its width with an ellipsis when it does not fit.
+    // A cell: cut to its width with an ellipsis when it does not fit, drawn at its baseline
+    // (a rectangle would send every cell through the text layout, the costliest part of a
+    // long report).
+    const QFontMetricsF bodyMetrics(m_body, sink.device), boldMetrics(m_bold, sink.device);
     const auto cellText = [&](const QFont& font, double x, double w, double top, double h,
                               Qt::Alignment align, const QString& s) {
-        const QFontMetricsF fm(font, sink.device);
+        if (s.isEmpty())
+            return;
+        const QFontMetricsF& fm = &font == &m_bold ? boldMetrics : bodyMetrics;
         const double room = w - 2 * m.pad;
-        const QString shown =
-            fm.horizontalAdvance(s) > room ? fm.elidedText(s, Qt::ElideRight, room) : s;
-        text(QRectF(x + m.pad, top, room, h), int(align | Qt::AlignVCenter), shown);
+        double width = fm.horizontalAdvance(s);
+        QString shown = s;
+        if (width > room) {
+            shown = fm.elidedText(s, Qt::ElideRight, room);
+            width = fm.horizontalAdvance(shown);
+        }
+        double left = x + m.pad;
+        if (align & Qt::AlignRight)
+            left = x + w - m.pad - width;
+        else if (align & Qt::AlignHCenter)
+            left = x + (w - width) / 2;
+        p->drawText(QPointF(left, top + (h - fm.height()) / 2 + fm.ascent()), shown);
     };
 
     const auto columnHeading = [&](int si) {

@@ -223,6 +223,8 @@ void TfrmRelatorio::setDesignProperties() {
     lblCodRel->setText(QStringLiteral("DFE58300"));
     msgPadrao->SetLines(kMensagens);
 
+    // Group titles are bold like the labels, as in the filter; their contents are not.
+    panCriterios->setStyleSheet(QStringLiteral("QGroupBox { font-weight: bold; }"));
     QFont negrito = lblEmpresa->font();
     negrito.setBold(true);
     for (QLabel* l : {lblEmpresa, lblInscrJurid, lblIE, lblFiliOrig, lblSerie})

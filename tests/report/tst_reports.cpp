@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlError>
@@ -123,6 +125,7 @@ class TestReports : public QObject {
     void synchronisationSummaryReadsTheDataSets();
     void openNotesComeSoonestDeadlineFirst();
 
+    void previewShowsTheSamePagesAsThePdf();
     void spreadsheetCellsAreTyped();
     void csvOpensInABrazilianSpreadsheet();
     void cancelledExportsLeaveNoFile();
@@ -595,6 +598,28 @@ void TestReports::openNotesComeSoonestDeadlineFirst() {
     QVERIFY(text.contains(QStringLiteral("Dias restantes")));
     QVERIFY(text.contains(QStringLiteral("Total geral (%1 registros)").arg(r->rowCount())));
     QVERIFY(text.contains(r->cellText(0, 0, 7)));  // the soonest deadline
+}
+
+void TestReports::previewShowsTheSamePagesAsThePdf() {
+    TReportDesignerDialog engine;
+    engine.BeforeGetQueryParams = [](TReportParams& params, bool&) { allCriteria(params); };
+    const QString pdf = file("DFE58302.pdf");
+    QVERIFY(engine.Execute(QStringLiteral("DFE58302"), ReportOutput::Pdf, pdf));
+    int shown = -1;
+    QString title;
+    host::test::ModalAction close([&](QWidget* modal) {
+        auto* preview = qobject_cast<QPrintPreviewDialog*>(modal);
+        if (!preview)
+            return;
+        title = preview->windowTitle();
+        if (auto* w = preview->findChild<QPrintPreviewWidget*>())
+            shown = w->pageCount();
+        preview->reject();
+    });
+    QVERIFY(engine.Execute(QStringLiteral("DFE58302"), ReportOutput::Preview));
+    QVERIFY(close.done());
+    QCOMPARE(title, QStringLiteral("Notas por Situação da Manifestação"));
+    QCOMPARE(shown, pdfPages(pdf));
 }
 
 void TestReports::spreadsheetCellsAreTyped() {

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
@@ -14,6 +15,7 @@
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QSaveFile>
+#include <QScreen>
 #include <algorithm>
 #include <numeric>
 
@@ -470,6 +472,10 @@ bool TReportDesignerDialog::Execute(const QString& code, ReportOutput output, co
             m_printer->setDocName(r.definition.title);
             QPrintPreviewDialog dlg(m_printer.get(), parent);
             dlg.setWindowTitle(r.definition.title);
+            // A page is read on screen at a size close to the paper's: the preview takes most
+            // of the screen rather than its small default.
+            if (QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+                dlg.resize(screen->availableGeometry().size() * 0.85);
             std::exception_ptr failure;
             bool done = true;
             connect(&dlg, &QPrintPreviewDialog::paintRequested, &dlg, [&](QPrinter* printer) {

@@ -331,10 +331,13 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
             y += m.line;
         }
         for (int row = 0; row < rows; ++row) {
+            // A group is the run of rows that show the same heading, so codes a definition
+            // labels alike ("2" and "3" of one colour) print as one group.
             int changed = levels;
+            QString heading;
             for (int level = 0; level < levels; ++level) {
-                const QString key = data.value(row, groupField[size_t(level)]).toString();
-                if (row == 0 || key != keys[size_t(level)]) {
+                heading = groupTitle(level, row);
+                if (row == 0 || heading != keys[size_t(level)]) {
                     changed = level;
                     break;
                 }
@@ -342,9 +345,9 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
             if (row > 0 && changed < levels && !closeGroups(changed))
                 return false;
             for (int level = changed; level < levels; ++level) {
-                keys[size_t(level)] = data.value(row, groupField[size_t(level)]).toString();
+                keys[size_t(level)] = level == changed ? heading : groupTitle(level, row);
                 counts[size_t(level)] = 0;
-                titles[size_t(level)] = groupTitle(level, row);
+                titles[size_t(level)] = keys[size_t(level)];
                 sums[size_t(level)].assign(groupSumField[size_t(level)].size(), 0.0);
                 if (!room(m.line * 2))
                     return false;

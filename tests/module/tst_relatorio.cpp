@@ -73,6 +73,7 @@ class TestRelatorio : public QObject {
     void notesAreCountedBySynchronisationGroup();
     void lookupsFillClearAndCheck();
     void aReportRunsThroughTheFormIntoAPdf();
+    void theSynchronisationSummaryPrintsOneGroupPerColour();
 
   private:
     // Runs the parameter step as the engine does; true when it ran to the end.
@@ -513,6 +514,39 @@ void TestRelatorio::aReportRunsThroughTheFormIntoAPdf() {
     const QString saida = QString::fromUtf8(texto.readAllStandardOutput());
     QVERIFY2(saida.contains(QStringLiteral("Notas Destinadas")), qPrintable(saida.left(400)));
     QVERIFY(saida.contains(QStringLiteral("01/01/2000")));
+}
+
+void TestRelatorio::theSynchronisationSummaryPrintsOneGroupPerColour() {
+    const auto nota = [](const char* id, const char* chave, double valor) {
+        return QVariantMap{{"IDNOTA", id},       {"NRACESSONF", chave},
+                           {"IDMARCADO", "0"},   {"NMRAZSOCEMIT", "Emitente"},
+                           {"IDSTATUSNFE", "1"}, {"IDSTATUSMANIF", "0"},
+                           {"VRNOTAFISC", valor}};
+    };
+    m_ws->CarregaNotas(notesPacket(*m_ws->cdsNotasDestinadas,
+                                   {nota("2", "A", 10), nota("3", "B", 20), nota("3", "C", 30),
+                                    nota("6", "D", 1), nota("7", "E", 2)}));
+    QEvent ativa(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(f, &ativa);
+    escolheRelatorio(QStringLiteral("04"));
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("resumo.pdf"));
+    ScriptedDialogs sd;
+    f->Executa(ReportOutput::Pdf, pdf);
+    QVERIFY_DIALOGS(sd);
+    QProcess texto;
+    texto.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    QVERIFY(texto.waitForFinished(30000));
+    const QString saida = QString::fromUtf8(texto.readAllStandardOutput());
+    // Codes 2 and 3 are one colour, 5 to 7 another: one heading and one subtotal each.
+    QCOMPARE(saida.count(QStringLiteral("Grupo: Notas Sincronizadas Sefaz/Sistema")), 1);
+    QVERIFY2(saida.contains(QRegularExpression(
+                 QStringLiteral("Total de Notas Sincronizadas Sefaz/Sistema \\(Verde\\) \\(3 "
+                                "registros\\)\\s+60,00"))),
+             qPrintable(saida));
+    QCOMPARE(saida.count(QStringLiteral("Grupo: Notas inexistentes na Sefaz")), 1);
+    QVERIFY(saida.contains(QRegularExpression(QStringLiteral(
+        "Total de Notas inexistentes na Sefaz \\(Cinza\\) \\(2 registros\\)\\s+3,00"))));
 }
 
 QTEST_MAIN(TestRelatorio)

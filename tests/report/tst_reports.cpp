@@ -1,10 +1,13 @@
 // The suite's reports as a fiscal department prints them: the five definitions of the
 // manifestation module run on a demo company database and on data sets built here, to PDF
 // (read back with pdftotext), to .xlsx (the sheet's XML read back) and to CSV; the parameters
-// event, a stop in it, a broken or missing definition, and the report base form.
+// event, a stop in it, a broken or missing definition, and the report base form. The same demo
+// database is also built on a throwaway PostgreSQL cluster, where every report must give the
+// rows it gives on SQLite.
 
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -12,11 +15,13 @@
 #include <QPrintPreviewWidget>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
 
 #include "companydb.h"
 #include "core/clientdataset.h"
@@ -30,6 +35,7 @@
 #include "rules.h"
 #include "sql/databasemodule.h"
 #include "store.h"
+#include "support/pgcluster.h"
 #include "support/scripteddialogs.h"
 #include "ui/buttonflat.h"
 #include "ui/consiste.h"
@@ -102,6 +108,92 @@ QString brl(double v) {
     return reportformat::money(v);
 }
 
+// Adds a note without a numeric number (kept as "S/N") whose issuer came without a name: a copy
+// of the latest open note of company 01, with the same issue and authorisation moments, so every
+// report's ordering meets an empty number and an empty name among otherwise equal keys. An
+// empty string, or what went wrong.
+QString addNoteWithoutNumberOrName(const QString& url) {
+    DatabaseModule module(url);
+    QSqlDatabase db = module.database();
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT * FROM NOTADEST WHERE 1 = 0")))
+        return q.lastError().text();
+    const QSqlRecord record = q.record();
+    QStringList columns, values;
+    for (int i = 0; i < record.count(); ++i) {
+        const QString name = record.fieldName(i).toUpper();
+        columns << name;
+        if (name == u"NRACESSONF")
+            values << QStringLiteral("'%1'").arg(QString(44, u'9'));
+        else if (name == u"NRNOTAFISC")
+            values << QStringLiteral("'S/N'");
+        else if (name == u"NRNOTANUM")
+            values << QStringLiteral("CAST(NULL AS BIGINT)");
+        else if (name == u"NMRAZSOCEMIT")
+            values << QStringLiteral("CAST(NULL AS VARCHAR(250))");
+        else
+            values << name;
+    }
+    if (!q.exec(QStringLiteral(
+                    "INSERT INTO NOTADEST (%1) SELECT %2 FROM NOTADEST WHERE CDEMPRESA = '01' AND "
+                    "NRACESSONF = (SELECT NRACESSONF FROM NOTADEST WHERE CDEMPRESA = '01' AND "
+                    "IDSTATUSNFE = '1' AND IDSTATUSMANIF IN ('0', '4') AND DTRECBTO IS NOT NULL "
+                    "ORDER BY DTEMISSAO DESC, NRACESSONF LIMIT 1)")
+                    .arg(columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")))))
+        return q.lastError().text();
+    return q.numRowsAffected() == 1 ? QString() : QStringLiteral("nenhuma nota copiada");
+}
+
+// A database of the cluster whose texts sort in Portuguese (ICU's pt-BR) when the server was
+// built with ICU; else one with the cluster's own collation. Its URL, or an empty string.
+QString createBrazilianDatabase(PgCluster& pg, const QString& name) {
+    bool created = false;
+    {
+        DatabaseModule admin(pg.url());
+        QSqlQuery q(admin.database());
+        created = q.exec(QStringLiteral("CREATE DATABASE %1 TEMPLATE template0 ENCODING 'UTF8' "
+                                        "LOCALE_PROVIDER icu ICU_LOCALE 'pt-BR'")
+                             .arg(name));
+        if (!created)
+            qInfo("PostgreSQL sem ICU (%s): a base usa a ordenação do cluster",
+                  qPrintable(q.lastError().text()));
+    }
+    return created ? pg.url(name) : pg.createDatabase(name);
+}
+
+// A value as both dialects must agree on it, whatever type the driver hands over.
+QString canonical(const QVariant& v) {
+    if (!v.isValid() || v.isNull())
+        return QStringLiteral("<nulo>");
+    switch (v.typeId()) {
+        case QMetaType::QDate:
+            return v.toDate().toString(Qt::ISODate);
+        case QMetaType::QDateTime:
+            return v.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        case QMetaType::Double:
+            return QString::number(v.toDouble(), 'f', 2);
+        default:
+            return v.toString();
+    }
+}
+
+// Each row of a section: every field it read, then every cell as printed.
+QStringList sectionRows(const ReportResult& r, int section) {
+    const ReportSectionData& data = r.sections[size_t(section)];
+    const int columns = int(r.definition.sections[section].columns.size());
+    QStringList out;
+    for (int row = 0; row < data.rowCount(); ++row) {
+        QStringList cells;
+        for (int f = 0; f < data.fields.size(); ++f)
+            cells << canonical(data.value(row, f));
+        cells << QStringLiteral("|");
+        for (int c = 0; c < columns; ++c)
+            cells << r.cellText(section, row, c);
+        out << cells.join(u'|');
+    }
+    return out;
+}
+
 }  // namespace
 
 class TestReports : public QObject {
@@ -130,8 +222,13 @@ class TestReports : public QObject {
     void csvOpensInABrazilianSpreadsheet();
     void cancelledExportsLeaveNoFile();
 
+    void reportsGiveTheSameRowsOnPostgres_data();
+    void reportsGiveTheSameRowsOnPostgres();
+
     void baseFormListsTheDefinitionsAndSavesThroughTheSeam();
     void missingDefinitionStopsWithTheFormsMessage();
+
+    void cleanupTestCase();
 
   private:
     QString file(const QString& name) const { return m_out.filePath(name); }
@@ -139,6 +236,10 @@ class TestReports : public QObject {
 
     QTemporaryDir m_dir;
     QDir m_out;
+    QString m_sqliteUrl;
+    // The same demo database on PostgreSQL, made once for the whole program.
+    std::unique_ptr<PgCluster> m_pg;
+    QString m_pgUrl;
     TClientDataSet m_contaNotas;
     TClientDataSet m_notas;
 };
@@ -148,9 +249,26 @@ void TestReports::initTestCase() {
     QVERIFY(m_dir.isValid());
     // ORVANTA_KEEP_TEST_FILES=1 leaves the reports written for a look after a failure.
     m_dir.setAutoRemove(!qEnvironmentVariableIsSet("ORVANTA_KEEP_TEST_FILES"));
-    const QString url = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("empresa.db"));
-    companydb::ensureDatabase(url, 800, {dfe58000::storeSchema()});
-    DatabaseModule::Open(url);
+    m_sqliteUrl = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("empresa.db"));
+    companydb::ensureDatabase(m_sqliteUrl, 800, {dfe58000::storeSchema()});
+    QCOMPARE(addNoteWithoutNumberOrName(m_sqliteUrl), QString());
+    DatabaseModule::Open(m_sqliteUrl);
+
+    // The demo notes depend on the day they are made: both databases are made together.
+    QElapsedTimer clock;
+    clock.start();
+    m_pg = std::make_unique<PgCluster>();
+    const qint64 started = clock.elapsed();
+    if (m_pg->ok()) {
+        // A Brazilian company's server sorts texts in Portuguese, not byte by byte as SQLite
+        // does: the database gets that collation when the server has ICU.
+        m_pgUrl = createBrazilianDatabase(*m_pg, QStringLiteral("empresa"));
+        QVERIFY2(!m_pgUrl.isEmpty(), qPrintable(m_pg->error()));
+        companydb::ensureDatabase(m_pgUrl, 800, {dfe58000::storeSchema()});
+        QCOMPARE(addNoteWithoutNumberOrName(m_pgUrl), QString());
+        qInfo("PostgreSQL: cluster em %lld ms, base de demonstração em %lld ms", started,
+              clock.elapsed() - started);
+    }
     LoginContext ctx;
     ctx.operador = QStringLiteral("JOÃO");
     ctx.reportDir = QStringLiteral(ORVANTA_SOURCE_DIR "/reports");
@@ -732,6 +850,141 @@ void TestReports::cancelledExportsLeaveNoFile() {
     QVERIFY_THROWS_EXCEPTION(EHostError, reportexport::writeCsv(*r, file("nao/existe.csv")));
 }
 
+void TestReports::reportsGiveTheSameRowsOnPostgres_data() {
+    QTest::addColumn<QString>("report");
+    QTest::addColumn<QStringList>("values");  // parameter, value, ... over allCriteria's
+    QTest::addColumn<bool>("narrows");        // fewer rows than with every criterion open
+
+    // Values taken from open notes of company 01 (authorised, no conclusive event), which
+    // every report lists, so that no case comes out empty.
+    const QString open = QStringLiteral(
+        "FROM NOTADEST WHERE CDEMPRESA = '01' AND IDSTATUSNFE = '1' AND IDSTATUSMANIF IN "
+        "('0', '4') AND DTRECBTO IS NOT NULL");
+    const auto first = [&](const QString& select) {
+        const QList<QVariantList> rows = rowsOf(select);
+        return rows.isEmpty() ? QString() : rows[0][0].toString();
+    };
+    const QString day = first(QStringLiteral("SELECT substr(DTEMISSAO, 1, 10) %1 GROUP BY 1 "
+                                             "ORDER BY COUNT(*) DESC, 1 LIMIT 1")
+                                  .arg(open));
+    const QList<QVariantList> types =
+        rowsOf(QStringLiteral("SELECT CDTIPOOPER %1 GROUP BY CDTIPOOPER ORDER BY COUNT(*) DESC, 1 "
+                              "LIMIT 2")
+                   .arg(open));
+    const QList<QVariantList> supplier =
+        rowsOf(QStringLiteral("SELECT CDEMITENTE, CDSERIE, IDENTRSAIDOP, IDENTRSAIDNF %1 AND "
+                              "IDORIGEMIT = 'F' GROUP BY 1, 2, 3, 4 ORDER BY COUNT(*) DESC, 1 "
+                              "LIMIT 1")
+                   .arg(open));
+    const QList<QVariantList> recipient = rowsOf(
+        QStringLiteral("SELECT NRINSJURIESTDEST, CDINSCESTADEST, CDFILIALORIG %1 GROUP BY 1, 2, "
+                       "3 ORDER BY COUNT(*) DESC, 1 LIMIT 1")
+            .arg(open));
+    const QString key = first(QStringLiteral("SELECT NRACESSONF %1 ORDER BY 1 LIMIT 1").arg(open));
+    QVERIFY(!day.isEmpty() && !key.isEmpty());
+    QCOMPARE(types.size(), 2);
+    QCOMPARE(supplier.size(), 1);
+    QCOMPARE(recipient.size(), 1);
+
+    const QList<std::pair<const char*, QStringList>> common = {
+        {"todas as notas da empresa", {}},
+        {"todas as empresas", {"P_CDEMPRESA", "T"}},
+        // One day from and to: every note of it, whatever its hour.
+        {"um dia", {"P_DTINICIAL", day, "P_DTFINAL", day}},
+        {"tipos de operação",
+         {"P_CDTIPOOPER", types[0][0].toString() + u',' + types[1][0].toString()}},
+        {"fornecedor, série e operação",
+         {"P_IDORIGDESTNF", "F", "P_CDFORNECED", supplier[0][0].toString(), "P_CDSERIE",
+          supplier[0][1].toString(), "P_IDENTRSAIDOP", supplier[0][2].toString(), "P_IDENTRSAIDNF",
+          supplier[0][3].toString()}},
+        {"inscrições do destinatário",
+         {"P_NRINSJURIEST", recipient[0][0].toString(), "P_CDINSCESTA", recipient[0][1].toString(),
+          "P_CDFILIORIG", recipient[0][2].toString()}},
+        {"chave de acesso", {"P_NRACESSONFE", key}},
+    };
+    // The situation lists exist in the reports that do not fix the situation themselves.
+    const QList<std::pair<const char*, QStringList>> situations = {
+        {"situações da NF-e", {"P_IDSTATUSNFE", "_1_3_"}},
+        {"situações da NF-e por letra", {"P_IDSTATUSNFENF", "_A_C_"}},
+        {"manifestações", {"P_IDSTATUSMANIF", "_0_1_4_"}},
+        {"situações combinadas",
+         {"P_IDSTATUSNFE", "_1_", "P_IDSTATUSNFENF", "_A_D_", "P_IDSTATUSMANIF", "_0_"}},
+    };
+    for (const char* report : {"DFE58301", "DFE58302", "DFE58303", "DFE58305"}) {
+        const bool withSituations =
+            QLatin1String(report) == u"DFE58301" || QLatin1String(report) == u"DFE58302";
+        for (const auto& [name, values] : common)
+            QTest::addRow("%s %s", report, name)
+                << QString::fromLatin1(report) << values
+                << (!values.isEmpty() && values[0] != u"P_CDEMPRESA");
+        if (withSituations)
+            for (const auto& [name, values] : situations)
+                QTest::addRow("%s %s", report, name)
+                    << QString::fromLatin1(report) << values << true;
+    }
+    // From data sets only: the same pages whatever the database, which it still reaches for
+    // the company's name.
+    QTest::addRow("DFE58304") << QStringLiteral("DFE58304") << QStringList{"P_IDENTRSAIDOP", "E"}
+                              << false;
+}
+
+void TestReports::reportsGiveTheSameRowsOnPostgres() {
+    QFETCH(QString, report);
+    QFETCH(QStringList, values);
+    QFETCH(bool, narrows);
+    if (m_pgUrl.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("PostgreSQL indisponível: ") + m_pg->error()));
+
+    TReportDesignerDialog engine;
+    addDataSets(engine);
+    QList<SqlDialect> ranOn;
+    engine.BeforeGetQueryParams = [&](TReportParams& params, bool&) {
+        ranOn << DatabaseModule::instance().dialect();
+        allCriteria(params);
+        for (int i = 0; i + 1 < values.size(); i += 2) {
+            TParam& p = params.ParamByName(values[i]);
+            if (params.IsDate(values[i]))
+                p.SetAsDate(QDate::fromString(values[i + 1], Qt::ISODate));
+            else
+                p.SetAsString(values[i + 1]);
+        }
+    };
+    const auto onSqlite = engine.Fetch(report);
+    std::unique_ptr<ReportResult> onPostgres;
+    {
+        const auto back = qScopeGuard([this] { DatabaseModule::Open(m_sqliteUrl); });
+        DatabaseModule::Open(m_pgUrl);
+        try {
+            onPostgres = engine.Fetch(report);
+        } catch (const EHostError& e) {
+            QFAIL(qPrintable(e.text()));
+        }
+    }
+
+    QCOMPARE(ranOn, (QList<SqlDialect>{SqlDialect::SQLite, SqlDialect::PostgreSQL}));
+    QVERIFY(onSqlite->rowCount() > 0);
+    if (narrows) {
+        TReportDesignerDialog open;
+        open.BeforeGetQueryParams = [](TReportParams& params, bool&) { allCriteria(params); };
+        QVERIFY2(onSqlite->rowCount() < open.Fetch(report)->rowCount(),
+                 "the criteria leave every note in");
+    }
+    QCOMPARE(onPostgres->company, onSqlite->company);
+    QCOMPARE(onPostgres->criteria, onSqlite->criteria);
+    QCOMPARE(onPostgres->sections.size(), onSqlite->sections.size());
+    for (int s = 0; s < int(onSqlite->sections.size()); ++s) {
+        QCOMPARE(onPostgres->sections[size_t(s)].fields, onSqlite->sections[size_t(s)].fields);
+        const QStringList expected = sectionRows(*onSqlite, s);
+        const QStringList got = sectionRows(*onPostgres, s);
+        for (int row = 0; row < std::min(expected.size(), got.size()); ++row)
+            QVERIFY2(got[row] == expected[row],
+                     qPrintable(QStringLiteral("row %1\n  postgres: %2\n  sqlite:   %3")
+                                    .arg(row)
+                                    .arg(got[row], expected[row])));
+        QCOMPARE(got.size(), expected.size());
+    }
+}
+
 void TestReports::baseFormListsTheDefinitionsAndSavesThroughTheSeam() {
     ScriptedDialogs dlg;
     TfrmDadosGerRel form;
@@ -792,6 +1045,10 @@ void TestReports::missingDefinitionStopsWithTheFormsMessage() {
     form.sbtVisualiza->click();  // through the handler boundary: the stop ends quietly
     QVERIFY(!asked);
     QVERIFY_DIALOGS(dlg);
+}
+
+void TestReports::cleanupTestCase() {
+    m_pg.reset();
 }
 
 QTEST_MAIN(TestReports)

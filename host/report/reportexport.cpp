@@ -203,6 +203,15 @@ QString csvField(const QString& s) {
     return s;
 }
 
+// A spreadsheet opening the file takes a cell that starts with one of these for a formula.
+// Texts come from outside the company (issuer names are whatever the NF-e says), so such a
+// text gets an apostrophe before it, which keeps it a plain text in the spreadsheet.
+QString textCell(const QString& s) {
+    if (!s.isEmpty() && QStringView(u"=+-@\t\r").contains(s.front()))
+        return u'\'' + s;
+    return s;
+}
+
 QString csvValue(const ReportColumn& col, const QVariant& v, const QString& kind) {
     if (!v.isValid() || v.isNull())
         return {};
@@ -213,9 +222,14 @@ QString csvValue(const ReportColumn& col, const QVariant& v, const QString& kind
             const QDateTime d = reportformat::toDateTime(v);
             return d.isValid() ? d.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) : QString();
         }
-        default:
+        case ColumnFormat::Text:
+        case ColumnFormat::Registration:
+            return textCell(reportformat::cell(col, v, kind));
+        case ColumnFormat::Date:
+        case ColumnFormat::Integer:
             return reportformat::cell(col, v, kind);
     }
+    return {};
 }
 
 }  // namespace

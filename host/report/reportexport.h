@@ -14,7 +14,8 @@ namespace host::reportexport {
 using Progress = std::function<bool(int done, int total)>;
 
 // A spreadsheet: one sheet per section with a header row, then the rows with typed cells
-// (amounts as numbers formatted #,##0.00, dates as date cells dd/mm/yyyy, texts as UTF-8),
+// (amounts as numbers formatted #,##0.00, dates as date cells dd/mm/yyyy, texts as UTF-8 text
+// cells, which a spreadsheet never takes for formulas whatever they start with),
 // the section's totals in a last row and the columns sized as in the definition. Returns false
 // when progress stopped it; a file that cannot be written raises EHostError.
 bool writeXlsx(const ReportResult& result, const QString& path, const Progress& progress = {});
@@ -22,7 +23,9 @@ bool writeXlsx(const ReportResult& result, const QString& path, const Progress& 
 // Text for spreadsheets in pt_BR: UTF-8 with a byte-order mark (Excel reads the accents only
 // with it; LibreOffice takes it too), ';' between cells, amounts with a decimal comma and no
 // thousands separator, dates dd/MM/yyyy, cells quoted when they hold ';', a quote or a line
-// break. Sections follow one another, each with its header row, separated by a blank line.
+// break. A text that a spreadsheet would take for a formula (starting with '=', '+', '-', '@',
+// a tab or a carriage return) is written with an apostrophe before it; amounts and dates never
+// are. Sections follow one another, each with its header row, separated by a blank line.
 bool writeCsv(const ReportResult& result, const QString& path, const Progress& progress = {});
 
 }  // namespace host::reportexport

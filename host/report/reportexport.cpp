@@ -2,6 +2,7 @@
 
 #include <xlsxwriter.h>
 
+#include <sys/stat.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -185,8 +186,18 @@ bool writeXlsx(const ReportResult& result, const QString& path, const Progress& 
         return false;
     if (err != LXW_NO_ERROR)
         cannotWrite(path, QString::fromUtf8(lxw_strerror(err)));
-    if (std::rename(tempName.constData(),
-                    QFile::encodeName(target.absoluteFilePath()).constData()) != 0)
+    // The temporary name was made private to its owner; the workbook gets what a file the
+    // user saves gets: the permissions of the one it replaces, or the user's default.
+    struct stat existing {};
+    const QByteArray finalName = QFile::encodeName(target.absoluteFilePath());
+    if (::stat(finalName.constData(), &existing) == 0) {
+        ::chmod(tempName.constData(), existing.st_mode & 07777);
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::chmod(tempName.constData(), 0666 & ~mask);
+    }
+    if (std::rename(tempName.constData(), finalName.constData()) != 0)
         cannotWrite(path, QString::fromLocal8Bit(std::strerror(errno)));
     return true;
 }

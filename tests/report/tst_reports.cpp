@@ -753,6 +753,14 @@ void TestReports::spreadsheetCellsAreTyped() {
     const QString xlsx = file("DFE58304.xlsx");
     QVERIFY(engine.Execute(QStringLiteral("DFE58304"), ReportOutput::Xlsx, xlsx));
     QCOMPARE(filesIn(m_out.path()), QStringList{"DFE58304.xlsx"});  // nothing left beside it
+    // The workbook gets the permissions any file the user saves gets, not the private ones of
+    // the temporary name it was written under.
+    {
+        QSaveFile plain(file("plain.txt"));
+        QVERIFY(plain.open(QIODevice::WriteOnly) && plain.commit());
+        QCOMPARE(QFileInfo(xlsx).permissions(), QFileInfo(file("plain.txt")).permissions());
+        QFile::remove(file("plain.txt"));
+    }
     const QString workbook = QString::fromUtf8(unzipped(xlsx, QStringLiteral("xl/workbook.xml")));
     QVERIFY(workbook.contains(QStringLiteral("Grupos de sincronização")));
     const QString sheet1 =

@@ -153,10 +153,15 @@ void AppServer::accept() {
 
 namespace {
 
-// The worker thread's own store, opened on first use and kept while the thread lives.
+// The worker thread's own store, opened on first use and kept while the thread lives. A
+// connection the database server dropped (it restarted, or ended the session) is opened again
+// before the next request instead of failing every request after it; while the database is
+// down, opening fails with its error and the next request tries again.
 Store& workerStore(const QString& url) {
     thread_local std::unique_ptr<Store> store;
     thread_local QString storeUrl;
+    if (store && storeUrl == url && !store->connectionWorks())
+        store.reset();
     if (!store || storeUrl != url) {
         store.reset();
         store = std::make_unique<Store>(url);

@@ -365,6 +365,13 @@ Store::Store(const QString& url) : m_connection(uniqueConnectionName()) {
     }
 }
 
+bool Store::connectionWorks() {
+    if (m_dialect == SqlDialect::SQLite)
+        return true;
+    QSqlQuery q(m_db);
+    return q.exec(QStringLiteral("SELECT 1")) && q.next();
+}
+
 QString Store::databaseFile() const {
     if (m_dialect != SqlDialect::SQLite || m_path.isEmpty() || m_path == u":memory:" ||
         m_path.startsWith(u"file:"))

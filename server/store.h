@@ -179,6 +179,10 @@ class Store {
 
     host::SqlDialect dialect() const { return m_dialect; }
     QSqlDatabase& database() { return m_db; }
+    // false when the connection to a database server no longer works (the server restarted,
+    // the session was ended): the store must then be opened again. Asks the server on
+    // PostgreSQL; an SQLite file has no connection to lose.
+    bool connectionWorks();
 
     bool companyExists(const QString& company);
     QList<Registration> registrations(const QString& company);

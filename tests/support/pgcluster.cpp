@@ -13,6 +13,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTcpServer>
+#include <QThread>
 
 namespace {
 
@@ -112,18 +113,36 @@ PgCluster::PgCluster() {
             m_error = QStringLiteral("nenhuma porta livre em 127.0.0.1");
             return;
         }
-        const QString options = QStringLiteral(
-                                    "-p %1 -k %2 -c listen_addresses=127.0.0.1 -c "
-                                    "fsync=off")
-                                    .arg(m_port)
-                                    .arg(m_dir->path());
-        m_running = run(
-            QStringLiteral("pg_ctl"),
-            {QStringLiteral("-D"), m_dataDir, QStringLiteral("-o"), options, QStringLiteral("-l"),
-             m_dir->path() + QStringLiteral("/server.log"), QStringLiteral("-w"),
-             QStringLiteral("-t"), QStringLiteral("60"), QStringLiteral("start")},
-            90000);
+        m_running = start();
     }
+}
+
+bool PgCluster::start() {
+    const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
+                                .arg(m_port)
+                                .arg(m_dir->path());
+    return run(
+        QStringLiteral("pg_ctl"),
+        {QStringLiteral("-D"), m_dataDir, QStringLiteral("-o"), options, QStringLiteral("-l"),
+         m_dir->path() + QStringLiteral("/server.log"), QStringLiteral("-w"), QStringLiteral("-t"),
+         QStringLiteral("60"), QStringLiteral("start")},
+        90000);
+}
+
+bool PgCluster::restart(int downMs) {
+    if (!m_running)
+        return false;
+    if (!run(QStringLiteral("pg_ctl"),
+             {QStringLiteral("-D"), m_dataDir, QStringLiteral("-m"), QStringLiteral("fast"),
+              QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("60"),
+              QStringLiteral("stop")},
+             90000))
+        return false;
+    m_running = false;
+    if (downMs > 0)
+        QThread::msleep(ulong(downMs));
+    m_running = start();
+    return m_running;
 }
 
 PgCluster::~PgCluster() {

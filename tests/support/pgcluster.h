@@ -27,11 +27,17 @@ class PgCluster {
     // Creates an empty database and gives its URL; an empty string and error() on failure.
     QString createDatabase(const QString& dbname);
 
+    // Stops the cluster (fast shutdown: open sessions are ended), leaves it down for downMs and
+    // starts it again on the same port, as a database restart does to the programs connected
+    // to it. false and error() when either step fails.
+    bool restart(int downMs = 0);
+
     // The binaries' directory: $ORVANTA_PG_BINDIR, else /usr/lib/postgresql/15/bin.
     static QString binDir();
 
   private:
     bool run(const QString& program, const QStringList& args, int timeoutMs);
+    bool start();
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_dataDir;

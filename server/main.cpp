@@ -75,6 +75,14 @@ int main(int argc, char** argv) {
         server.listen(address, quint16(port));
         std::printf("listening on %s:%u\n", server.address().toString().toUtf8().constData(),
                     unsigned(server.port()));
+        // The server authenticates no one: anybody who reaches the port can act for any
+        // registration. Off loopback, the operator is told so on every start.
+        if (!server.address().isLoopback())
+            std::fprintf(stderr,
+                         "aviso: o servidor escuta em %s, fora do loopback, e não autentica "
+                         "clientes nem cifra a conexão; proteja a porta (firewall, VPN ou túnel "
+                         "TLS).\n",
+                         server.address().toString().toUtf8().constData());
         std::fflush(stdout);
         return app.exec();
     } catch (const host::EHostError& e) {

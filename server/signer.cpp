@@ -205,6 +205,15 @@ DemoCertificate ensureDemoCertificate(const QString& dirPath) {
         throw host::EHostError(
             QStringLiteral("Não foi possível criar o certificado de demonstração: %1").arg(error));
     }
+    // The private key is its owner's alone, whatever the umask.
+    if (!QFile::setPermissions(keyTmp, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        QFile::remove(keyTmp);
+        QFile::remove(certTmp);
+        throw host::EHostError(
+            QStringLiteral("Não foi possível proteger a chave do certificado de demonstração em "
+                           "%1.")
+                .arg(dirPath));
+    }
     // A key left without its certificate (an interrupted first run) is made again. The key goes
     // in last so that a present key always has its certificate beside it.
     QFile::remove(cert.keyFile);

@@ -29,6 +29,7 @@ class TestCall : public QObject {
     void resultsPrintPacketsAndDates();
     void serverAndClientProgramsTalk();
     void aFreshDemoDatabaseAnswersByTheRules();
+    void offLoopbackTheServerSaysItTrustsNoOne();
 
   private:
     struct Run {
@@ -347,5 +348,33 @@ void TestCall::aFreshDemoDatabaseAnswersByTheRules() {
              r.out.constData());
 }
 
+// On loopback the server starts quietly; on an address other machines reach it warns, on every
+// start, that it authenticates no one and does not encrypt.
+void TestCall::offLoopbackTheServerSaysItTrustsNoOne() {
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("w.db"));
+    for (const QString& listen : {QStringLiteral("127.0.0.1:0"), QStringLiteral("0.0.0.0:0")}) {
+        QProcess server;
+        auto stop = qScopeGuard([&] { stopProcess(server); });
+        server.start(QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server"),
+                     {QStringLiteral("--listen"), listen, QStringLiteral("--db"),
+                      QStringLiteral("sqlite:") + db, QStringLiteral("--notes"),
+                      QStringLiteral("10"), QStringLiteral("--quiet")});
+        QVERIFY(server.waitForStarted(10000));
+        for (int waited = 0;
+             !server.canReadLine() && server.state() == QProcess::Running && waited < 120000;
+             waited += 50)
+            server.waitForReadyRead(50);
+        const QByteArray first = server.readLine().trimmed();
+        QVERIFY2(first.startsWith("listening on " + listen.left(listen.indexOf(u':')).toLatin1()),
+                 first.constData());
+        server.waitForReadyRead(300);
+        const QString err = QString::fromUtf8(server.readAllStandardError());
+        QCOMPARE(err.contains(QStringLiteral("fora do loopback")),
+                 listen.startsWith(QLatin1String("0.0.0.0")));
+    }
+}
+
 QTEST_GUILESS_MAIN(TestCall)
+
 #include "tst_call.moc"

@@ -2,6 +2,7 @@
 // the archived events (procEventoNFe) and the NF-e (nfeProc), both signed with the store's demo
 // certificate, produced through the server's own methods on a fresh SQLite store.
 
+#include <sys/stat.h>
 #include <QDir>
 #include <QFile>
 #include <QMutex>
@@ -330,7 +331,13 @@ void TestXmlSchema::alteredDocumentsAreCaught() {
 
     // Another key does not verify it.
     const QString otherDir = m_dir->filePath(QStringLiteral("other"));
+    const mode_t antes = ::umask(0);  // a careless umask: the key stays private all the same
     const dfe58000::DemoCertificate other = dfe58000::ensureDemoCertificate(otherDir);
+    ::umask(antes);
+    const QFileDevice::Permissions outros = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                            QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                            QFileDevice::WriteOther | QFileDevice::ExeOther;
+    QCOMPARE(QFile::permissions(other.keyFile) & outros, QFileDevice::Permissions());
     QVERIFY(
         !runTool(QStringLiteral("xmlsec1"),
                  {QStringLiteral("--verify"), QStringLiteral("--pubkey-cert-pem"), other.certFile,

@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 DEMO_DB ?= $(HOME)/.local/share/orvanta/demo.sqlite
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build demo test bench format clean
+.PHONY: all deps configure build demo test bench fuzz format clean
 
 all: build
 
@@ -28,8 +28,19 @@ test: deps build
 bench: deps build
 	scripts/run-bench "$(BUILD)"
 
+# libFuzzer targets (fuzz/) in a clang build of their own, each run FUZZ_SECONDS over its corpus.
+FUZZ_BUILD ?= $(BUILD)-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
+
+fuzz:
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+		-DORVANTA_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz-targets
+	scripts/run-fuzz "$(FUZZ_BUILD)" "$(FUZZ_SECONDS)" $(FUZZ_TARGETS)
+
 format:
-	find host db suite server CLI tests bench \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format -i
+	find host db suite server CLI tests bench fuzz \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format -i
 
 clean:
 	rm -rf $(BUILD)

@@ -16,15 +16,18 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <utility>
 #include <vector>
 
 #include "Cli_Dfe58100.h"
 #include "Cli_Dfe58300.h"
+#include "Rdm_Dfe58000.h"
 #include "core/messages.h"
 #include "core/orvanta.h"
 #include "core/packet.h"
 #include "net/netconnection.h"
 #include "notarecord.h"
+#include "rdmmanifestacao.h"
 #include "sql/adoibquery.h"
 #include "ui/btnpesquisa.h"
 #include "ui/consiste.h"
@@ -602,7 +605,18 @@ void TfrmManifestacao::AbreQryEmpresa(const QString& code, const QString& all) {
 }
 
 void TfrmManifestacao::CarregaNotas(const QByteArray& packet) {
-    cdsNotasDestinadas->SetData(packet);
+    using rdmManifestacao::GetNotasDestinadas::kName;
+    // A packet of another layout would load in part or by conversions: refused whole.
+    Rdm_Dfe58000::ConfereLayout(packet, cdsNotasDestinadas->FieldDefs(), kName,
+                                QStringLiteral("A lista de notas"));
+    // The new list comes without marks; a list that cannot be loaded keeps its own.
+    const int marcados = std::exchange(inMarcados, 0);
+    try {
+        Rdm_Dfe58000::CarregaPacote(*cdsNotasDestinadas, packet, kName);
+    } catch (...) {
+        inMarcados = marcados;
+        throw;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

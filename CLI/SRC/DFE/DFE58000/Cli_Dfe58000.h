@@ -84,7 +84,10 @@ class DFE58000_EXPORT TfrmManifestacao : public host::TfrmPadraoGrid {
     // Closes qryEmpresa, binds the company code and the "all companies" flag ("T" or empty)
     // and opens it again.
     void AbreQryEmpresa(const QString& code, const QString& all);
-    // Replaces the list with the notes of a packet (the server's note layout).
+    // Replaces the list with the notes of a packet, which must be of the server's note layout,
+    // and sets the marked counter to none. A packet of another layout, or one that cannot be
+    // read, raises host::EHostError (an invalid answer of GetNotasDestinadas) and leaves the
+    // list and the counter as they were.
     void CarregaNotas(const QByteArray& packet);
     // Rebuilds cdsMarcados with one row per marked note of the list.
     void InsereCdsFiltrado();
@@ -158,7 +161,8 @@ class DFE58000_EXPORT TfrmManifestacao : public host::TfrmPadraoGrid {
     QString EscolheDiretorio();
     // Loads the answer's documents into cdsDocumentoXML and writes their files, telling the
     // clerk which were refused.
-    void GravaArquivosXml(const QByteArray& documentos, const QString& stDiretorio);
+    void GravaArquivosXml(const QVariant& documentos, const char* metodo,
+                          const QString& stDiretorio);
     void buildList();
     void declareDataSets();
     void bindHandlers();

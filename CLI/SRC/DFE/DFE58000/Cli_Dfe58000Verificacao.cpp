@@ -59,10 +59,13 @@ void TfrmManifestacao::sbtVerificarClick() {
         f.boInexistenteSefaz, f.boInexistenteSistema, f.boSefazSistema, f.boSefazXml);
     args.stInscrJurid = f.stInscrJurid;
 
-    inMarcados = 0;
     const QVariantList resultado = Rdm_Dfe58000::GetNotasDestinadas(args);
     using namespace rdmManifestacao::GetNotasDestinadas;
-    if (resultado.at(Status).toString() != QLatin1String(kOk))
+    if (resultado.at(Status).toString() != QLatin1String(kOk)) {
+        // Refused by the server: the list stays as it is, its marks no longer counted. A call
+        // that got no answer, or one that cannot be read, changes nothing.
+        inMarcados = 0;
         Consiste::MensErro(resultado.at(Mensagem).toString(), true);
-    CarregaNotas(resultado.at(Notas).toByteArray());
+    }
+    CarregaNotas(Rdm_Dfe58000::Pacote(resultado.at(Notas), kName));
 }

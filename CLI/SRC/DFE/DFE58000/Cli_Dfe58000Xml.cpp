@@ -25,14 +25,12 @@ using namespace host;
 namespace {
 
 // A count of the server's answer, which comes as text.
-int contagem(const QVariant& valor) {
+int contagem(const QVariant& valor, const char* metodo) {
     bool ok = false;
     const int n = valor.toString().trimmed().toInt(&ok);
     if (!ok)
-        throw EHostError(
-            QStringLiteral("Resposta inválida do servidor de aplicação: a contagem \"%1\" não é um "
-                           "número.")
-                .arg(valor.toString()));
+        Rdm_Dfe58000::RespostaInvalida(
+            metodo, QStringLiteral("A contagem \"%1\" não é um número.").arg(valor.toString()));
     return n;
 }
 
@@ -49,8 +47,9 @@ QString TfrmManifestacao::EscolheDiretorio() {
     return ArquivoXml::ComSeparador(escolhido);
 }
 
-void TfrmManifestacao::GravaArquivosXml(const QByteArray& documentos, const QString& stDiretorio) {
-    cdsDocumentoXML->SetData(documentos);
+void TfrmManifestacao::GravaArquivosXml(const QVariant& documentos, const char* metodo,
+                                        const QString& stDiretorio) {
+    Rdm_Dfe58000::CarregaPacote(*cdsDocumentoXML, documentos, metodo);
     const ArquivoXml::Resultado gravacao = ArquivoXml::Grava(*cdsDocumentoXML, stDiretorio);
     const QString recusas = ArquivoXml::TextoRecusas(gravacao.recusas);
     if (!recusas.isEmpty())
@@ -70,9 +69,10 @@ void TfrmManifestacao::sbtGeraXMLClick() {
     }
     if (oleGeraXML.at(gx::Status).toString() != QLatin1String(gx::kOk))
         Consiste::MensErro(oleGeraXML.at(gx::Mensagem).toString(), true);
-    GravaArquivosXml(oleGeraXML.at(gx::Documentos).toByteArray(), stDiretorio);
-    const int inSucesso = contagem(oleGeraXML.at(gx::Gerados));
-    const int inErro = contagem(oleGeraXML.at(gx::NaoGerados));
+    // The whole answer is read before any file is written.
+    const int inSucesso = contagem(oleGeraXML.at(gx::Gerados), gx::kName);
+    const int inErro = contagem(oleGeraXML.at(gx::NaoGerados), gx::kName);
+    GravaArquivosXml(oleGeraXML.at(gx::Documentos), gx::kName, stDiretorio);
     FormulariosDeResultado();
     frmConcluiXML->stIdMensagem = QStringLiteral("G");
     frmConcluiXML->stSucesso = QString::number(inSucesso);
@@ -98,17 +98,22 @@ void TfrmManifestacao::sbtDownloadXMLClick() {
         if (status == QLatin1String(dx::kErro) || status == QLatin1String(dx::kErroDown))
             Consiste::MensErro(oleResult.at(dx::Mensagem).toString(), true);
     }
-    GravaArquivosXml(oleResult.at(dx::Documentos).toByteArray(), stDiretorio);
     const QString status = oleResult.at(dx::Status).toString();
-    if (status == QLatin1String(dx::kLimite)) {
+    const bool soLimite = status == QLatin1String(dx::kLimite);
+    // The whole answer is read before any file is written.
+    int inSucesso = 0, inErro = 0;
+    if (!soLimite) {
+        inSucesso = contagem(oleResult.at(dx::Recebidos), dx::kName);
+        inErro = contagem(oleResult.at(dx::NaoRecebidos), dx::kName);
+    }
+    GravaArquivosXml(oleResult.at(dx::Documentos), dx::kName, stDiretorio);
+    if (soLimite) {
         FormulariosDeResultado();
         frmConcluiXML->stIdMensagem = QStringLiteral("L");
         frmConcluiXML->ShowModal();
         sbtVerificarClick();
         return;
     }
-    const int inSucesso = contagem(oleResult.at(dx::Recebidos));
-    const int inErro = contagem(oleResult.at(dx::NaoRecebidos));
     FormulariosDeResultado();
     if (status == QLatin1String(dx::kLimiteParcial))
         dialogs().message(msgPadrao->Msg(QStringLiteral("LIMITE_CONSULTA")), MsgType::Warning,

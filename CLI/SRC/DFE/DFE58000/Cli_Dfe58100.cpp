@@ -492,9 +492,9 @@ void TfrmFiltro::CarregaPesquisas(const QString& stCdEmpresa) {
     using namespace rdmManifestacao::getCarregaPesquisas;
     if (oleCarregaPesquisas.at(Status).toString() != QLatin1String(kOk))
         Consiste::MensErro(oleCarregaPesquisas.at(Inscricoes).toString(), true);
-    const QByteArray pacote = oleCarregaPesquisas.at(Inscricoes).toByteArray();
-    cdsPesqInscrJurid->SetData(pacote);
-    cdsVdInscrJurid->SetData(pacote);
+    // Both lists have the same fields: the packet goes into both or into neither.
+    Rdm_Dfe58000::CarregaPacote(*cdsPesqInscrJurid, oleCarregaPesquisas.at(Inscricoes), kName);
+    Rdm_Dfe58000::CarregaPacote(*cdsVdInscrJurid, oleCarregaPesquisas.at(Inscricoes), kName);
 }
 
 bool CriaFiltro() {

@@ -166,8 +166,6 @@ void TfrmFiltro::sbtConfirmaClick() {
     stFiltroIdEntrsaidOp = Rdm_Dfe58000::IdEntrSaidOp(cboOperacao->currentIndex());
 
     ShowAviGuard avi(frmManifestacao, Showavi::kConsultando);
-    frmManifestacao->stManifestacao.clear();
-    inMarcados = 0;
 
     TNotasDestinadasArgs args;
     args.stSituacaoNF = stSituacaoNF;
@@ -190,28 +188,43 @@ void TfrmFiltro::sbtConfirmaClick() {
     const QVariantList OleResult = Rdm_Dfe58000::GetNotasDestinadas(args);
 
     using namespace rdmManifestacao::GetNotasDestinadas;
-    if (OleResult.at(Status).toString() != QLatin1String(kOk))
+    if (OleResult.at(Status).toString() != QLatin1String(kOk)) {
+        // Refused by the server: the list stays, its marks no longer counted. A call that got
+        // no answer, or one that cannot be read, changes nothing.
+        frmManifestacao->stManifestacao.clear();
+        inMarcados = 0;
         Consiste::MensErro(OleResult.at(Mensagem).toString(), true);
+    }
+
+    // The three lists of the answer are checked before the clerk is told of any of them.
+    const QByteArray notas = Rdm_Dfe58000::Pacote(OleResult.at(Notas), kName);
+    const QByteArray prazoProximo = Rdm_Dfe58000::Pacote(OleResult.at(NotasPrazoProximo), kName);
+    const QByteArray manifestarAgora =
+        Rdm_Dfe58000::Pacote(OleResult.at(NotasManifestarAgora), kName);
+    const QList<FieldDef> campos = frmManifestacao->cdsNotasDestinadas->FieldDefs();
+    for (const QByteArray* pacote : {&notas, &prazoProximo, &manifestarAgora})
+        Rdm_Dfe58000::ConfereLayout(*pacote, campos, kName, QStringLiteral("A lista de notas"));
 
     // The list shows the notes due now when there are any, else, if the clerk wants them, those
     // near their limit, else every note found. The choice is made before the list is loaded, so
     // a long list is loaded once.
     TClientDataSet* temp = frmManifestacao->cdsNotasTemp;
-    QByteArray mostrar = OleResult.at(Notas).toByteArray();
-    temp->SetData(OleResult.at(NotasManifestarAgora).toByteArray());
+    QByteArray mostrar = notas;
+    Rdm_Dfe58000::CarregaPacote(*temp, manifestarAgora, kName);
     if (!temp->IsEmpty()) {
         dialogs().message(msgPadrao->Msg(QStringLiteral("MENSAGEM_BLOQUEIO")), MsgType::Error,
                           MsgButton::Ok, this);
-        mostrar = OleResult.at(NotasManifestarAgora).toByteArray();
+        mostrar = manifestarAgora;
     } else {
-        temp->SetData(OleResult.at(NotasPrazoProximo).toByteArray());
+        Rdm_Dfe58000::CarregaPacote(*temp, prazoProximo, kName);
         if (!temp->IsEmpty() &&
             dialogs().message(msgPadrao->Msg(QStringLiteral("AVISO_PRAZOLIMITE")), MsgType::Warning,
                               MsgButton::Yes | MsgButton::No, this) == MsgButton::Yes)
-            mostrar = OleResult.at(NotasPrazoProximo).toByteArray();
+            mostrar = prazoProximo;
     }
     temp->Close();
     frmManifestacao->CarregaNotas(mostrar);
+    frmManifestacao->stManifestacao.clear();
 
     guardaFiltro(stTipooper);
     close();

@@ -1,10 +1,14 @@
 #include "Rdm_Dfe58000.h"
 
 #include "Cli_Dfe58000.h"
+#include "core/clientdataset.h"
 #include "core/hosterror.h"
+#include "core/packet.h"
 #include "net/netconnection.h"
 #include "rdmmanifestacao.h"
 #include "ui/consiste.h"
+
+#include <algorithm>
 
 using namespace host;
 
@@ -33,6 +37,13 @@ TNetConnection& conexao() {
 
 QVariantList chama(const char* metodo, const QVariantList& args) {
     const QVariant resposta = conexao().AppServer(QString::fromLatin1(metodo), args);
+    // The results, or a refusal's text; anything else says nothing to the clerk on its own.
+    const bool resultados =
+        resposta.typeId() == QMetaType::QVariantList && !resposta.toList().isEmpty();
+    const bool recusa =
+        resposta.typeId() == QMetaType::QString && !Consiste::EmptyString(resposta.toString());
+    if (!resultados && !recusa)
+        RespostaInvalida(metodo, QStringLiteral("A resposta não traz a lista de resultados."));
     return Consiste::CheckResultServ(resposta, true, 0);
 }
 
@@ -155,6 +166,65 @@ QVariantList DownloadXML(const QByteArray& cdsMarcados, const QString& stInscrJu
     return chamaAlterando(dx::kName, args, dx::Documentos + 1,
                           QStringLiteral("Os XMLs podem ter sido baixados mesmo assim e contam no "
                                          "limite de 20 downloads por hora."));
+}
+
+void RespostaInvalida(const char* metodo, const QString& detalhe) {
+    QString onde, nome = QString::fromLatin1(metodo);
+    if (frmManifestacao && frmManifestacao->netManifestacao) {
+        const TNetConnection& net = *frmManifestacao->netManifestacao;
+        onde = QStringLiteral(" %1:%2").arg(net.Host()).arg(net.Port());
+        if (!net.ServerName().isEmpty())
+            nome = net.ServerName() + u'.' + nome;
+    }
+    throw EHostError(QStringLiteral("Resposta inválida do servidor de aplicação%1 para %2. %3")
+                         .arg(onde, nome, detalhe));
+}
+
+QByteArray Pacote(const QVariant& elemento, const char* metodo) {
+    // Text converts to bytes all too readily: only a byte string is a packet on this wire.
+    if (elemento.isNull())
+        RespostaInvalida(metodo, QStringLiteral("Falta um pacote de dados na resposta."));
+    if (elemento.typeId() != QMetaType::QByteArray)
+        RespostaInvalida(metodo, QStringLiteral("Um pacote de dados veio como outro valor (%1).")
+                                     .arg(QString::fromLatin1(elemento.typeName())));
+    return elemento.toByteArray();
+}
+
+void CarregaPacote(TClientDataSet& ds, const QVariant& elemento, const char* metodo) {
+    const QByteArray pacote = Pacote(elemento, metodo);
+    try {
+        ds.SetData(pacote);
+    } catch (const EPacketError& e) {
+        RespostaInvalida(metodo, e.text());
+    } catch (const EDataSetError& e) {
+        RespostaInvalida(metodo, e.text());
+    }
+}
+
+void ConfereLayout(const QByteArray& pacote, const QList<FieldDef>& campos, const char* metodo,
+                   const QString& oQue) {
+    QList<FieldDef> recebidos;
+    try {
+        PacketReader leitor(pacote);
+        recebidos = leitor.fields();
+    } catch (const EPacketError& e) {
+        RespostaInvalida(metodo, e.text());
+    }
+    auto texto = [](FieldType t) { return t == FieldType::String || t == FieldType::Memo; };
+    for (const FieldDef& campo : campos) {
+        const auto it = std::find_if(recebidos.cbegin(), recebidos.cend(), [&](const FieldDef& r) {
+            return r.name.compare(campo.name, Qt::CaseInsensitive) == 0;
+        });
+        if (it == recebidos.cend())
+            RespostaInvalida(
+                metodo,
+                QStringLiteral("%1 veio em outro formato: sem o campo %2.").arg(oQue, campo.name));
+        if (it->type != campo.type && !(texto(it->type) && texto(campo.type)))
+            RespostaInvalida(
+                metodo,
+                QStringLiteral("%1 veio em outro formato: o campo %2 é %3 em vez de %4.")
+                    .arg(oQue, campo.name, fieldTypeName(it->type), fieldTypeName(campo.type)));
+    }
 }
 
 }  // namespace Rdm_Dfe58000

@@ -8,8 +8,14 @@
 
 #include <QByteArray>
 #include <QDate>
+#include <QList>
 #include <QString>
 #include <QVariantList>
+
+namespace host {
+class TClientDataSet;
+struct FieldDef;
+}  // namespace host
 
 #ifndef DFE58000_EXPORT
 #define DFE58000_EXPORT __attribute__((visibility("default")))
@@ -72,5 +78,20 @@ DFE58000_EXPORT QVariantList setManifestacao(const QString& stInscrJurid,
 DFE58000_EXPORT QVariantList GeraXml(const QByteArray& cdsMarcados, const QString& stOperador);
 DFE58000_EXPORT QVariantList DownloadXML(const QByteArray& cdsMarcados, const QString& stInscrJurid,
                                          const QString& stOperador);
+
+// What an answer carries, read as the module reads it. An answer the module cannot read is the
+// server's fault and is reported as such: host::EHostError "Resposta inválida do servidor de
+// aplicação HOST:PORT para METHOD. DETAIL", with whatever was to receive it left as it was.
+//
+// The packet of an element of the answer to metodo; any other value is refused.
+DFE58000_EXPORT QByteArray Pacote(const QVariant& elemento, const char* metodo);
+// The packet of an element loaded into ds (SetData: built on the side, ds untouched on failure).
+DFE58000_EXPORT void CarregaPacote(host::TClientDataSet& ds, const QVariant& elemento,
+                                   const char* metodo);
+// A packet whose fields are not campos (each by name, of its type; texts of either kind) is
+// refused before anything is loaded from it. oQue names the packet in the message.
+DFE58000_EXPORT void ConfereLayout(const QByteArray& pacote, const QList<host::FieldDef>& campos,
+                                   const char* metodo, const QString& oQue);
+[[noreturn]] DFE58000_EXPORT void RespostaInvalida(const char* metodo, const QString& detalhe);
 
 }  // namespace Rdm_Dfe58000

@@ -1202,8 +1202,15 @@ qint64 TField::AsInteger() const {
     switch (m_def.type) {
         case FieldType::Integer:
             return v.toLongLong();
-        case FieldType::Float:
-            return qRound64(v.toDouble());
+        case FieldType::Float: {
+            // Rounded half away from zero; a value no qint64 holds (or NaN) is no integer.
+            const double r = std::round(v.toDouble());
+            if (!(r >= -0x1p63 && r < 0x1p63)) {
+                throw EDataSetError(QStringLiteral("%1 não cabe num valor inteiro (campo %2).")
+                                        .arg(QString::number(v.toDouble(), 'g', 17), m_def.name));
+            }
+            return qint64(r);
+        }
         case FieldType::Boolean:
             return v.toBool() ? 1 : 0;
         case FieldType::String:

@@ -37,9 +37,9 @@ class FilterParser {
         if (pos < 0) {
             pos = m_i < m_tokens.size() ? m_tokens[m_i].pos : int(m_expr.size());
         }
+        // One arg() for all three: the expression's own text may hold "%1" and the like.
         throw EDataSetError(QStringLiteral("Filtro inválido \"%1\": %2 (posição %3).")
-                                .arg(m_expr, what)
-                                .arg(pos + 1));
+                                .arg(m_expr, what, QString::number(pos + 1)));
     }
 
     void tokenize() {

@@ -1,6 +1,7 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
+#include <limits>
 #include <memory>
 
 #include "core/clientdataset.h"
@@ -276,6 +277,52 @@ class TestClientDataSet : public QObject {
         QCOMPARE(ds.RecordCount(), 6);
     }
 
+    // A float read as an integer is rounded; one no qint64 holds is refused, not converted
+    // with undefined behaviour.
+    void floatAsInteger_data() {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<bool>("fits");
+        QTest::addColumn<qint64>("integer");
+        QTest::newRow("rounded half away from zero") << -2.5 << true << qint64(-3);
+        QTest::newRow("largest below 2^63")
+            << 9223372036854774784.0 << true << qint64(9223372036854774784LL);
+        QTest::newRow("-2^63") << -9223372036854775808.0 << true
+                               << std::numeric_limits<qint64>::min();
+        QTest::newRow("2^63") << 9223372036854775808.0 << false << qint64(0);
+        QTest::newRow("1e300") << 1e300 << false << qint64(0);
+        QTest::newRow("-inf") << -std::numeric_limits<double>::infinity() << false << qint64(0);
+        QTest::newRow("nan") << std::numeric_limits<double>::quiet_NaN() << false << qint64(0);
+    }
+
+    void floatAsInteger() {
+        QFETCH(double, value);
+        QFETCH(bool, fits);
+        QFETCH(qint64, integer);
+        TClientDataSet ds;
+        ds.AddField({"V", FieldType::Float, 0, false});
+        ds.CreateDataSet();
+        ds.Append();
+        ds.FieldByName("V").SetAsFloat(value);
+        ds.Post();
+        if (fits)
+            QCOMPARE(ds.FieldByName("V").AsInteger(), integer);
+        else
+            QVERIFY_THROWS_EXCEPTION(EDataSetError, ds.FieldByName("V").AsInteger());
+    }
+
+    // The packet the fuzzer found it with: a note whose value is 8.8e201.
+    void floatBeyondIntegerFromAPacket() {
+        QFile f(
+            QStringLiteral(ORVANTA_SOURCE_DIR "/tests/core/data/packet-float-beyond-integer.cbor"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        TClientDataSet ds;
+        ds.SetData(f.readAll());
+        QVERIFY(ds.RecordCount() > 0);
+        const TField& value = ds.FieldByName("VRNOTAFISC");
+        QVERIFY(value.AsFloat() > 1e201);
+        QVERIFY_THROWS_EXCEPTION(EDataSetError, value.AsInteger());
+    }
+
     void badFilterExpressions_data() {
         QTest::addColumn<QString>("expr");
         QTest::addColumn<QString>("mentions");
@@ -295,6 +342,12 @@ class TestClientDataSet : public QObject {
                                         << "campos";
         QTest::newRow("stray char") << "IDMARCADO = 'S' ; drop"
                                     << ";";
+        // The expression is quoted as typed, whatever percent signs it holds (the first one
+        // as the fuzzer found it).
+        QTest::newRow("percent digits in the text") << "DA`%00'"
+                                                    << "\"DA`%00'\"";
+        QTest::newRow("percent one in a literal") << "NMRAZSOCEMIT = '100%1' AND"
+                                                  << "\"NMRAZSOCEMIT = '100%1' AND\"";
     }
 
     void badFilterExpressions() {

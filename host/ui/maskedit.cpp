@@ -17,7 +17,13 @@ bool isAsciiLetter(QChar c) {
 }
 
 // Characters that QLineEdit's mask notation reads as commands; as literals they need a '\'.
-const QString kQtMaskSpecials = QStringLiteral("AaNnXx90Dd#HhBb><!\\[]{};");
+const QString kQtMaskSpecials = QStringLiteral("AaNnXx90Dd#HhBb><!\\[]{}");
+
+// QLineEdit ends its mask at the first ';', escaped or not, so a ';' literal goes to it as the
+// Greek question mark, which looks the same. The value keeps the mask's own ';'.
+QChar qtLiteral(QChar c) {
+    return c == QLatin1Char(';') ? QChar(0x037E) : c;
+}
 
 // Splits "pattern;save;blank" at the unescaped semicolons.
 QStringList splitFields(const QString& mask) {
@@ -146,7 +152,7 @@ QString EditMask::toInputMask() const {
                 if (kQtMaskSpecials.contains(s.ch)) {
                     out += QLatin1Char('\\');
                 }
-                out += s.ch;
+                out += qtLiteral(s.ch);
                 break;
             case Kind::Digit:
                 out += s.required ? QLatin1Char('9') : QLatin1Char('0');
@@ -342,6 +348,11 @@ void TMaskEdit::applyText(const QString& value) {
         }
     }
     laid.truncate(end);
+    for (int i = 0; i < end; ++i) {
+        if (m_mask.positions[size_t(i)].kind == EditMask::Kind::Literal) {
+            laid[i] = qtLiteral(laid.at(i));
+        }
+    }
     setText(laid);
     // Typing goes on after what is there, not after the blanks.
     setCursorPosition(end);

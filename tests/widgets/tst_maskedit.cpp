@@ -183,6 +183,34 @@ class TstMaskEdit : public QObject {
         QCOMPARE(e.Text(), QStringLiteral("12"));
     }
 
+    // A ';' literal (escaped in the mask) takes its place in the edit as in the mask, whether
+    // the value keeps literals or not. The first mask is the one the fuzzer found the edit
+    // showing nothing with.
+    void escapedSemicolonLiteral_data() {
+        QTest::addColumn<QString>("mask");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("fuzzer's mask") << QStringLiteral("\\;00;0;_") << QString() << QString();
+        QTest::newRow("without literals")
+            << QStringLiteral("\\;00;0;_") << QStringLiteral("12") << QStringLiteral("12");
+        QTest::newRow("with literals")
+            << QStringLiteral("00\\;00;1;_") << QStringLiteral("1234") << QStringLiteral("12;34");
+    }
+    void escapedSemicolonLiteral() {
+        QFETCH(QString, mask);
+        QFETCH(QString, typed);
+        QFETCH(QString, value);
+        const host::EditMask m = host::EditMask::parse(mask);
+        TMaskEdit e;
+        e.SetEditMask(mask);
+        e.SetText(typed);
+        QCOMPARE(e.EditText().size(), qsizetype(m.positions.size()));
+        QCOMPARE(e.Text(), value);
+        e.Clear();
+        QTest::keyClicks(&e, typed);
+        QCOMPARE(e.Text(), value);
+    }
+
     // The key handler sees each typed character first: it may let it through, replace it or
     // refuse it; one that stops (an error on the way) refuses the key, and the edit goes on.
     void keyPressHandlerReplacesOrRefusesKeys() {

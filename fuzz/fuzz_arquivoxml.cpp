@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <cstdint>
@@ -61,7 +62,10 @@ QStringList tokens(QXmlStreamReader& r, bool& ok) {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     static QCoreApplication app(*argc, *argv);
-    static QTemporaryDir root;
+    // In memory where the system has it: every file written is synced to disk on commit.
+    static QTemporaryDir root(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                                  ? QStringLiteral("/dev/shm/fuzz_arquivoxml-XXXXXX")
+                                  : QDir::tempPath() + QStringLiteral("/fuzz_arquivoxml-XXXXXX"));
     if (!root.isValid() || !QDir(root.path()).mkdir(QStringLiteral("out")))
         fuzz::fail("no temporary directory");
     g_root = &root;

@@ -48,18 +48,11 @@ QByteArray Conteudo(const QString& texto) {
     QStringView resto(texto);
     if (resto.startsWith(QChar(0xFEFF)))
         resto = resto.mid(1);
-    // The document's own declaration gives way to the one the file must carry.
-    if (resto.startsWith(u"<?xml") && resto.size() > 5 &&
-        (resto.at(5).isSpace() || resto.at(5) == u'?')) {
-        const qsizetype fim = resto.indexOf(u"?>");
-        if (fim < 0)
-            throw EHostError(QStringLiteral("declaração XML sem fim"));
-        resto = resto.mid(fim + 2);
-    }
-    const QString corpo = resto.toString();
 
-    // Read through once to be sure it is a document; nothing from it is written back.
-    QXmlStreamReader leitor(corpo);
+    // Read through once, declaration included, to be sure it is a document; nothing from it is
+    // written back. A declaration that is not one (such as "<?xml?>") is an error here, not
+    // something to replace.
+    QXmlStreamReader leitor(resto.toString());
     while (!leitor.atEnd()) {
         switch (leitor.readNext()) {
             case QXmlStreamReader::DTD:
@@ -74,6 +67,16 @@ QByteArray Conteudo(const QString& texto) {
         throw EHostError(QStringLiteral("XML inválido na linha %1, coluna %2: %3")
                              .arg(QString::number(leitor.lineNumber()),
                                   QString::number(leitor.columnNumber()), leitor.errorString()));
+
+    // The document's own declaration gives way to the one the file must carry.
+    if (resto.startsWith(u"<?xml") && resto.size() > 5 &&
+        (resto.at(5).isSpace() || resto.at(5) == u'?')) {
+        const qsizetype fim = resto.indexOf(u"?>");
+        if (fim < 0)
+            throw EHostError(QStringLiteral("declaração XML sem fim"));
+        resto = resto.mid(fim + 2);
+    }
+    const QString corpo = resto.toString();
 
     QByteArray bytes = kDeclaracao.toUtf8();
     if (!corpo.isEmpty() && !corpo.front().isSpace())

@@ -25,6 +25,24 @@ demo: deps build
 test: deps build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+# The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer in a folder
+# of its own. Every process the tests start writes its findings under sanitizer-logs/; any file
+# there fails the run, whether or not the test that started the process noticed.
+SAN_BUILD ?= $(BUILD)-sanitize
+SAN_LOGS = $(abspath $(SAN_BUILD))/sanitizer-logs
+test-sanitize: deps
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
+		-DORVANTA_SANITIZE=ON
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	rm -rf $(SAN_LOGS) && mkdir -p $(SAN_LOGS)
+	cd $(SAN_BUILD) && QT_QPA_PLATFORM=offscreen \
+		ASAN_OPTIONS=log_path=$(SAN_LOGS)/asan:detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan.supp:print_suppressions=0 \
+		UBSAN_OPTIONS=log_path=$(SAN_LOGS)/ubsan:print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j $(JOBS)
+	@if [ -n "$$(ls -A $(SAN_LOGS))" ]; then \
+		echo "sanitizer findings:"; cat $(SAN_LOGS)/*; exit 1; fi
+
 bench: deps build
 	scripts/run-bench "$(BUILD)"
 

@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 DEMO_DB ?= $(HOME)/.local/share/orvanta/demo.sqlite
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build demo test bench fuzz format clean
+.PHONY: all deps configure build demo test test-sanitize bench fuzz format clean
 
 all: build
 

@@ -26,7 +26,7 @@ int digitsAt(const QString& s, int from, int n) {
     return v;
 }
 
-// Dates are kept as naive wall-clock values; UTC as the time spec spares the time-zone look-up
+// Dates are kept as naive wall-clock values; marking them UTC spares the time-zone look-up
 // that a local date-time costs on construction.
 QDateTime naive(const QDate& d, const QTime& t) {
     return QDateTime(d, t, Qt::UTC);

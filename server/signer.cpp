@@ -98,10 +98,12 @@ using SignContext = std::unique_ptr<xmlSecDSigCtx, CtxFree>;
 // (a context destroys the key it was given).
 xmlSecKeyPtr signingKey(const DemoCertificate& cert) {
     static QMutex mutex;
-    static QHash<QString, xmlSecKeyPtr> keys;  // kept for the life of the process
+    // Kept for the life of the process: the table is never destroyed, so the keys stay
+    // reachable to the end and no exit-time destructor runs after xmlsec is shut down.
+    static auto* const keys = new QHash<QString, xmlSecKeyPtr>;
     QMutexLocker lock(&mutex);
     const QString id = cert.keyFile + QChar(u'\n') + cert.certFile;
-    xmlSecKeyPtr key = keys.value(id);
+    xmlSecKeyPtr key = keys->value(id);
     if (!key) {
         const QByteArray keyFile = QFile::encodeName(cert.keyFile);
         const QByteArray certFile = QFile::encodeName(cert.certFile);
@@ -116,7 +118,7 @@ xmlSecKeyPtr signingKey(const DemoCertificate& cert) {
                                                   "ilegível.")
                                        .arg(cert.certFile));
         }
-        keys.insert(id, key);
+        keys->insert(id, key);
     }
     xmlSecKeyPtr copy = xmlSecKeyDuplicate(key);
     if (!copy)

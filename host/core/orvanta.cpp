@@ -99,8 +99,9 @@ void Orvanta::LoadBPL(const QString& code, const QVariant& params) {
         throw EHostError(QString("Módulo %1 não encontrado (%2).").arg(code, path));
     // Modules stay loaded for the life of the program, as the suite's packages do: their
     // windows and unit variables outlive the call. A module opened again reuses its library.
-    static QHash<QString, QLibrary*> loaded;
-    QLibrary* lib = loaded.value(path);
+    // The table is never destroyed, so the libraries stay reachable until the process ends.
+    static auto* const loaded = new QHash<QString, QLibrary*>;
+    QLibrary* lib = loaded->value(path);
     if (!lib) {
         auto fresh = std::make_unique<QLibrary>(path);
         if (!fresh->load()) {
@@ -108,7 +109,7 @@ void Orvanta::LoadBPL(const QString& code, const QVariant& params) {
                                  .arg(code, fresh->errorString()));
         }
         lib = fresh.release();
-        loaded.insert(path, lib);
+        loaded->insert(path, lib);
     }
     if (auto withParams = reinterpret_cast<EntryWithParams>(lib->resolve("IniProcParams"))) {
         withParams(params);

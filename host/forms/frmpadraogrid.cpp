@@ -19,8 +19,11 @@ namespace host {
 namespace {
 
 // Watches the sub-window that holds a screen, so that the screen can tell a close of the
-// sub-window (which deletes itself) from a close of the screen alone.
+// sub-window (which deletes itself) from a close of the screen alone. It has its own meta-object
+// so that findChild tells it from the sub-window's other children (its system menu).
 class SubWindowWatch : public QObject {
+    Q_OBJECT
+
   public:
     using QObject::QObject;
     bool closing = false;
@@ -368,3 +371,5 @@ void TfrmPadraoGrid::sbtAjudaClick() {
 }
 
 }  // namespace host
+
+#include "frmpadraogrid.moc"

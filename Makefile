@@ -47,16 +47,18 @@ test-sanitize: deps
 bench: deps build
 	scripts/run-bench "$(BUILD)"
 
-# libFuzzer targets (fuzz/) in a clang build of their own, each run FUZZ_SECONDS over its corpus.
+# libFuzzer targets (fuzz/) in a clang build of their own, each run FUZZ_SECONDS over its corpus
+# (or until it has executed FUZZ_RUNS inputs, when that is set).
 FUZZ_BUILD ?= $(BUILD)-fuzz
 FUZZ_SECONDS ?= 60
+FUZZ_RUNS ?=
 FUZZ_TARGETS ?=
 
 fuzz:
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-		-DORVANTA_FUZZ=ON
+		-DORVANTA_FUZZ=ON -DORVANTA_PCH=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz-targets
-	scripts/run-fuzz "$(FUZZ_BUILD)" "$(FUZZ_SECONDS)" $(FUZZ_TARGETS)
+	FUZZ_RUNS=$(FUZZ_RUNS) scripts/run-fuzz "$(FUZZ_BUILD)" "$(FUZZ_SECONDS)" $(FUZZ_TARGETS)
 
 format:
 	find host db suite server CLI tests bench fuzz \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format -i

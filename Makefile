@@ -4,7 +4,8 @@ JOBS ?= $(shell nproc)
 DEMO_DB ?= $(HOME)/.local/share/orvanta/demo.sqlite
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build demo test test-sanitize bench fuzz format clean
+.PHONY: all deps configure build demo demo-pg test test-sanitize bench fuzz \
+	format clean
 
 all: build
 
@@ -21,6 +22,12 @@ build: configure
 
 demo: deps build
 	scripts/demo "$(BUILD)" "$(DEMO_DB)"
+
+# The demo on PostgreSQL: a cluster of its own in DEMO_PG_DIR (empty: the user's data directory),
+# started and stopped with the suite.
+DEMO_PG_DIR ?=
+demo-pg: deps build
+	scripts/demo-pg "$(BUILD)" "$(DEMO_PG_DIR)"
 
 test: deps build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)

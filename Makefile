@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 DEMO_DB ?= $(HOME)/.local/share/orvanta/demo.sqlite
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build demo demo-pg test test-sanitize bench fuzz package \
+.PHONY: all deps configure build demo demo-pg test test-sanitize bench fuzz package test-package \
 	format clean
 
 all: build
@@ -65,10 +65,13 @@ fuzz:
 	scripts/run-fuzz "$(FUZZ_BUILD)" "$(FUZZ_SECONDS)" $(FUZZ_TARGETS)
 
 # Debian packages orvanta and dfe58000-server in $(BUILD)/packages, built from what they hold
-# only (no tests).
+# only (no tests); test-package installs them, runs the service's unit and purges them (root).
 package: deps configure
 	cmake --build $(BUILD) -j $(JOBS) --target package-contents
 	cd $(BUILD) && cpack -G DEB -B packages
+
+test-package: package
+	scripts/test-package "$(BUILD)/packages"
 
 format:
 	find host db suite server CLI tests bench fuzz \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format -i

@@ -40,6 +40,7 @@ appserver_start() {
         echo "$APPSERVER_TAG: resposta inesperada do servidor: $line" >&2
         return 1
     fi
+    # shellcheck disable=SC2034 # read by the calling script
     APPSERVER_ADDRESS=$address
     return 0
 }

@@ -56,7 +56,7 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/server/dfe58000-server.service
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/server/server.conf DESTINATION /etc/dfe58000
     COMPONENT server)
 set(man_pages)
-foreach(page dfe58000-server.1 dfe58000-call.1)
+foreach(page orvanta.1 dfe58000-server.1 dfe58000-call.1)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/man/${page}.gz
         COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging/man
         COMMAND gzip -9n -c ${CMAKE_CURRENT_LIST_DIR}/man/${page}
@@ -65,7 +65,11 @@ foreach(page dfe58000-server.1 dfe58000-call.1)
     list(APPEND man_pages ${CMAKE_BINARY_DIR}/packaging/man/${page}.gz)
 endforeach()
 add_custom_target(man-pages DEPENDS ${man_pages})
-install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT server)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/man/orvanta.1.gz
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT suite)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/man/dfe58000-server.1.gz
+    ${CMAKE_BINARY_DIR}/packaging/man/dfe58000-call.1.gz
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT server)
 
 # What the packages hold, built without the tests and benchmarks.
 add_custom_target(package-contents)
@@ -89,10 +93,11 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_SUITE_PACKAGE_NAME orvanta)
 set(CPACK_COMPONENT_SUITE_DESCRIPTION
-    "Orvanta: suíte de gestão com o módulo de Manifestação do Destinatário (NF-e)
-O programa principal orvanta, suas bibliotecas, os módulos DFE58000 (Manifestação do
-Destinatário), DFE15200 (visualização de documento) e DFE59000 (sincronização de NF-e) e as
-definições de relatório. Fala com o servidor de aplicação dfe58000-server.")
+    "suíte de gestão Orvanta com a Manifestação do Destinatário da NF-e
+O programa principal orvanta, suas bibliotecas, os módulos DFE58000
+(Manifestação do Destinatário), DFE15200 (visualização de documento) e
+DFE59000 (sincronização de NF-e) e as definições de relatório. Fala com o
+servidor de aplicação dfe58000-server.")
 # Qt loads the database drivers and the window system's plugin at run time.
 set(CPACK_DEBIAN_SUITE_PACKAGE_DEPENDS "libqt6sql6-sqlite, qt6-qpa-plugins")
 set(CPACK_DEBIAN_SUITE_PACKAGE_RECOMMENDS
@@ -101,10 +106,11 @@ set(CPACK_DEBIAN_SUITE_PACKAGE_SUGGESTS dfe58000-server)
 
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME dfe58000-server)
 set(CPACK_COMPONENT_SERVER_DESCRIPTION
-    "Servidor de aplicação DFE58000 da suíte Orvanta (Manifestação do Destinatário)
-O servidor dfe58000-server, que atende os métodos do módulo rdmManifestacao sobre o banco da
-empresa (SQLite ou PostgreSQL) e simula a autoridade fiscal, e o cliente de linha de comando
-dfe58000-call. Instala o serviço systemd dfe58000-server, no loopback, com a configuração em
+    "servidor de aplicação DFE58000 da suíte Orvanta (Manifestação do Destinatário)
+O servidor dfe58000-server atende os métodos do módulo rdmManifestacao
+sobre o banco da empresa (SQLite ou PostgreSQL) e simula a autoridade
+fiscal; dfe58000-call chama esses métodos pela linha de comando. Instala o
+serviço systemd dfe58000-server, no loopback, com a configuração em
 /etc/dfe58000/server.conf.")
 # The demo certificate is made by the openssl program; adduser makes the service's user.
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "libqt6sql6-sqlite, openssl, adduser")

@@ -4,7 +4,8 @@ JOBS ?= $(shell nproc)
 DEMO_DB ?= $(HOME)/.local/share/orvanta/demo.sqlite
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build demo test test-sanitize bench fuzz format clean
+.PHONY: all deps configure build demo demo-pg test test-sanitize bench fuzz package test-package \
+	format clean
 
 all: build
 
@@ -21,6 +22,12 @@ build: configure
 
 demo: deps build
 	scripts/demo "$(BUILD)" "$(DEMO_DB)"
+
+# The demo on PostgreSQL: a cluster of its own in DEMO_PG_DIR (empty: the user's data directory),
+# started and stopped with the suite.
+DEMO_PG_DIR ?=
+demo-pg: deps build
+	scripts/demo-pg "$(BUILD)" "$(DEMO_PG_DIR)"
 
 test: deps build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
@@ -59,6 +66,15 @@ fuzz:
 		-DORVANTA_FUZZ=ON -DORVANTA_PCH=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz-targets
 	FUZZ_RUNS=$(FUZZ_RUNS) scripts/run-fuzz "$(FUZZ_BUILD)" "$(FUZZ_SECONDS)" $(FUZZ_TARGETS)
+
+# Debian packages orvanta and dfe58000-server in $(BUILD)/packages, built from what they hold
+# only (no tests); test-package installs them, runs the service's unit and purges them (root).
+package: deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target package-contents
+	cd $(BUILD) && cpack -G DEB -B packages
+
+test-package: package
+	scripts/test-package "$(BUILD)/packages"
 
 format:
 	find host db suite server CLI tests bench fuzz \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format -i

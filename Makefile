@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 DEMO_DB ?= $(HOME)/.local/share/orvanta/demo.sqlite
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build demo demo-pg test test-sanitize bench fuzz package test-package \
+.PHONY: all deps configure build quiet-build demo demo-pg test test-sanitize bench fuzz package test-package \
 	format clean
 
 all: build
@@ -20,13 +20,18 @@ configure: $(BUILD)/CMakeCache.txt
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: deps build
+# The demos build quietly: a few lines of progress, the build system's output in
+# $(BUILD)/build.log.
+quiet-build:
+	@scripts/build-progress "$(BUILD)" "$(JOBS)" $(CMAKE_FLAGS)
+
+demo: deps quiet-build
 	scripts/demo "$(BUILD)" "$(DEMO_DB)"
 
 # The demo on PostgreSQL: a cluster of its own in DEMO_PG_DIR (empty: the user's data directory),
 # started and stopped with the suite.
 DEMO_PG_DIR ?=
-demo-pg: deps build
+demo-pg: deps quiet-build
 	scripts/demo-pg "$(BUILD)" "$(DEMO_PG_DIR)"
 
 test: deps build

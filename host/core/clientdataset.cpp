@@ -2,209 +2,30 @@
 
 #include <QHash>
 #include <QLocale>
-#include <QStringDecoder>
 #include <QTime>
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <unordered_map>
 
 #include "core/filterexpr.h"
 #include "core/packet.h"
+#include "core/rowstorage.h"
 #include "core/textfold.h"
 
 namespace host {
 
 namespace {
 
-using Slot = quint64;
-
-// Memory in blocks of kBlockSlots slots, for the rows a packet loads and the texts they keep
-// as bytes. A data set that lets its rows go gives the blocks back to its thread, which keeps
-// up to kKeptBlocks of them for the next load: loading packets of tens of thousands of notes
-// one after the other then writes into memory already in place (a fresh page costs a fault
-// the first time it is written), and tens of thousands of rows cost a few hundred
-// allocations instead of one each.
-class Blocks {
-  public:
-    static constexpr size_t kBlockSlots = 8192;  // 64 KiB, which malloc serves from its heap
-    static constexpr size_t kKeptBlocks = 768;   // 48 MiB
-
-    static std::unique_ptr<Slot[]> take() {
-        Kept* kept = spares();
-        if (!kept || kept->blocks.empty()) {
-            return std::unique_ptr<Slot[]>(new Slot[kBlockSlots]);
-        }
-        std::unique_ptr<Slot[]> block = std::move(kept->blocks.back());
-        kept->blocks.pop_back();
-        return block;
-    }
-
-    static void giveBack(std::vector<std::unique_ptr<Slot[]>>& blocks) {
-        if (Kept* kept = spares()) {
-            for (std::unique_ptr<Slot[]>& block : blocks) {
-                if (kept->blocks.size() < kKeptBlocks) {
-                    kept->blocks.push_back(std::move(block));
-                }
-            }
-        }
-        blocks.clear();
-    }
-
-  private:
-    struct Kept {
-        std::vector<std::unique_ptr<Slot[]>> blocks;
-        ~Kept() { gone = true; }
-    };
-    static inline thread_local bool gone = false;
-
-    // The thread's blocks; null once the thread is ending (a data set destroyed later, as a
-    // static one at exit, frees its blocks).
-    static Kept* spares() {
-        thread_local Kept kept;
-        return gone ? nullptr : &kept;
-    }
-};
-
-// A row: its own allocation (a row inserted by the user), or a place in a block of the rows a
-// packet loaded, which the data set gives back as a whole.
-struct RowRelease {
-    bool owned = true;
-    void operator()(Slot* row) const {
-        if (owned) {
-            delete[] row;
-        }
-    }
-};
-using RowPtr = std::unique_ptr<Slot[], RowRelease>;
-
-// The strings of one column. Equal strings share one entry (and one QString) while sharing
-// pays: short codes always, longer texts as long as enough of them repeat. A cell holds the
-// entry's number, so a row costs 8 bytes per field whatever its texts.
-struct StringPool {
-    // The text of each entry.
-    mutable std::vector<QString> strings;
-    // Texts a packet brought that do not repeat are not entries: their cell holds kBytes and
-    // the address of their length (4 bytes) and UTF-8 bytes (checked when loaded) in one of
-    // the pool's blocks, and their QString is made the first time they are read. Most of the
-    // keys and numbers of a large answer are never shown, sorted or filtered on, and cost no
-    // QString and no entry.
-    static constexpr Slot kBytes = Slot(1) << 63;
-    std::vector<std::unique_ptr<Slot[]>> blocks;  // the bytes (Blocks)
-    std::vector<std::unique_ptr<char[]>> large;   // bytes too long for a block
-    size_t blockUsed = Blocks::kBlockSlots * sizeof(Slot);
-    mutable std::unordered_map<const char*, QString> made;  // the texts of bytes read so far
-    QHash<QString, quint32> index;
-    bool interning = true;
-    quint32 lookups = 0;
-    quint32 hits = 0;
-
-    static constexpr int kAlwaysShared = 4;  // codes like "N", "01", "0001"
-    static constexpr quint32 kProbe = 4096;  // strings seen before deciding
-    static constexpr quint32 kMinHitsPerProbe = kProbe / 4;
-
-    quint32 add(QString&& s) {
-        const bool share = interning || s.size() <= kAlwaysShared;
-        if (!share) {
-            strings.push_back(std::move(s));
-            return quint32(strings.size() - 1);
-        }
-        ++lookups;
-        auto it = index.constFind(s);
-        if (it != index.cend()) {
-            ++hits;
-            return it.value();
-        }
-        const quint32 id = quint32(strings.size());
-        strings.push_back(std::move(s));
-        index.insert(strings.back(), id);
-        if (interning && lookups == kProbe && hits < kMinHitsPerProbe) {
-            // Mostly distinct texts (keys, numbers): stop paying for the hash.
-            interning = false;
-            index.removeIf([](const QHash<QString, quint32>::iterator& e) {
-                return e.key().size() > kAlwaysShared;
-            });
-        }
-        return id;
-    }
-    quint32 add(const QString& s) { return add(QString(s)); }
-
-    // The cell of a text given as UTF-8 bytes already known to be valid (see kBytes).
-    Slot addBytes(QByteArrayView utf8) {
-        const size_t need = sizeof(quint32) + size_t(utf8.size());
-        const size_t blockBytes = Blocks::kBlockSlots * sizeof(Slot);
-        char* at = nullptr;
-        if (need > blockBytes / 4) {
-            large.emplace_back(new char[need]);
-            at = large.back().get();
-        } else {
-            if (blockUsed + need > blockBytes) {
-                blocks.push_back(Blocks::take());
-                blockUsed = 0;
-            }
-            at = reinterpret_cast<char*>(blocks.back().get()) + blockUsed;
-            blockUsed += need;
-        }
-        const quint32 length = quint32(utf8.size());
-        std::memcpy(at, &length, sizeof length);
-        std::memcpy(at + sizeof length, utf8.data(), size_t(utf8.size()));
-        return kBytes | Slot(quintptr(at));
-    }
-
-    // The text of a cell: an entry, or bytes.
-    const QString& text(Slot cell) const {
-        if (!(cell & kBytes)) {
-            return strings[size_t(cell)];
-        }
-        const char* at = reinterpret_cast<const char*>(quintptr(cell & ~kBytes));
-        auto it = made.find(at);
-        if (it == made.end()) {
-            quint32 length = 0;
-            std::memcpy(&length, at, sizeof length);
-            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-            it = made.emplace(at, utf8.decode(QByteArrayView(at + sizeof length, length))).first;
-        }
-        return it->second;
-    }
-
-    // The cell as an entry (a cell of bytes becomes one).
-    Slot entry(Slot cell) const {
-        if (!(cell & kBytes)) {
-            return cell;
-        }
-        strings.push_back(text(cell));
-        return Slot(strings.size() - 1);
-    }
-
-    // Gives the blocks of the bytes back (see Blocks).
-    void releaseBlocks() {
-        Blocks::giveBack(blocks);
-        blockUsed = Blocks::kBlockSlots * sizeof(Slot);
-    }
-
-    void clear() {
-        strings.clear();
-        made.clear();
-        releaseBlocks();
-        large.clear();
-        index.clear();
-        interning = true;
-        lookups = hits = 0;
-    }
-};
-
-double slotDouble(Slot s) {
-    return std::bit_cast<double>(s);
-}
-Slot doubleSlot(double d) {
-    return std::bit_cast<Slot>(d);
-}
-
-bool isText(FieldType t) {
-    return t == FieldType::String || t == FieldType::Memo;
-}
+using rows::Blocks;
+using rows::doubleSlot;
+using rows::isText;
+using rows::RowPtr;
+using rows::RowRelease;
+using rows::Slot;
+using rows::slotDouble;
+using rows::StringPool;
 
 QString formatDateTimeText(qint64 millis) {
     qint64 days;

@@ -212,6 +212,7 @@ class TClientDataSet : public QObject {
     struct Impl;
     std::unique_ptr<Impl> d;
     friend class TField;
+    friend class DataSetLoader;
 };
 
 // The link between a data set and the controls that show it (grid, data-aware edits,

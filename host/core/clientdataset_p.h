@@ -122,6 +122,14 @@ struct TClientDataSet::Impl {
         return fieldIndex.value(fieldName.trimmed().toUpper(), -1);
     }
     void rebuildFieldIndex();
+    // Fields of the given definitions, in place of none (a data set being loaded).
+    void makeFields(const QList<FieldDef>& defs) {
+        for (int i = 0; i < defs.size(); ++i) {
+            fields.push_back(std::unique_ptr<TField>(new TField(q, defs[i], i)));
+        }
+        rebuildFieldIndex();
+    }
+    void setFieldSize(int f, int size) { fields[size_t(f)]->m_def.size = size; }
 
     // --- index (clientdataset_index.cpp) -------------------------------------------------------
     std::vector<int> resolveIndex(const QString& names) const;
@@ -144,10 +152,13 @@ struct TClientDataSet::Impl {
     // An empty pending edit sized for the current fields.
     void beginEdit();
 
-    // --- loading (clientdataset_packet.cpp) ---------------------------------
+    // --- loading (clientdataset_packet.cpp, datasetloader.cpp) ---------------------------------
     // Decodes a packet into fresh storage, then swaps it in; any failure leaves everything
     // as it was.
     void load(const QByteArray& packet);
+    // Takes the content loaded into fresh (its fields when the data set has no persistent
+    // ones, its rows), opens on the first row of the view with the index and filter given.
+    void takeLoaded(Impl& fresh, bool persistent, std::vector<int> idx, FilterExpr flt);
 };
 
 }  // namespace host

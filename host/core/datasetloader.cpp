@@ -72,8 +72,11 @@ struct DataSetLoader::State {
     Impl& target;
     Impl fresh;  // the new content, built on the side
     QList<FieldDef> columns;
+    int columnCount = 0;
     std::vector<FieldType> columnTypes;
-    std::vector<int> field;  // of each column, -1 when none takes it
+    std::vector<FieldType> callTypes;  // of each column: its type, String for Memo
+    std::vector<int> field;            // of each column, -1 when none takes it
+    std::vector<quint8> sameType;      // of each column: its field has the column's type
     bool persistent = false;
     std::vector<int> indexFields;
     FilterExpr filter;
@@ -103,27 +106,19 @@ struct DataSetLoader::State {
                 .arg(rowNo + 1));
     }
 
-    // The field of the next value, after checking that the call suits the column; -1 when no
-    // field takes the column.
-    int next(bool suits, const char* what) {
-        if (col < 0 || col >= columns.size() || !suits) {
+    // The field of the next value, after checking that the call suits the column (call: the
+    // column's type, String for any text); -1 when no field takes the column. direct tells
+    // whether the field has the column's type, so the value is stored as it is.
+    int next(FieldType call, const char* what, bool& direct) {
+        if (uint(col) >= uint(columnCount) || callTypes[size_t(col)] != call) {
             wrongCall(what);
         }
+        direct = sameType[size_t(col)];
         return field[size_t(col++)];
-    }
-    bool is(FieldType t) const {
-        return col >= 0 && col < columns.size() && columnTypes[size_t(col)] == t;
-    }
-    bool isTextColumn() const {
-        return col >= 0 && col < columns.size() && isText(columnTypes[size_t(col)]);
     }
 
     // A value of the column's type into a field of another type.
     void convert(int f, const QVariant& v) { fresh.storeValue(row, f, fresh.coerce(f, v)); }
-    bool sameType(int f, FieldType column) const {
-        const FieldType to = fresh.def(f).type;
-        return to == column || (isText(to) && isText(column));
-    }
 
     void storeUtf8(int f, QByteArrayView bytes) {
         Slot id;
@@ -167,7 +162,9 @@ DataSetLoader::DataSetLoader(TClientDataSet& dataSet, const QList<FieldDef>& col
         }
         byName.insert(key, c);
         d->columnTypes.push_back(def.type);
+        d->callTypes.push_back(isText(def.type) ? FieldType::String : def.type);
     }
+    d->columnCount = int(columns.size());
     QList<FieldDef> defs;
     if (d->persistent) {
         for (int f = 0; f < target.fieldCount(); ++f) {
@@ -198,6 +195,11 @@ DataSetLoader::DataSetLoader(TClientDataSet& dataSet, const QList<FieldDef>& col
     }
     if (expectedRows > 0) {
         fresh.base.reserve(size_t(expectedRows));
+    }
+    for (int c = 0; c < columns.size(); ++c) {
+        const int f = d->field[size_t(c)];
+        const FieldType to = f < 0 ? columns[c].type : fresh.def(f).type;
+        d->sameType.push_back(to == columns[c].type || (isText(to) && isText(columns[c].type)));
     }
     d->shortTexts.resize(size_t(fresh.fieldCount()));
     d->rawTexts.resize(size_t(fresh.fieldCount()));
@@ -246,18 +248,22 @@ void DataSetLoader::beginRow() {
 }
 
 void DataSetLoader::null() {
-    const int f = d->next(true, "valor");
+    if (uint(d->col) >= uint(d->columnCount)) {
+        d->wrongCall("valor");
+    }
+    const int f = d->field[size_t(d->col++)];
     if (f >= 0) {
         d->fresh.setNull(d->row, f);
     }
 }
 
 void DataSetLoader::text(QString s) {
-    const int f = d->next(d->isTextColumn(), "texto");
+    bool direct = false;
+    const int f = d->next(FieldType::String, "texto", direct);
     if (f < 0) {
         return;
     }
-    if (isText(d->fresh.def(f).type)) {
+    if (direct) {
         d->fresh.setSlot(d->row, f, d->fresh.pools[size_t(f)].add(std::move(s)));
         return;
     }
@@ -265,11 +271,12 @@ void DataSetLoader::text(QString s) {
 }
 
 void DataSetLoader::utf8(QByteArrayView bytes) {
-    const int f = d->next(d->isTextColumn(), "texto");
+    bool direct = false;
+    const int f = d->next(FieldType::String, "texto", direct);
     if (f < 0) {
         return;
     }
-    if (isText(d->fresh.def(f).type)) {
+    if (direct) {
         d->storeUtf8(f, bytes);
         return;
     }
@@ -277,11 +284,12 @@ void DataSetLoader::utf8(QByteArrayView bytes) {
 }
 
 void DataSetLoader::integer(qint64 v) {
-    const int f = d->next(d->is(FieldType::Integer), "inteiro");
+    bool direct = false;
+    const int f = d->next(FieldType::Integer, "inteiro", direct);
     if (f < 0) {
         return;
     }
-    if (d->sameType(f, FieldType::Integer)) {
+    if (direct) {
         d->fresh.setSlot(d->row, f, Slot(v));
         return;
     }
@@ -289,11 +297,12 @@ void DataSetLoader::integer(qint64 v) {
 }
 
 void DataSetLoader::floating(double v) {
-    const int f = d->next(d->is(FieldType::Float), "número");
+    bool direct = false;
+    const int f = d->next(FieldType::Float, "número", direct);
     if (f < 0) {
         return;
     }
-    if (d->sameType(f, FieldType::Float)) {
+    if (direct) {
         d->fresh.setSlot(d->row, f, doubleSlot(v));
         return;
     }
@@ -301,11 +310,12 @@ void DataSetLoader::floating(double v) {
 }
 
 void DataSetLoader::boolean(bool v) {
-    const int f = d->next(d->is(FieldType::Boolean), "valor lógico");
+    bool direct = false;
+    const int f = d->next(FieldType::Boolean, "valor lógico", direct);
     if (f < 0) {
         return;
     }
-    if (d->sameType(f, FieldType::Boolean)) {
+    if (direct) {
         d->fresh.setSlot(d->row, f, v ? 1 : 0);
         return;
     }
@@ -313,12 +323,15 @@ void DataSetLoader::boolean(bool v) {
 }
 
 void DataSetLoader::dateDays(qint64 days) {
-    const bool suits = d->is(FieldType::Date) && packetDaysInRange(days);
-    const int f = d->next(suits, "data");
+    if (!packetDaysInRange(days)) {
+        d->wrongCall("data fora do intervalo");
+    }
+    bool direct = false;
+    const int f = d->next(FieldType::Date, "data", direct);
     if (f < 0) {
         return;
     }
-    if (d->sameType(f, FieldType::Date)) {
+    if (direct) {
         d->fresh.setSlot(d->row, f, Slot(days));
         return;
     }
@@ -326,12 +339,15 @@ void DataSetLoader::dateDays(qint64 days) {
 }
 
 void DataSetLoader::dateTimeMillis(qint64 millis) {
-    const bool suits = d->is(FieldType::DateTime) && packetMillisInRange(millis);
-    const int f = d->next(suits, "data e hora");
+    if (!packetMillisInRange(millis)) {
+        d->wrongCall("data e hora fora do intervalo");
+    }
+    bool direct = false;
+    const int f = d->next(FieldType::DateTime, "data e hora", direct);
     if (f < 0) {
         return;
     }
-    if (d->sameType(f, FieldType::DateTime)) {
+    if (direct) {
         d->fresh.setSlot(d->row, f, Slot(millis));
         return;
     }

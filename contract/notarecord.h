@@ -8,7 +8,7 @@
 #include <QString>
 #include <array>
 
-#include "core/clientdataset.h"
+#include "core/fielddef.h"
 
 namespace rdmManifestacao {
 

@@ -13,7 +13,7 @@
 
 #include "clock.h"
 #include "companydb.h"
-#include "core/clientdataset.h"
+#include "core/fielddef.h"
 #include "core/packet.h"
 #include "sql/databasemodule.h"
 

@@ -11,29 +11,10 @@
 #include <memory>
 #include <vector>
 
+#include "core/fielddef.h"
 #include "core/hosterror.h"
 
 namespace host {
-
-// Types a data packet carries. String is a sized text (fixed = padded width, as the old
-// toolkit's fixed-char fields); Memo is text of any length.
-enum class FieldType : quint8 {
-    String = 1,
-    Memo = 2,
-    Integer = 3,
-    Float = 4,
-    Boolean = 5,
-    Date = 6,
-    DateTime = 7,
-};
-
-struct FieldDef {
-    QString name;
-    FieldType type = FieldType::String;
-    int size = 0;        // characters, for String; 0 otherwise
-    bool fixed = false;  // fixed-width String
-    bool operator==(const FieldDef&) const = default;
-};
 
 enum class DataSetState { Inactive, Browse, Edit, Insert };
 
@@ -42,7 +23,7 @@ class TClientDataSet;
 // One column of a data set, reached with FieldByName. Reads and writes go to the current row.
 // Null values are an invalid QVariant; AsString of a null is "".
 class TField {
-public:
+  public:
     const QString& FieldName() const { return m_def.name; }
     const FieldDef& Def() const { return m_def; }
     FieldType DataType() const { return m_def.type; }
@@ -96,7 +77,7 @@ public:
     void SetOnGetText(GetTextHandler h) { m_onGetText = std::move(h); }
     bool HasOnGetText() const { return bool(m_onGetText); }
 
-private:
+  private:
     friend class TClientDataSet;
     TField(TClientDataSet* owner, FieldDef def, int index)
         : m_owner(owner), m_def(std::move(def)), m_index(index) {}
@@ -127,7 +108,7 @@ private:
 class TClientDataSet : public QObject {
     Q_OBJECT
 
-public:
+  public:
     explicit TClientDataSet(QObject* parent = nullptr);
     ~TClientDataSet() override;
 
@@ -221,16 +202,17 @@ public:
     // rows with OnGetText handlers that read the "current" row). No AfterScroll is fired.
     void WithRowAsCurrent(int viewRow, const std::function<void()>& f) const;
 
-signals:
-    void stateChanged();       // Inactive/Browse/Edit/Insert changed
-    void dataChanged();        // the whole view changed (open, close, load, filter, index)
-    void rowChanged(int viewRow);  // one row's values changed
+  signals:
+    void stateChanged();               // Inactive/Browse/Edit/Insert changed
+    void dataChanged();                // the whole view changed (open, close, load, filter, index)
+    void rowChanged(int viewRow);      // one row's values changed
     void currentChanged(int viewRow);  // the cursor moved
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> d;
     friend class TField;
+    friend class DataSetLoader;
 };
 
 // The link between a data set and the controls that show it (grid, data-aware edits,
@@ -238,21 +220,21 @@ private:
 class TDataSource : public QObject {
     Q_OBJECT
 
-public:
+  public:
     explicit TDataSource(QObject* parent = nullptr) : QObject(parent) {}
     TClientDataSet* DataSet() const { return m_dataSet; }
     void SetDataSet(TClientDataSet* ds);
 
     std::function<void(TDataSource&)> OnStateChange;
 
-signals:
+  signals:
     void dataSetChanged();
     void stateChanged();
     void dataChanged();
     void rowChanged(int viewRow);
     void currentChanged(int viewRow);
 
-private:
+  private:
     TClientDataSet* m_dataSet = nullptr;
     QList<QMetaObject::Connection> m_links;
 };

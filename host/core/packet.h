@@ -44,7 +44,7 @@
 #include <string>
 #include <vector>
 
-#include "core/clientdataset.h"
+#include "core/fielddef.h"
 #include "core/hosterror.h"
 
 namespace host {

@@ -4,7 +4,9 @@
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <vector>
 
+#include "core/datasetloader.h"
 #include "core/packet.h"
 
 namespace host {
@@ -226,17 +228,6 @@ void TADOIBQuery::Open() {
     if (record.isEmpty())
         throw EDatabaseError(QStringLiteral("%1: a instrução não devolveu colunas.\nInstrução:\n%2")
                                  .arg(describe(), statement));
-    QList<QVariantList> rows;
-    while (q.next()) {
-        QVariantList row;
-        row.reserve(record.count());
-        for (int c = 0; c < record.count(); ++c)
-            row.append(q.value(c));
-        rows.append(std::move(row));
-    }
-    if (q.lastError().isValid())
-        throw EDatabaseError(QStringLiteral("Erro do banco de dados em %1: %2\nInstrução:\n%3")
-                                 .arg(describe(), q.lastError().text().trimmed(), statement));
 
     // Field definitions of the result's columns, upper-case; a repeated name gets a suffix
     // ("CDEMPRESA_1"), as the old toolkit named them.
@@ -256,19 +247,10 @@ void TADOIBQuery::Open() {
             def.name = f.name().toUpper() + QStringLiteral("_%1").arg(k);
         }
         def.type = fieldTypeOf(f.metaType());
-        if (def.type == FieldType::String) {
-            int size = f.length() > 0 ? int(f.length()) : 0;
-            // SQLite does not report sizes (nor does PostgreSQL for text): take the longest
-            // value fetched.
-            for (const QVariantList& row : rows)
-                size = qMax(size, int(row.at(c).toString().size()));
-            def.size = qMax(size, 1);
-        }
+        if (def.type == FieldType::String)
+            def.size = f.length() > 0 ? int(f.length()) : 0;
         defs.append(def);
     }
-    for (QVariantList& row : rows)
-        for (int c = 0; c < defs.size(); ++c)
-            row[c] = convertFor(defs.at(c).type, row.at(c));
 
     if (FieldCount() == 0 || m_autoFields) {
         ClearFields();
@@ -288,8 +270,32 @@ void TADOIBQuery::Open() {
                         .arg(describe(), name, statement));
         }
     }
+
+    // The rows go straight into the data set as they are fetched.
     try {
-        SetData(encodePacket(defs, rows));
+        DataSetLoader loader(*this, defs);
+        const int columns = int(defs.size());
+        std::vector<int> longest(size_t(columns), 0);
+        while (q.next()) {
+            loader.beginRow();
+            for (int c = 0; c < columns; ++c) {
+                const QVariant v = convertFor(defs.at(c).type, q.value(c));
+                if (defs.at(c).type == FieldType::String && v.isValid())
+                    longest[size_t(c)] = qMax(longest[size_t(c)], int(v.toString().size()));
+                loader.value(v);
+            }
+            loader.endRow();
+        }
+        if (q.lastError().isValid())
+            throw EDatabaseError(QStringLiteral("Erro do banco de dados em %1: %2\nInstrução:\n%3")
+                                     .arg(describe(), q.lastError().text().trimmed(), statement));
+        // SQLite does not report sizes (nor does PostgreSQL for text): a String column is as
+        // wide as the longest value fetched.
+        for (int c = 0; c < columns; ++c) {
+            if (defs.at(c).type == FieldType::String)
+                loader.setColumnSize(c, qMax(qMax(defs.at(c).size, longest[size_t(c)]), 1));
+        }
+        loader.finish();
     } catch (const EDatabaseError&) {
         throw;
     } catch (const EHostError& e) {

@@ -93,13 +93,10 @@ class TestEventos : public QObject {
 };
 
 void TestEventos::initTestCase() {
-    ManifestacaoEnv::Opcoes o;
+    QList<dfe58000::NoteRecord> notas;
     for (int n = 1; n <= 12; ++n)
-        o.notas << nota(n);
-    o.gravaPedidos = true;
-    o.certificados = true;
-    o.operador = QStringLiteral("CLERK01");
-    const QString erro = m_env.start(o);
+        notas << nota(n);
+    const QString erro = m_env.start(ManifestacaoEnv::Opcoes::doOperador(notas));
     QVERIFY2(erro.isEmpty(), qPrintable(erro));
 }
 

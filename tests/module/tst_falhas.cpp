@@ -194,13 +194,10 @@ class TestFalhas : public QObject {
 };
 
 void TestFalhas::initTestCase() {
-    ManifestacaoEnv::Opcoes o;
+    QList<dfe58000::NoteRecord> notas;
     for (int n = 1; n <= 12; ++n)
-        o.notas << nota(n);
-    o.gravaPedidos = true;
-    o.certificados = true;
-    o.operador = QStringLiteral("CLERK01");
-    const QString falhou = m_env.start(o);
+        notas << nota(n);
+    const QString falhou = m_env.start(ManifestacaoEnv::Opcoes::doOperador(notas));
     QVERIFY2(falhou.isEmpty(), qPrintable(falhou));
 
     const QString erro = m_congelado.inicia(m_env.url);

@@ -112,14 +112,11 @@ class TestXmlArquivos : public QObject {
 };
 
 void TestXmlArquivos::initTestCase() {
-    ManifestacaoEnv::Opcoes o;
+    QList<dfe58000::NoteRecord> notas;
     for (int n = 1; n <= 40; ++n)
         if (n <= 5 || n >= 10)
-            o.notas << nota(n);
-    o.gravaPedidos = true;
-    o.certificados = true;
-    o.operador = QStringLiteral("CLERK01");
-    const QString erro = m_env.start(o);
+            notas << nota(n);
+    const QString erro = m_env.start(ManifestacaoEnv::Opcoes::doOperador(notas));
     QVERIFY2(erro.isEmpty(), qPrintable(erro));
 }
 

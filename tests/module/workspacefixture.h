@@ -126,6 +126,17 @@ struct ManifestacaoEnv {
         QDate dataProc = QDate::currentDate();
         QHash<QString, QDate> dataProcFilial;
         bool filtro = true;  // the filter dialog built too
+
+        // Clerk CLERK01 sending events and documents: the server keeps what it receives and
+        // signs with certificates of the test's own.
+        static Opcoes doOperador(const QList<dfe58000::NoteRecord>& notas) {
+            Opcoes o;
+            o.notas = notas;
+            o.gravaPedidos = true;
+            o.certificados = true;
+            o.operador = QStringLiteral("CLERK01");
+            return o;
+        }
     };
 
     QTemporaryDir dir;

@@ -1,6 +1,5 @@
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -8,6 +7,7 @@
 #include "core/hosterror.h"
 #include "fiscaldocs.h"
 #include "support/pgcluster.h"
+#include "support/sqlrows.h"
 
 using host::SqlDialect;
 
@@ -24,19 +24,7 @@ class Inspect {
         m_db = QSqlDatabase();
         QSqlDatabase::removeDatabase(m_name);
     }
-    QList<QStringList> rows(const QString& sql) {
-        QSqlQuery q(m_db);
-        if (!q.exec(sql))
-            qFatal("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
-        QList<QStringList> out;
-        while (q.next()) {
-            QStringList row;
-            for (int c = 0; c < q.record().count(); ++c)
-                row << q.value(c).toString();
-            out << row;
-        }
-        return out;
-    }
+    QList<QStringList> rows(const QString& sql) { return testsupport::rowsAsText(m_db, sql); }
     int count(const QString& table) {
         return rows(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table)).at(0).at(0).toInt();
     }

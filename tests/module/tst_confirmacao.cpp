@@ -7,26 +7,21 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
 #include <memory>
 
 #include "Cli_Dfe58000.h"
 #include "Cli_Dfe58100.h"
-#include "appserver.h"
-#include "companydb.h"
 #include "core/clientdataset.h"
 #include "core/orvanta.h"
-#include "fiscaldocs.h"
 #include "rules.h"
-#include "sql/databasemodule.h"
 #include "store.h"
-#include "support/scripteddialogs.h"
 #include "ui/buttonflat.h"
 #include "ui/dateeditplus.h"
 #include "ui/maskedit.h"
 #include "ui/showavi.h"
+#include "workspacefixture.h"
 
 using host::test::ScriptedDialogs;
 
@@ -55,28 +50,13 @@ QDate autorizadaPara(dfe58000::rules::DeadlineClass wanted) {
 }
 
 dfe58000::NoteRecord nota(int numero, const QDate& autorizada) {
-    dfe58000::NoteRecord n;
-    n.CDEMPRESA = QStringLiteral("01");
-    n.NRNOTAFISC = QStringLiteral("%1").arg(numero, 9, 10, QChar(u'0'));
-    n.IDSTATUSNFE = QStringLiteral("1");
-    n.IDSTATUSMANIF = QStringLiteral("0");
-    n.IDNOTA = QStringLiteral("1");
-    n.CDFILIALORIG = QStringLiteral("0001");
-    n.CDSERIE = QStringLiteral("1");
-    n.IDORIGEMIT = QStringLiteral("C");
-    n.CDEMITENTE = QStringLiteral("C00004");
-    n.NMRAZSOCEMIT = QStringLiteral("Emitente %1").arg(numero, 2, 10, QChar(u'0'));
-    n.CDTIPOOPER = QStringLiteral("01");
-    n.IDENTRSAIDOP = QStringLiteral("E");
-    n.NRINSJURIESTDEST = kRegistro;
+    // Registered under its issuer's key only.
+    dfe58000::NoteRecord n = notaBase(numero, kRegistro, QStringLiteral("06274118000176"));
+    n.NRINSJURNFORIG.clear();
     n.CDINSCESTADEST = kIE;
     n.DTEMISSAO = QDateTime(QDate::currentDate(), QTime(8, 0));
     n.DTRECBTO = QDateTime(autorizada, QTime(9, 0));
     n.VRNOTAFISC = 100.0 + numero;
-    const QString first43 = QStringLiteral("3526110627411800017655001") +
-                            QStringLiteral("%1").arg(numero, 9, 10, QChar(u'0')) +
-                            QStringLiteral("112345678");
-    n.NRACESSONF = first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
     return n;
 }
 
@@ -140,59 +120,32 @@ class TestConfirmacao : public QObject {
     void padrao();
     QVariantList ultimosArgumentos() const;
 
-    QTemporaryDir m_dir;
-    QString m_url;
-    std::unique_ptr<dfe58000::AppServer> m_server;
+    ManifestacaoEnv m_env;
     QDate m_inicio;
     QDate m_fim;
-    // Answers, and records as a failure, any dialog a test did not expect, so none can hang.
-    std::unique_ptr<ScriptedDialogs> m_guarda;
 };
 
 void TestConfirmacao::initTestCase() {
-    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
-    QVERIFY(m_dir.isValid());
-    m_guarda = std::make_unique<ScriptedDialogs>();
-    m_url = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("empresa.db"));
-    companydb::ensureDatabase(m_url, 0, {dfe58000::storeSchema()});
-    host::DatabaseModule::Open(m_url);
-    {
-        using dfe58000::rules::DeadlineClass;
-        dfe58000::Store store(m_url);
-        for (int n : kAgora)
-            store.insertNote(nota(n, autorizadaPara(DeadlineClass::Now)));
-        for (int n : kPerto)
-            store.insertNote(nota(n, autorizadaPara(DeadlineClass::Near)));
-        for (int n : kFolga)
-            store.insertNote(nota(n, QDate::currentDate()));
-    }
-
-    m_server = std::make_unique<dfe58000::AppServer>(m_url, 2);
-    m_server->setRecordRequests(true);
-    m_server->listen(QHostAddress::LocalHost, 0);
-
-    host::LoginContext ctx;
-    ctx.empresa = QStringLiteral("01");
-    ctx.filial = QStringLiteral("0001");
-    ctx.dataProc = QDate::currentDate();
-    ctx.database = m_url;
-    ctx.webUrl = QStringLiteral("127.0.0.1");
-    ctx.webPort = m_server->port();
-    host::Orvanta::setContext(ctx);
-    m_inicio = QDate(ctx.dataProc.year(), ctx.dataProc.month(), 1);
-    m_fim = ctx.dataProc;
-
-    frmManifestacao = new TfrmManifestacao();
-    frmManifestacao->DoCreate();
-    frmManifestacao->medCdEmpresa->SetText(QStringLiteral("01"));
+    using dfe58000::rules::DeadlineClass;
+    ManifestacaoEnv::Opcoes o;
+    for (int n : kAgora)
+        o.notas << nota(n, autorizadaPara(DeadlineClass::Now));
+    for (int n : kPerto)
+        o.notas << nota(n, autorizadaPara(DeadlineClass::Near));
+    for (int n : kFolga)
+        o.notas << nota(n, QDate::currentDate());
+    o.gravaPedidos = true;
+    // The filter is built on first use, as the workspace builds it.
+    o.filtro = false;
+    const QString erro = m_env.start(o);
+    QVERIFY2(erro.isEmpty(), qPrintable(erro));
+    m_fim = host::Orvanta::context().dataProc;
+    m_inicio = QDate(m_fim.year(), m_fim.month(), 1);
 }
 
 void TestConfirmacao::cleanupTestCase() {
-    delete frmFiltro;
-    delete frmManifestacao;
-    frmManifestacao = nullptr;
-    m_server.reset();
-    QVERIFY_DIALOGS(*m_guarda);
+    m_env.stop();
+    QVERIFY_DIALOGS(*m_env.guarda);
 }
 
 bool TestConfirmacao::abre() {
@@ -231,11 +184,7 @@ void TestConfirmacao::padrao() {
 }
 
 QVariantList TestConfirmacao::ultimosArgumentos() const {
-    const QList<host::wire::Request> all = m_server->receivedRequests();
-    for (auto it = all.rbegin(); it != all.rend(); ++it)
-        if (it->method == QLatin1String("GetNotasDestinadas"))
-            return it->args;
-    return {};
+    return m_env.ultimosArgumentos(QStringLiteral("GetNotasDestinadas"));
 }
 
 void TestConfirmacao::verificationNeedsAConfirmedFilter() {
@@ -480,7 +429,7 @@ void TestConfirmacao::checksComeInOrderWithTheFocusOnTheField() {
     QVERIFY(abre());
     const QStringList lista = numerosDaLista();
     QVERIFY(!lista.isEmpty());
-    const int pedidos = int(m_server->receivedRequests().size());
+    const int pedidos = int(m_env.server->receivedRequests().size());
     const TRecordFilter antes = frmFiltro->Filtro;
 
     const auto digitado = [] {
@@ -504,7 +453,7 @@ void TestConfirmacao::checksComeInOrderWithTheFocusOnTheField() {
         QVERIFY(boConfirma);
         QCOMPARE(frmFiltro->focusWidget()->objectName(), QString::fromLatin1(caso.foco));
         QCOMPARE(inMarcados, 2);
-        QCOMPARE(int(m_server->receivedRequests().size()), pedidos);
+        QCOMPARE(int(m_env.server->receivedRequests().size()), pedidos);
         QCOMPARE(numerosDaLista(), lista);
     }
     // The record is as the last success left it.

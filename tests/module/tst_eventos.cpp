@@ -7,12 +7,9 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -20,8 +17,6 @@
 #include "Cli_Dfe58100.h"
 #include "Cli_Dfe58110.h"
 #include "Cli_Dfe58140.h"
-#include "appserver.h"
-#include "companydb.h"
 #include "core/clientdataset.h"
 #include "core/orvanta.h"
 #include "core/packet.h"
@@ -29,15 +24,14 @@
 #include "methods.h"
 #include "modaldriver.h"
 #include "net/netconnection.h"
-#include "sql/databasemodule.h"
 #include "store.h"
-#include "support/scripteddialogs.h"
 #include "ui/buttonflat.h"
 #include "ui/dateeditplus.h"
 #include "ui/handler.h"
 #include "ui/maskedit.h"
 #include "ui/numberedit.h"
 #include "ui/showavi.h"
+#include "workspacefixture.h"
 
 using host::MsgButton;
 using host::test::ScriptedDialogs;
@@ -55,28 +49,10 @@ const QString kSelecionar = QStringLiteral(
     "É preciso selecionar ao menos uma nota fiscal para realizar o evento de manifestação.");
 
 dfe58000::NoteRecord nota(int numero) {
-    dfe58000::NoteRecord n;
-    n.CDEMPRESA = QStringLiteral("01");
-    n.NRNOTAFISC = QStringLiteral("%1").arg(numero, 9, 10, QChar(u'0'));
-    n.IDSTATUSNFE = QStringLiteral("1");
-    n.IDSTATUSMANIF = QStringLiteral("0");
-    n.IDNOTA = QStringLiteral("1");
-    n.CDFILIALORIG = QStringLiteral("0001");
-    n.CDSERIE = QStringLiteral("1");
-    n.IDORIGEMIT = QStringLiteral("C");
-    n.CDEMITENTE = QStringLiteral("C00004");
-    n.NRINSJURNFORIG = kEmitente;
-    n.NMRAZSOCEMIT = QStringLiteral("Emitente %1").arg(numero, 2, 10, QChar(u'0'));
-    n.CDTIPOOPER = QStringLiteral("01");
-    n.IDENTRSAIDOP = QStringLiteral("E");
-    n.NRINSJURIESTDEST = kRegistro;
+    dfe58000::NoteRecord n = notaBase(numero, kRegistro, kEmitente);
     n.DTEMISSAO = QDateTime(QDate::currentDate().addDays(-1), QTime(8, 0));
     n.DTRECBTO = QDateTime(QDate::currentDate(), QTime(0, 5));
     n.VRNOTAFISC = 1000.0 + numero;
-    const QString first43 = QStringLiteral("352611") + kEmitente + QStringLiteral("55001") +
-                            QStringLiteral("%1").arg(numero, 9, 10, QChar(u'0')) +
-                            QStringLiteral("112345678");
-    n.NRACESSONF = first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
     return n;
 }
 
@@ -113,51 +89,20 @@ class TestEventos : public QObject {
     // Closes the popup with OK, reading it first.
     std::function<bool(QWidget*)> fechaPopup(Popup& lido);
 
-    QTemporaryDir m_dir;
-    QString m_url;
-    std::unique_ptr<dfe58000::AppServer> m_server;
-    std::unique_ptr<ScriptedDialogs> m_guarda;
+    ManifestacaoEnv m_env;
 };
 
 void TestEventos::initTestCase() {
-    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
-    QVERIFY(m_dir.isValid());
-    qputenv("DFE58000_CERT_DIR", m_dir.filePath(QStringLiteral("cert")).toLocal8Bit());
-    m_guarda = std::make_unique<ScriptedDialogs>();
-    m_url = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("empresa.db"));
-    companydb::ensureDatabase(m_url, 0, {dfe58000::storeSchema()});
-    host::DatabaseModule::Open(m_url);
-    {
-        dfe58000::Store store(m_url);
-        for (int n = 1; n <= 12; ++n)
-            store.insertNote(nota(n));
-    }
-    m_server = std::make_unique<dfe58000::AppServer>(m_url, 2);
-    m_server->setRecordRequests(true);
-    m_server->listen(QHostAddress::LocalHost, 0);
-    host::LoginContext ctx;
-    ctx.empresa = QStringLiteral("01");
-    ctx.filial = QStringLiteral("0001");
-    ctx.dataProc = QDate::currentDate();
-    ctx.database = m_url;
-    ctx.operador = QStringLiteral("CLERK01");
-    ctx.webUrl = QStringLiteral("127.0.0.1");
-    ctx.webPort = m_server->port();
-    host::Orvanta::setContext(ctx);
-
-    frmManifestacao = new TfrmManifestacao();
-    frmManifestacao->DoCreate();
-    frmManifestacao->medCdEmpresa->SetText(QStringLiteral("01"));
-    frmFiltro = new TfrmFiltro();
-    frmFiltro->DoCreate();
+    QList<dfe58000::NoteRecord> notas;
+    for (int n = 1; n <= 12; ++n)
+        notas << nota(n);
+    const QString erro = m_env.start(ManifestacaoEnv::Opcoes::doOperador(notas));
+    QVERIFY2(erro.isEmpty(), qPrintable(erro));
 }
 
 void TestEventos::cleanupTestCase() {
-    delete frmFiltro;
-    delete frmManifestacao;
-    frmManifestacao = nullptr;
-    m_server.reset();
-    QVERIFY_DIALOGS(*m_guarda);
+    m_env.stop();
+    QVERIFY_DIALOGS(*m_env.guarda);
 }
 
 void TestEventos::init() {
@@ -166,46 +111,25 @@ void TestEventos::init() {
 
 // The filter confirmed for every note of company 01: the list shows them all, none marked.
 void TestEventos::consulta() {
-    TfrmFiltro& f = *frmFiltro;
-    f.show();
-    QVERIFY(QTest::qWaitForWindowActive(&f));
-    QVERIFY(QTest::qWaitFor([] { return host::Showavi::Level() == 0; }));
-    f.medInscrJurid->SetText(kRegistro);
-    f.depInicial->SetDate(QDate::currentDate().addDays(-30));
-    f.depFinal->SetDate(QDate::currentDate());
-    for (QCheckBox* box : f.grbFiltroPadrao->findChildren<QCheckBox*>())
-        box->setChecked(true);
-    f.medNotaInicial->SetText(QStringLiteral("000000000"));
-    f.medNotaFinal->SetText(QStringLiteral("999999999"));
-    f.sbtConfirma->click();
-    QVERIFY(QTest::qWaitFor([&] { return !f.isVisible(); }));
+    QVERIFY(preencheFiltro(kRegistro));
+    QVERIFY(confirmaFiltro());
     QCOMPARE(frmManifestacao->cdsNotasDestinadas->RecordCount(), 12);
     QCOMPARE(inMarcados, 0);
 }
 
 void TestEventos::marca(const QList<int>& numeros) {
-    host::TClientDataSet& ds = *frmManifestacao->cdsNotasDestinadas;
-    for (int n : numeros) {
-        QVERIFY(ds.Locate(QStringLiteral("NRNOTAFISC"),
-                          QStringLiteral("%1").arg(n, 9, 10, QChar(u'0'))));
-        frmManifestacao->dbgPadraoDblClick();
-    }
+    QVERIFY(marcaNotas(numeros));
 }
 
 QString TestEventos::situacao(int numero) const {
     host::TClientDataSet& ds = *frmManifestacao->cdsNotasDestinadas;
-    if (!ds.Locate(QStringLiteral("NRNOTAFISC"),
-                   QStringLiteral("%1").arg(numero, 9, 10, QChar(u'0'))))
+    if (!ds.Locate(QStringLiteral("NRNOTAFISC"), numeroNota(numero)))
         return {};
     return ds.FieldByName(QStringLiteral("IDSTATUSMANIF")).AsString();
 }
 
 QVariantList TestEventos::ultimoEvento() const {
-    const QList<host::wire::Request> all = m_server->receivedRequests();
-    for (auto it = all.rbegin(); it != all.rend(); ++it)
-        if (it->method == QLatin1String("setManifestacao"))
-            return it->args;
-    return {};
+    return m_env.ultimosArgumentos(QStringLiteral("setManifestacao"));
 }
 
 std::function<bool(QWidget*)> TestEventos::fechaPopup(Popup& lido) {
@@ -227,7 +151,7 @@ std::function<bool(QWidget*)> TestEventos::fechaPopup(Popup& lido) {
 }
 
 void TestEventos::cienciaOfOneNoteAsksNothingAndRefreshesTheList() {
-    m_server->clearReceivedRequests();
+    m_env.server->clearReceivedRequests();
     marca({1});
     Popup lido;
     ModalDriver driver(fechaPopup(lido));
@@ -257,7 +181,7 @@ void TestEventos::cienciaOfOneNoteAsksNothingAndRefreshesTheList() {
 }
 
 void TestEventos::severalNotesAskOnceAndNoSendsNothing() {
-    m_server->clearReceivedRequests();
+    m_env.server->clearReceivedRequests();
     marca({2, 3, 4});
     {
         ScriptedDialogs dlg;
@@ -271,7 +195,7 @@ void TestEventos::severalNotesAskOnceAndNoSendsNothing() {
     // Yes: the three go; one of them was already confirmed by someone else and comes back
     // rejected, with its reason in the list the popup opens.
     {
-        dfe58000::Store store(m_url);
+        dfe58000::Store store(m_env.url);
         QCOMPARE(dfe58000::dispatch(
                      store,
                      host::wire::Request{QStringLiteral("DFE58000.rdmManifestacao"),
@@ -305,7 +229,7 @@ void TestEventos::severalNotesAskOnceAndNoSendsNothing() {
 }
 
 void TestEventos::checksComeInTheirOrder() {
-    m_server->clearReceivedRequests();
+    m_env.server->clearReceivedRequests();
     ScriptedDialogs dlg;
     // With nothing marked the buttons are off; the handlers still check (they run from the
     // menu too). Desconhecimento asks first, then finds nothing marked.
@@ -346,7 +270,7 @@ void TestEventos::anErrorAnswerKeepsTheMarks() {
 }
 
 void TestEventos::operacaoNaoRealizadaSendsTheJustificationAsTyped() {
-    m_server->clearReceivedRequests();
+    m_env.server->clearReceivedRequests();
     marca({8});
     const QString justificativa =
         QStringLiteral("Mercadoria recusada na portaria: pedido cancelado pelo comprador");
@@ -407,38 +331,20 @@ void TestEventos::operacaoNaoRealizadaSendsTheJustificationAsTyped() {
 // process is killed while the next call waits. Either way the clerk is told, the events are
 // not claimed, and the marks stay.
 void TestEventos::aServerLostMidCallLeavesEverythingAsItWas() {
-    QProcess proc;
-    proc.start(QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server"),
-               {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"),
-                m_url, QStringLiteral("--notes"), QStringLiteral("0"), QStringLiteral("--quiet")});
-    QVERIFY(proc.waitForStarted(10000));
-    for (int waited = 0; !proc.canReadLine() && proc.state() == QProcess::Running && waited < 60000;
-         waited += 50)
-        proc.waitForReadyRead(50);
-    const QByteArray first = proc.readLine().trimmed();
-    QVERIFY2(first.startsWith("listening on 127.0.0.1:"), first.constData());
-    const int port = first.mid(first.lastIndexOf(':') + 1).toInt();
+    ServidorProcesso proc;
+    const QString erro = proc.inicia(m_env.url);
+    QVERIFY2(erro.isEmpty(), qPrintable(erro));
 
     host::TNetConnection& net = *frmManifestacao->netManifestacao;
-    auto aponta = [&net](int porta) {
-        host::LoginContext ctx = host::Orvanta::context();
-        ctx.webPort = porta;
-        host::Orvanta::setContext(ctx);
-        net.SetConnected(false);
-    };
     const auto volta = qScopeGuard([&] {
-        aponta(m_server->port());
+        apontaWorkspace(m_env.server->port());
         net.SetTimeout(host::TNetConnection::kDefaultTimeout);
-        if (proc.state() != QProcess::NotRunning) {
-            proc.kill();
-            proc.waitForFinished(10000);
-        }
+        proc.mata();
     });
-    aponta(port);
-    // Frozen: the system still accepts the connection, but nothing reads the request.
-    QCOMPARE(::kill(pid_t(proc.processId()), SIGSTOP), 0);
+    apontaWorkspace(proc.porta());
+    QVERIFY(proc.congela());
     marca({11});
-    m_server->clearReceivedRequests();
+    m_env.server->clearReceivedRequests();
     ModalDriver driver([](QWidget*) { return false; });
 
     net.SetTimeout(800);
@@ -459,8 +365,8 @@ void TestEventos::aServerLostMidCallLeavesEverythingAsItWas() {
     // Killed once the call has its connection: the request is out or about to be.
     QTimer matador;
     QObject::connect(&matador, &QTimer::timeout, [&] {
-        if (net.Connected() && proc.state() == QProcess::Running) {
-            ::kill(pid_t(proc.processId()), SIGKILL);
+        if (net.Connected() && proc.rodando()) {
+            proc.mataJa();
             matador.stop();
         }
     });
@@ -478,10 +384,10 @@ void TestEventos::aServerLostMidCallLeavesEverythingAsItWas() {
     QCOMPARE(host::Showavi::Level(), 0);
     QCOMPARE(inMarcados, 1);
     QCOMPARE(situacao(11), QStringLiteral("0"));
-    QVERIFY(proc.state() == QProcess::NotRunning || proc.waitForFinished(10000));
+    QVERIFY(proc.terminou(10000));
 
     // Back on the running server: neither call reached the database.
-    aponta(m_server->port());
+    apontaWorkspace(m_env.server->port());
     frmManifestacao->sbtVerificar->click();
     QCOMPARE(situacao(11), QStringLiteral("0"));
     QCOMPARE(inMarcados, 0);
@@ -491,7 +397,7 @@ void TestEventos::aServerLostMidCallLeavesEverythingAsItWas() {
 // Last: the server goes away for good.
 void TestEventos::aServerThatStopsLeavesEverythingAsItWas() {
     marca({9, 10});
-    m_server.reset();
+    m_env.server.reset();
     ScriptedDialogs dlg;
     dlg.expectMessage(kManiAviso, MsgButton::Yes);
     dlg.expectError();

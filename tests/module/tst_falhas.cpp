@@ -13,21 +13,16 @@
 #include <QCborValue>
 #include <QCheckBox>
 #include <QDir>
-#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <csignal>
 #include <functional>
 #include <memory>
 
 #include "Cli_Dfe58000.h"
 #include "Cli_Dfe58100.h"
 #include "Cli_Dfe58160.h"
-#include "appserver.h"
-#include "companydb.h"
 #include "core/clientdataset.h"
 #include "core/orvanta.h"
 #include "core/packet.h"
@@ -36,7 +31,6 @@
 #include "net/netconnection.h"
 #include "net/wire.h"
 #include "notarecord.h"
-#include "sql/databasemodule.h"
 #include "store.h"
 #include "support/loopbackserver.h"
 #include "support/scripteddialogs.h"
@@ -45,6 +39,7 @@
 #include "ui/handler.h"
 #include "ui/maskedit.h"
 #include "ui/showavi.h"
+#include "workspacefixture.h"
 
 using host::test::ScriptedDialogs;
 using testsupport::LoopbackServer;
@@ -92,34 +87,14 @@ const char* nomeDe(Acao a) {
 constexpr Acao kAcoes[] = {Acao::Pesquisas, Acao::Confirmar, Acao::Verificar, Acao::GeraXml,
                            Acao::DownloadXML};
 
-QString numero(int n) {
-    return QStringLiteral("%1").arg(n, 9, 10, QChar(u'0'));
-}
-
 // Notes 1 to 4 have their XML (generation), 5 to 8 had a Ciência (download), 9 to 12 neither.
 dfe58000::NoteRecord nota(int n) {
-    dfe58000::NoteRecord r;
-    r.CDEMPRESA = QStringLiteral("01");
-    r.NRNOTAFISC = numero(n);
-    r.IDSTATUSNFE = QStringLiteral("1");
+    dfe58000::NoteRecord r = notaBase(n, kRegistro, kEmitente);
     r.IDSTATUSMANIF = n >= 5 && n <= 8 ? QStringLiteral("4") : QStringLiteral("0");
-    r.IDNOTA = QStringLiteral("1");
     r.IDARQXMLNFE = n <= 4 ? QStringLiteral("S") : QStringLiteral("N");
-    r.CDFILIALORIG = QStringLiteral("0001");
-    r.CDSERIE = QStringLiteral("1");
-    r.IDORIGEMIT = QStringLiteral("C");
-    r.CDEMITENTE = QStringLiteral("C00004");
-    r.NRINSJURNFORIG = kEmitente;
-    r.NMRAZSOCEMIT = QStringLiteral("Emitente %1").arg(n, 2, 10, QChar(u'0'));
-    r.CDTIPOOPER = QStringLiteral("01");
-    r.IDENTRSAIDOP = QStringLiteral("E");
-    r.NRINSJURIESTDEST = kRegistro;
     r.DTEMISSAO = QDateTime(QDate::currentDate().addDays(-2), QTime(8, 0));
     r.DTRECBTO = QDateTime(QDate::currentDate().addDays(-1), QTime(9, 5));
     r.VRNOTAFISC = 1000.0 + n;
-    const QString first43 = QStringLiteral("352611") + kEmitente + QStringLiteral("55001") +
-                            numero(n) + QStringLiteral("112345678");
-    r.NRACESSONF = first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
     return r;
 }
 
@@ -185,45 +160,6 @@ struct Estado {
     }
 };
 
-// A dfe58000-server process on the test's database.
-class Processo {
-  public:
-    ~Processo() { mata(); }
-    // Empty when it listens, else why not.
-    QString inicia(const QString& url) {
-        m_proc.start(
-            QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server"),
-            {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"), url,
-             QStringLiteral("--notes"), QStringLiteral("0"), QStringLiteral("--quiet")});
-        if (!m_proc.waitForStarted(10000))
-            return m_proc.errorString();
-        for (int waited = 0;
-             !m_proc.canReadLine() && m_proc.state() == QProcess::Running && waited < 60000;
-             waited += 50)
-            m_proc.waitForReadyRead(50);
-        const QByteArray first = m_proc.readLine().trimmed();
-        if (!first.startsWith("listening on 127.0.0.1:"))
-            return QString::fromLocal8Bit(first + m_proc.readAllStandardError());
-        m_port = first.mid(first.lastIndexOf(':') + 1).toInt();
-        return {};
-    }
-    int porta() const { return m_port; }
-    bool rodando() const { return m_proc.state() == QProcess::Running; }
-    // Frozen: the system still takes its connections, but nothing reads a request.
-    bool congela() { return ::kill(pid_t(m_proc.processId()), SIGSTOP) == 0; }
-    void mataJa() { ::kill(pid_t(m_proc.processId()), SIGKILL); }
-    void mata() {
-        if (m_proc.state() == QProcess::NotRunning)
-            return;
-        m_proc.kill();
-        m_proc.waitForFinished(10000);
-    }
-
-  private:
-    QProcess m_proc;
-    int m_port = 0;
-};
-
 }  // namespace
 
 Q_DECLARE_METATYPE(Acao)
@@ -245,7 +181,6 @@ class TestFalhas : public QObject {
   private:
     void consulta();
     void marca(const QList<int>& numeros);
-    void aponta(int porta);
     // Everything a command needs before it calls: the filter up for the confirmation.
     void prepara(Acao a);
     // Runs the command through its button, answering the chooser with xmlDir, expecting one
@@ -253,85 +188,45 @@ class TestFalhas : public QObject {
     // Returns the windows it did not expect.
     QStringList executa(Acao a, ScriptedDialogs& dlg, const QString& xmlDir, bool falha);
 
-    QTemporaryDir m_dir;
-    QString m_url;
-    std::unique_ptr<dfe58000::AppServer> m_server;
-    std::unique_ptr<ScriptedDialogs> m_guarda;
-    Processo m_congelado;  // every frozen case waits on this one
+    ManifestacaoEnv m_env;
+    ServidorProcesso m_congelado;  // every frozen case waits on this one
     int m_conclusoes = 0;
 };
 
 void TestFalhas::initTestCase() {
-    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
-    QVERIFY(m_dir.isValid());
-    qputenv("DFE58000_CERT_DIR", m_dir.filePath(QStringLiteral("cert")).toLocal8Bit());
-    m_guarda = std::make_unique<ScriptedDialogs>();
-    m_url = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("empresa.db"));
-    companydb::ensureDatabase(m_url, 0, {dfe58000::storeSchema()});
-    host::DatabaseModule::Open(m_url);
-    {
-        dfe58000::Store store(m_url);
-        for (int n = 1; n <= 12; ++n)
-            store.insertNote(nota(n));
-    }
-    m_server = std::make_unique<dfe58000::AppServer>(m_url, 2);
-    m_server->setRecordRequests(true);
-    m_server->listen(QHostAddress::LocalHost, 0);
-    host::LoginContext ctx;
-    ctx.empresa = QStringLiteral("01");
-    ctx.filial = QStringLiteral("0001");
-    ctx.dataProc = QDate::currentDate();
-    ctx.database = m_url;
-    ctx.operador = QStringLiteral("CLERK01");
-    ctx.webUrl = QStringLiteral("127.0.0.1");
-    ctx.webPort = m_server->port();
-    host::Orvanta::setContext(ctx);
+    QList<dfe58000::NoteRecord> notas;
+    for (int n = 1; n <= 12; ++n)
+        notas << nota(n);
+    const QString falhou = m_env.start(ManifestacaoEnv::Opcoes::doOperador(notas));
+    QVERIFY2(falhou.isEmpty(), qPrintable(falhou));
 
-    const QString erro = m_congelado.inicia(m_url);
+    const QString erro = m_congelado.inicia(m_env.url);
     QVERIFY2(erro.isEmpty(), qPrintable(erro));
     QVERIFY(m_congelado.congela());
-
-    frmManifestacao = new TfrmManifestacao();
-    frmManifestacao->DoCreate();
-    frmManifestacao->medCdEmpresa->SetText(QStringLiteral("01"));
-    frmFiltro = new TfrmFiltro();
-    frmFiltro->DoCreate();
 }
 
 void TestFalhas::cleanupTestCase() {
     m_congelado.mata();
-    delete frmFiltro;
-    delete frmManifestacao;
-    frmManifestacao = nullptr;
-    m_server.reset();
-    QVERIFY_DIALOGS(*m_guarda);
+    m_env.stop();
+    QVERIFY_DIALOGS(*m_env.guarda);
 }
 
 void TestFalhas::init() {
-    aponta(m_server->port());
+    apontaWorkspace(m_env.server->port());
     consulta();
 }
 
 void TestFalhas::cleanup() {
     if (frmFiltro && frmFiltro->isVisible())
         frmFiltro->sbtCancel->click();
-    aponta(m_server->port());
+    apontaWorkspace(m_env.server->port());
     frmManifestacao->netManifestacao->SetTimeout(host::TNetConnection::kDefaultTimeout);
-}
-
-void TestFalhas::aponta(int porta) {
-    host::LoginContext ctx = host::Orvanta::context();
-    ctx.webPort = porta;
-    host::Orvanta::setContext(ctx);
-    frmManifestacao->netManifestacao->SetConnected(false);
 }
 
 // The filter confirmed for every note of company 01: the list shows the twelve, none marked.
 void TestFalhas::consulta() {
     prepara(Acao::Confirmar);
-    TfrmFiltro& f = *frmFiltro;
-    f.sbtConfirma->click();
-    QVERIFY(QTest::qWaitFor([&] { return !f.isVisible(); }));
+    QVERIFY(confirmaFiltro());
     QCOMPARE(frmManifestacao->cdsNotasDestinadas->RecordCount(), 12);
     QCOMPARE(inMarcados, 0);
 }
@@ -339,25 +234,11 @@ void TestFalhas::consulta() {
 void TestFalhas::prepara(Acao a) {
     if (a != Acao::Confirmar)
         return;
-    TfrmFiltro& f = *frmFiltro;
-    f.show();
-    QVERIFY(QTest::qWaitForWindowActive(&f));
-    QVERIFY(QTest::qWaitFor([] { return host::Showavi::Level() == 0; }));
-    f.medInscrJurid->SetText(kRegistro);
-    f.depInicial->SetDate(QDate::currentDate().addDays(-30));
-    f.depFinal->SetDate(QDate::currentDate());
-    for (QCheckBox* box : f.grbFiltroPadrao->findChildren<QCheckBox*>())
-        box->setChecked(true);
-    f.medNotaInicial->SetText(QStringLiteral("000000000"));
-    f.medNotaFinal->SetText(QStringLiteral("999999999"));
+    QVERIFY(preencheFiltro(kRegistro));
 }
 
 void TestFalhas::marca(const QList<int>& numeros) {
-    host::TClientDataSet& ds = *frmManifestacao->cdsNotasDestinadas;
-    for (int n : numeros) {
-        QVERIFY(ds.Locate(QStringLiteral("NRNOTAFISC"), numero(n)));
-        frmManifestacao->dbgPadraoDblClick();
-    }
+    QVERIFY(marcaNotas(numeros));
     QCOMPARE(inMarcados, numeros.size());
 }
 
@@ -425,20 +306,21 @@ void TestFalhas::aServerLostWhileWaitingLeavesEverythingAsItWas() {
     host::TNetConnection& net = *frmManifestacao->netManifestacao;
     const QList<int> marcas = marcasPara(acao);
     marca(marcas);
-    const QString xmlDir = m_dir.filePath(QStringLiteral("xml-%1").arg(QTest::currentDataTag()));
+    const QString xmlDir =
+        m_env.dir.filePath(QStringLiteral("xml-%1").arg(QTest::currentDataTag()));
     QVERIFY(QDir().mkpath(xmlDir));
 
-    Processo proprio;
+    ServidorProcesso proprio;
     int porta = m_congelado.porta();
     if (morto) {
-        const QString erro = proprio.inicia(m_url);
+        const QString erro = proprio.inicia(m_env.url);
         QVERIFY2(erro.isEmpty(), qPrintable(erro));
         QVERIFY(proprio.congela());
         porta = proprio.porta();
     }
     prepara(acao);
     const Estado antes = Estado::agora();
-    aponta(porta);
+    apontaWorkspace(porta);
 
     QTimer matador;
     if (morto) {
@@ -474,8 +356,8 @@ void TestFalhas::aServerLostWhileWaitingLeavesEverythingAsItWas() {
 
     // The server back: the same command goes through.
     net.SetTimeout(host::TNetConnection::kDefaultTimeout);
-    aponta(m_server->port());
-    m_server->clearReceivedRequests();
+    apontaWorkspace(m_env.server->port());
+    m_env.server->clearReceivedRequests();
     {
         ScriptedDialogs dlg;
         const QStringList inesperadas = executa(acao, dlg, xmlDir, false);
@@ -483,7 +365,7 @@ void TestFalhas::aServerLostWhileWaitingLeavesEverythingAsItWas() {
         QVERIFY2(inesperadas.isEmpty(), qPrintable(inesperadas.join(u',')));
     }
     QCOMPARE(host::Showavi::Level(), 0);
-    QCOMPARE(m_server->receivedRequests().value(0).method, metodo(acao));
+    QCOMPARE(m_env.server->receivedRequests().value(0).method, metodo(acao));
     switch (acao) {
         case Acao::Pesquisas:
             QVERIFY(frmFiltro->cdsPesqInscrJurid->RecordCount() > 0);
@@ -521,7 +403,7 @@ void TestFalhas::aGarbledAnswerLeavesEverythingAsItWas_data() {
     QVariantList linha;
     for (const host::FieldDef& c : campos)
         linha << (c.name == u"NRACESSONF"   ? QVariant(nota(1).NRACESSONF)
-                  : c.name == u"NRNOTAFISC" ? QVariant(numero(99))
+                  : c.name == u"NRNOTAFISC" ? QVariant(numeroNota(99))
                                             : QVariant());
     const QByteArray notas = host::encodePacket(campos, {linha});
     const QByteArray nenhuma = host::encodePacket(campos, {});
@@ -567,7 +449,7 @@ void TestFalhas::aGarbledAnswerLeavesEverythingAsItWas_data() {
                    host::encodePacket(
                        {{QStringLiteral("NRACESSONF"), host::FieldType::String, 50, false},
                         {QStringLiteral("NRNOTAFISC"), host::FieldType::String, 20, false}},
-                       {{nota(1).NRACESSONF, numero(99)}}),
+                       {{nota(1).NRACESSONF, numeroNota(99)}}),
                    nenhuma, nenhuma});
         QList<host::FieldDef> trocados = campos;
         QVariantList linhaTrocada = linha;
@@ -626,11 +508,11 @@ void TestFalhas::aGarbledAnswerLeavesEverythingAsItWas() {
     LoopbackServer servidor;
     servidor.script(metodo(acao), resposta);
     marca(marcasPara(acao));
-    QTemporaryDir xmlDir(m_dir.filePath(QStringLiteral("lixo-XXXXXX")));
+    QTemporaryDir xmlDir(m_env.dir.filePath(QStringLiteral("lixo-XXXXXX")));
     QVERIFY(xmlDir.isValid());
     prepara(acao);
     const Estado antes = Estado::agora();
-    aponta(servidor.port());
+    apontaWorkspace(servidor.port());
     // A reply that never completes must not hold the test long.
     frmManifestacao->netManifestacao->SetTimeout(3000);
 

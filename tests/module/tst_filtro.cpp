@@ -9,7 +9,6 @@
 #include <QRadioButton>
 #include <QSqlQuery>
 #include <QStackedWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <functional>
@@ -17,8 +16,6 @@
 
 #include "Cli_Dfe58000.h"
 #include "Cli_Dfe58100.h"
-#include "appserver.h"
-#include "companydb.h"
 #include "core/clientdataset.h"
 #include "core/hosterror.h"
 #include "core/orvanta.h"
@@ -33,6 +30,7 @@
 #include "ui/handler.h"
 #include "ui/maskedit.h"
 #include "ui/showavi.h"
+#include "workspacefixture.h"
 
 using host::test::ScriptedDialogs;
 
@@ -98,47 +96,28 @@ class TestFiltro : public QObject {
     bool openAndCancel(const std::function<void(TfrmFiltro&)>& inspect);
     QString registroDaEmpresa(const QString& empresa, int i = 0) const;
 
-    QTemporaryDir m_dir;
-    QString m_url;
-    std::unique_ptr<dfe58000::AppServer> m_server;
+    ManifestacaoEnv m_env;
     bool m_inspected = false;
 };
 
 void TestFiltro::initTestCase() {
-    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
-    QVERIFY(m_dir.isValid());
-    m_url = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("empresa.db"));
-    companydb::ensureDatabase(m_url, 40, {dfe58000::storeSchema()});
-    host::DatabaseModule::Open(m_url);
-
-    m_server = std::make_unique<dfe58000::AppServer>(m_url, 2);
-    m_server->listen(QHostAddress::LocalHost, 0);
-    QVERIFY(m_server->port() != 0);
-
-    host::LoginContext ctx;
-    ctx.empresa = QStringLiteral("01");
-    ctx.filial = QStringLiteral("0001");
-    ctx.dataProc = kDataGeral;
-    ctx.dataProcFilial.insert(QStringLiteral("0001"), kDataFilial);
-    ctx.database = m_url;
-    ctx.webUrl = QStringLiteral("127.0.0.1");
-    ctx.webPort = m_server->port();
-    host::Orvanta::setContext(ctx);
-
+    ManifestacaoEnv::Opcoes o;
+    o.cadastros = 40;
+    o.guarda = false;
+    o.dataProc = kDataGeral;
+    o.dataProcFilial.insert(QStringLiteral("0001"), kDataFilial);
     // The workspace supplies the company and the server connection; it is built but not
-    // shown, so that leaving its company panel does not open the filter on its own.
-    frmManifestacao = new TfrmManifestacao();
-    frmManifestacao->DoCreate();
+    // shown, so that leaving its company panel does not open the filter on its own. The filter
+    // is built by CriaFiltro.
+    o.filtro = false;
+    const QString erro = m_env.start(o);
+    QVERIFY2(erro.isEmpty(), qPrintable(erro));
     QVERIFY(frmManifestacao->netManifestacao);
     QVERIFY(frmManifestacao->medCdEmpresa);
-    frmManifestacao->medCdEmpresa->SetText(QStringLiteral("01"));
 }
 
 void TestFiltro::cleanupTestCase() {
-    delete frmFiltro;
-    delete frmManifestacao;
-    frmManifestacao = nullptr;
-    m_server.reset();
+    m_env.stop();
 }
 
 bool TestFiltro::openAndCancel(const std::function<void(TfrmFiltro&)>& inspect) {
@@ -516,7 +495,7 @@ void TestFiltro::plainTextFromTheServerIsShownAndLoadsNothing() {
     QCOMPARE(host::Showavi::Level(), 0);
 
     frmManifestacao->netManifestacao->Close();
-    host::Orvanta::setWebServer(QStringLiteral("127.0.0.1"), m_server->port());
+    host::Orvanta::setWebServer(QStringLiteral("127.0.0.1"), m_env.server->port());
 }
 
 QTEST_MAIN(TestFiltro)

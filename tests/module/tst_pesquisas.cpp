@@ -7,14 +7,12 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
 #include <memory>
 
 #include "Cli_Dfe58000.h"
 #include "Cli_Dfe58100.h"
-#include "appserver.h"
 #include "companydb.h"
 #include "core/clientdataset.h"
 #include "core/orvanta.h"
@@ -28,6 +26,7 @@
 #include "ui/handler.h"
 #include "ui/maskedit.h"
 #include "ui/showavi.h"
+#include "workspacefixture.h"
 
 using host::TMaskEdit;
 using host::test::ScriptedDialogs;
@@ -208,38 +207,12 @@ class TestPesquisas : public QObject {
         return frmFiltro->findChild<W*>(nome);
     }
 
-    QTemporaryDir m_dir;
-    QString m_url;
-    std::unique_ptr<dfe58000::AppServer> m_server;
-    // Answers, and records as a failure, any dialog a test did not expect, so none can hang.
-    std::unique_ptr<ScriptedDialogs> m_guarda;
+    ManifestacaoEnv m_env;
 };
 
 void TestPesquisas::initTestCase() {
-    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
-    QVERIFY(m_dir.isValid());
-    m_guarda = std::make_unique<ScriptedDialogs>();
-    m_url = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("empresa.db"));
-    companydb::ensureDatabase(m_url, 0, {dfe58000::storeSchema()});
-    host::DatabaseModule::Open(m_url);
-    m_server = std::make_unique<dfe58000::AppServer>(m_url, 2);
-    m_server->listen(QHostAddress::LocalHost, 0);
-    QVERIFY(m_server->port() != 0);
-
-    host::LoginContext ctx;
-    ctx.empresa = QStringLiteral("01");
-    ctx.filial = QStringLiteral("0001");
-    ctx.dataProc = QDate::currentDate();
-    ctx.database = m_url;
-    ctx.webUrl = QStringLiteral("127.0.0.1");
-    ctx.webPort = m_server->port();
-    host::Orvanta::setContext(ctx);
-    frmManifestacao = new TfrmManifestacao();
-    frmManifestacao->DoCreate();
-    frmManifestacao->medCdEmpresa->SetText(QStringLiteral("01"));
-
-    frmFiltro = new TfrmFiltro();
-    frmFiltro->DoCreate();
+    const QString erro = m_env.start({});
+    QVERIFY2(erro.isEmpty(), qPrintable(erro));
     frmFiltro->show();
     QVERIFY(QTest::qWaitForWindowActive(frmFiltro));
     QVERIFY(QTest::qWaitFor([] { return host::Showavi::Level() == 0; }));
@@ -247,11 +220,8 @@ void TestPesquisas::initTestCase() {
 }
 
 void TestPesquisas::cleanupTestCase() {
-    delete frmFiltro;
-    delete frmManifestacao;
-    frmManifestacao = nullptr;
-    m_server.reset();
-    QVERIFY_DIALOGS(*m_guarda);
+    m_env.stop();
+    QVERIFY_DIALOGS(*m_env.guarda);
 }
 
 void TestPesquisas::init() {
@@ -507,7 +477,7 @@ void TestPesquisas::lookupStatementsGiveTheSameRowsOnPostgres() {
     const QList<QList<QStringList>> noSqlite = roda();
     host::DatabaseModule::Open(pgUrl);
     const QList<QList<QStringList>> noPostgres = roda();
-    host::DatabaseModule::Open(m_url);
+    host::DatabaseModule::Open(m_env.url);
 
     for (int i = 0; i < int(std::size(consultas)); ++i) {
         const QList<QStringList>&sq = noSqlite.at(i), &pq = noPostgres.at(i);

@@ -36,6 +36,7 @@
 #include "ui/handler.h"
 #include "ui/maskedit.h"
 #include "ui/showavi.h"
+#include "workspacefixture.h"
 
 using host::MsgButton;
 using host::test::ScriptedDialogs;
@@ -53,22 +54,9 @@ const QString kLimiteConsulta = QStringLiteral(
 dfe58000::NoteRecord nota(int numero) {
     const QString emitente = fiscal::completeCnpj(numero == 4 ? QStringLiteral("AB12CD340001")
                                                               : QStringLiteral("062741180001"));
-    dfe58000::NoteRecord n;
-    n.CDEMPRESA = QStringLiteral("01");
-    n.NRNOTAFISC = QStringLiteral("%1").arg(numero, 9, 10, QChar(u'0'));
-    n.IDSTATUSNFE = QStringLiteral("1");
+    dfe58000::NoteRecord n = notaBase(numero, kRegistro, emitente);
     n.IDSTATUSMANIF = numero >= 10 && numero < 40 ? QStringLiteral("4") : QStringLiteral("0");
-    n.IDNOTA = QStringLiteral("1");
     n.IDARQXMLNFE = numero <= 4 ? QStringLiteral("S") : QStringLiteral("N");
-    n.CDFILIALORIG = QStringLiteral("0001");
-    n.CDSERIE = QStringLiteral("1");
-    n.IDORIGEMIT = QStringLiteral("C");
-    n.CDEMITENTE = QStringLiteral("C00004");
-    n.NRINSJURNFORIG = emitente;
-    n.NMRAZSOCEMIT = QStringLiteral("Emitente %1").arg(numero, 2, 10, QChar(u'0'));
-    n.CDTIPOOPER = QStringLiteral("01");
-    n.IDENTRSAIDOP = QStringLiteral("E");
-    n.NRINSJURIESTDEST = kRegistro;
     n.DTEMISSAO = QDateTime(QDate::currentDate().addDays(-2), QTime(8, 0));
     n.DTRECBTO = QDateTime(QDate::currentDate().addDays(-1), QTime(9, 5));
     n.VRNOTAFISC = 1000.0 + numero;
@@ -76,10 +64,6 @@ dfe58000::NoteRecord nota(int numero) {
         n.CDFILIAL = QStringLiteral("0003");
         n.NRLANCTONF = QStringLiteral("123");
     }
-    const QString first43 = QStringLiteral("352611") + emitente + QStringLiteral("55001") +
-                            QStringLiteral("%1").arg(numero, 9, 10, QChar(u'0')) +
-                            QStringLiteral("112345678");
-    n.NRACESSONF = first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
     return n;
 }
 
@@ -124,89 +108,40 @@ class TestXmlArquivos : public QObject {
     // completion dialog showed.
     Conclusao executa(QAbstractButton* botao, void (TfrmManifestacao::*handler)());
 
-    QTemporaryDir m_dir;
-    QString m_url;
-    std::unique_ptr<dfe58000::AppServer> m_server;
-    std::unique_ptr<ScriptedDialogs> m_guarda;
+    ManifestacaoEnv m_env;
 };
 
 void TestXmlArquivos::initTestCase() {
-    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
-    QVERIFY(m_dir.isValid());
-    qputenv("DFE58000_CERT_DIR", m_dir.filePath(QStringLiteral("cert")).toLocal8Bit());
-    m_guarda = std::make_unique<ScriptedDialogs>();
-    m_url = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("empresa.db"));
-    companydb::ensureDatabase(m_url, 0, {dfe58000::storeSchema()});
-    host::DatabaseModule::Open(m_url);
-    {
-        dfe58000::Store store(m_url);
-        for (int n = 1; n <= 40; ++n)
-            if (n <= 5 || n >= 10)
-                store.insertNote(nota(n));
-    }
-    m_server = std::make_unique<dfe58000::AppServer>(m_url, 2);
-    m_server->setRecordRequests(true);
-    m_server->listen(QHostAddress::LocalHost, 0);
-    host::LoginContext ctx;
-    ctx.empresa = QStringLiteral("01");
-    ctx.filial = QStringLiteral("0001");
-    ctx.dataProc = QDate::currentDate();
-    ctx.database = m_url;
-    ctx.operador = QStringLiteral("CLERK01");
-    ctx.webUrl = QStringLiteral("127.0.0.1");
-    ctx.webPort = m_server->port();
-    host::Orvanta::setContext(ctx);
-
-    frmManifestacao = new TfrmManifestacao();
-    frmManifestacao->DoCreate();
-    frmManifestacao->medCdEmpresa->SetText(QStringLiteral("01"));
-    frmFiltro = new TfrmFiltro();
-    frmFiltro->DoCreate();
+    QList<dfe58000::NoteRecord> notas;
+    for (int n = 1; n <= 40; ++n)
+        if (n <= 5 || n >= 10)
+            notas << nota(n);
+    const QString erro = m_env.start(ManifestacaoEnv::Opcoes::doOperador(notas));
+    QVERIFY2(erro.isEmpty(), qPrintable(erro));
 }
 
 void TestXmlArquivos::cleanupTestCase() {
-    delete frmFiltro;
-    delete frmManifestacao;
-    frmManifestacao = nullptr;
-    m_server.reset();
-    QVERIFY_DIALOGS(*m_guarda);
+    m_env.stop();
+    QVERIFY_DIALOGS(*m_env.guarda);
 }
 
 void TestXmlArquivos::init() {
     consulta();
-    m_server->clearReceivedRequests();
+    m_env.server->clearReceivedRequests();
 }
 
 void TestXmlArquivos::consulta() {
-    TfrmFiltro& f = *frmFiltro;
-    f.show();
-    QVERIFY(QTest::qWaitForWindowActive(&f));
-    f.medInscrJurid->SetText(kRegistro);
-    f.depInicial->SetDate(QDate::currentDate().addDays(-30));
-    f.depFinal->SetDate(QDate::currentDate());
-    for (QCheckBox* box : f.grbFiltroPadrao->findChildren<QCheckBox*>())
-        box->setChecked(true);
-    f.medNotaInicial->SetText(QStringLiteral("000000000"));
-    f.medNotaFinal->SetText(QStringLiteral("999999999"));
-    f.sbtConfirma->click();
-    QVERIFY(QTest::qWaitFor([&] { return !f.isVisible(); }));
+    QVERIFY(preencheFiltro(kRegistro));
+    QVERIFY(confirmaFiltro());
     QCOMPARE(frmManifestacao->cdsNotasDestinadas->RecordCount(), 36);
 }
 
 void TestXmlArquivos::marca(const QList<int>& numeros) {
-    host::TClientDataSet& ds = *frmManifestacao->cdsNotasDestinadas;
-    for (int n : numeros) {
-        QVERIFY(ds.Locate(QStringLiteral("NRNOTAFISC"),
-                          QStringLiteral("%1").arg(n, 9, 10, QChar(u'0'))));
-        frmManifestacao->dbgPadraoDblClick();
-    }
+    QVERIFY(marcaNotas(numeros));
 }
 
 int TestXmlArquivos::pedidos(const QString& metodo) const {
-    int n = 0;
-    for (const auto& r : m_server->receivedRequests())
-        n += r.method == metodo;
-    return n;
+    return m_env.pedidos(metodo);
 }
 
 std::function<bool(QWidget*)> TestXmlArquivos::fechaConclusao(Conclusao& lida) {
@@ -238,7 +173,7 @@ Conclusao TestXmlArquivos::executa(QAbstractButton* botao, void (TfrmManifestaca
 // Generation of four notes, one without its XML: a file for each document the server sent,
 // named by its key, the server's bytes after the declaration, valid and still signed.
 void TestXmlArquivos::generationWritesTheServersDocuments() {
-    const QString destino = m_dir.filePath(QStringLiteral("gerados"));
+    const QString destino = m_env.dir.filePath(QStringLiteral("gerados"));
     QVERIFY(QDir().mkpath(destino));
     marca({1, 2, 4, 5});
     ScriptedDialogs dlg;
@@ -249,7 +184,7 @@ void TestXmlArquivos::generationWritesTheServersDocuments() {
     QVERIFY2(lida.sucesso.contains(u'3') && lida.erro.contains(u'1'),
              qPrintable(lida.sucesso + u'|' + lida.erro));
     QCOMPARE(pedidos(QStringLiteral("GeraXml")), 1);
-    QCOMPARE(m_server->receivedRequests().value(0).args.value(1).toString(),
+    QCOMPARE(m_env.server->receivedRequests().value(0).args.value(1).toString(),
              QStringLiteral("CLERK01"));
     // Verified afterwards: the marks are gone.
     QCOMPARE(inMarcados, 0);
@@ -286,7 +221,7 @@ void TestXmlArquivos::generationWritesTheServersDocuments() {
              {QStringList{QStringLiteral("xmllint"), "--noout", "--nonet", "--schema",
                           ORVANTA_SOURCE_DIR "/../shared/schemas/nfe/procNFe_v4.00.xsd", arquivo},
               QStringList{QStringLiteral("xmlsec1"), "--verify", "--pubkey-cert-pem",
-                          m_dir.filePath("cert/cert.pem"), "--id-attr:Id",
+                          m_env.dir.filePath("cert/cert.pem"), "--id-attr:Id",
                           "http://www.portalfiscal.inf.br/nfe:infNFe", arquivo}}) {
             QProcess p;
             p.setProcessChannelMode(QProcess::MergedChannels);
@@ -316,7 +251,7 @@ void TestXmlArquivos::cancelledOrUnwritableDirectoryAsksNothing() {
         }
         // /proc takes no new file, not even from root.
         for (const QString& dir :
-             {QStringLiteral("/proc"), m_dir.filePath(QStringLiteral("nao-existe"))}) {
+             {QStringLiteral("/proc"), m_env.dir.filePath(QStringLiteral("nao-existe"))}) {
             ScriptedDialogs dlg;
             dlg.setNextDirectory(dir);
             dlg.expectError();
@@ -326,7 +261,7 @@ void TestXmlArquivos::cancelledOrUnwritableDirectoryAsksNothing() {
             QCOMPARE(lida.vezes, 0);
         }
     }
-    QCOMPARE(m_server->receivedRequests().size(), 0);
+    QCOMPARE(m_env.server->receivedRequests().size(), 0);
     QCOMPARE(inMarcados, 2);
     QCOMPARE(host::Showavi::Level(), 0);
 }
@@ -344,21 +279,21 @@ void TestXmlArquivos::aHostileAnswerWritesNothingOutside() {
         host::Orvanta::setContext(ctx);
         net.SetConnected(false);
     };
-    const auto volta = qScopeGuard([&] { aponta(m_server->port()); });
+    const auto volta = qScopeGuard([&] { aponta(m_env.server->port()); });
 
     // The verification afterwards gets the real server's answer to the same query.
     host::TNetConnection real;
     real.SetServerName(QStringLiteral("DFE58000.rdmManifestacao"));
     real.SetHost(QStringLiteral("127.0.0.1"));
-    real.SetPort(m_server->port());
+    real.SetPort(m_env.server->port());
     QVariantList consultaArgs;
-    for (const auto& r : m_server->receivedRequests())
+    for (const auto& r : m_env.server->receivedRequests())
         if (r.method == u"GetNotasDestinadas")
             consultaArgs = r.args;
     if (consultaArgs.isEmpty()) {
         consulta();
         marca({1});
-        for (const auto& r : m_server->receivedRequests())
+        for (const auto& r : m_env.server->receivedRequests())
             if (r.method == u"GetNotasDestinadas")
                 consultaArgs = r.args;
     }
@@ -395,7 +330,7 @@ void TestXmlArquivos::aHostileAnswerWritesNothingOutside() {
             QStringLiteral("S"), QString(), QStringLiteral("7"), QStringLiteral("9"), pacote}));
     aponta(hostil.port());
 
-    const QString base = m_dir.filePath(QStringLiteral("hostil"));
+    const QString base = m_env.dir.filePath(QStringLiteral("hostil"));
     const QString destino = base + QStringLiteral("/a/b");
     QVERIFY(QDir().mkpath(destino));
     ScriptedDialogs dlg;
@@ -443,7 +378,7 @@ void TestXmlArquivos::suiteModulesOpenWithTheirParameters() {
     QVERIFY(frmManifestacao->sbtVisualizarDocumento->isEnabled());
     frmManifestacao->sbtVisualizarDocumento->click();
     QCOMPARE(recebidos(), (QStringList{QStringLiteral("0003"), QStringLiteral("123")}));
-    QCOMPARE(m_server->receivedRequests().size(), 0);
+    QCOMPARE(m_env.server->receivedRequests().size(), 0);
 
     marca({12});
     app->setProperty("tst00001.params", QVariant());
@@ -471,7 +406,7 @@ void TestXmlArquivos::downloadWithinAndPastTheHourlyLimit() {
     for (int n = 10; n < 35; ++n)
         numeros << n;
     marca(numeros);
-    const QString destino = m_dir.filePath(QStringLiteral("baixados"));
+    const QString destino = m_env.dir.filePath(QStringLiteral("baixados"));
     QVERIFY(QDir().mkpath(destino));
     {
         ScriptedDialogs dlg;
@@ -486,7 +421,7 @@ void TestXmlArquivos::downloadWithinAndPastTheHourlyLimit() {
                  qPrintable(lida.sucesso + u'|' + lida.erro));
     }
     QCOMPARE(arquivosEm(destino).size(), 20);
-    const QList<host::wire::Request> rec = m_server->receivedRequests();
+    const QList<host::wire::Request> rec = m_env.server->receivedRequests();
     QCOMPARE(rec.value(0).method, QStringLiteral("DownloadXML"));
     QCOMPARE(rec.value(0).args.value(1).toString(), frmFiltro->medInscrJurid->Text());
     QCOMPARE(inMarcados, 0);
@@ -506,12 +441,12 @@ void TestXmlArquivos::downloadWithinAndPastTheHourlyLimit() {
 // marks stay.
 void TestXmlArquivos::aFailedDownloadShowsItsTextOnly() {
     {
-        dfe58000::Store store(m_url);
+        dfe58000::Store store(m_env.url);
         QSqlQuery q(store.database());
         QVERIFY(q.exec(QStringLiteral("DROP TABLE DOWNLOADLOG")));
     }
     marca({36});
-    const QString destino = m_dir.filePath(QStringLiteral("falha"));
+    const QString destino = m_env.dir.filePath(QStringLiteral("falha"));
     QVERIFY(QDir().mkpath(destino));
     ScriptedDialogs dlg;
     dlg.setNextDirectory(destino);

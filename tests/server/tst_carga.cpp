@@ -36,9 +36,11 @@
 #include "companydb.h"
 #include "core/hosterror.h"
 #include "core/packet.h"
+#include "documentnotes.h"
 #include "net/wire.h"
 #include "rdmmanifestacao.h"
 #include "rules.h"
+#include "serverfixture.h"
 #include "store.h"
 #include "support/pgcluster.h"
 
@@ -67,14 +69,7 @@ int tpEventoOf(const QString& moduleCode) {
     return rule ? rule->tpEvento : 0;
 }
 
-QByteArray marked(const QStringList& keys) {
-    QList<QVariantList> rows;
-    for (const QString& k : keys)
-        rows.append({k, QStringLiteral("N")});
-    return host::encodePacket({{QStringLiteral("NRACESSONF"), host::FieldType::String, 50, false},
-                               {QStringLiteral("IDCONSULTADO"), host::FieldType::String, 1, false}},
-                              rows);
-}
+using testnotes::marked;
 
 bool looksSigned(const QString& xml) {
     return xml.contains(QStringLiteral("<Signature")) &&
@@ -531,59 +526,17 @@ class Client {
     std::mt19937 m_rng;
 };
 
-// One dfe58000-server process on the database; its call log goes to a file. Terminated when it
-// goes out of scope.
-class ServerProcess {
-  public:
-    ServerProcess() = default;
-    ServerProcess(const ServerProcess&) = delete;
-    ServerProcess& operator=(const ServerProcess&) = delete;
-    ~ServerProcess() { stop(); }
-
-    // Starts it and waits for its "listening on" line; the port, or 0.
-    quint16 start(const QString& url, const QString& certDir, quint16 port, const QString& log) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DFE58000_CERT_DIR"), certDir);
-        m_process.setProcessEnvironment(env);
-        m_process.setStandardErrorFile(log, QIODevice::Append);
-        m_process.start(QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server"),
-                        {QStringLiteral("--db"), url, QStringLiteral("--listen"),
-                         QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--notes"),
-                         QStringLiteral("0"), QStringLiteral("--workers"), QStringLiteral("4")});
-        QElapsedTimer t;
-        t.start();
-        while (!m_process.canReadLine() && m_process.state() != QProcess::NotRunning &&
-               t.elapsed() < 30000)
-            m_process.waitForReadyRead(100);
-        const QByteArray line = m_process.readLine().trimmed();
-        if (!line.startsWith("listening on 127.0.0.1:"))
-            return 0;
-        m_port = quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
-        return m_port;
-    }
-
-    quint16 port() const { return m_port; }
-    bool running() const { return m_process.state() == QProcess::Running; }
-
-    void kill() {
-        m_process.kill();  // SIGKILL: no chance to finish anything
-        m_process.waitForFinished(5000);
-    }
-
-    void stop() {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-  private:
-    QProcess m_process;
-    quint16 m_port = 0;
-};
+// Starts one dfe58000-server process on the database, its call log appended to a file, and
+// waits for it to listen; the port, or 0.
+quint16 startServer(ServerProcess& server, const QString& url, const QString& certDir, quint16 port,
+                    const QString& log) {
+    server.start(url, certDir,
+                 {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port),
+                  QStringLiteral("--notes"), QStringLiteral("0"), QStringLiteral("--workers"),
+                  QStringLiteral("4")},
+                 log);
+    return server.waitListening(30000);
+}
 
 QList<QVariantList> rowsOf(QSqlDatabase& db, const QString& sql, const QVariantList& binds = {}) {
     QSqlQuery q(db);
@@ -699,8 +652,8 @@ void TestCarga::initTestCase() {
 
     const QString certDir = m_dir.filePath(QStringLiteral("cert"));
     for (int i = 0; i < 2; ++i) {
-        m_ports[i] = m_servers[i].start(m_url, certDir, 0,
-                                        m_dir.filePath(QStringLiteral("server%1.log").arg(i)));
+        m_ports[i] = startServer(m_servers[i], m_url, certDir, 0,
+                                 m_dir.filePath(QStringLiteral("server%1.log").arg(i)));
         QVERIFY2(m_ports[i] != 0, "dfe58000-server did not start");
     }
 }
@@ -1177,8 +1130,8 @@ void TestCarga::serverKilledMidLoad() {
             m_servers[0].kill();
             QThread::msleep(1000);
             restarted =
-                m_servers[0].start(m_url, m_dir.filePath(QStringLiteral("cert")), m_ports[0],
-                                   m_dir.filePath(QStringLiteral("server0.log"))) == m_ports[0];
+                startServer(m_servers[0], m_url, m_dir.filePath(QStringLiteral("cert")), m_ports[0],
+                            m_dir.filePath(QStringLiteral("server0.log"))) == m_ports[0];
             // A client waits up to 300 ms before it tries again.
             return clock.elapsed() + 1000;
         });

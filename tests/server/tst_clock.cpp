@@ -11,10 +11,12 @@
 #include "clock.h"
 #include "companydb.h"
 #include "core/packet.h"
+#include "documentnotes.h"
 #include "fiscaldocs.h"
 #include "methods.h"
 #include "net/wire.h"
 #include "rules.h"
+#include "serverfixture.h"
 #include "store.h"
 
 using dfe58000::FixedClock;
@@ -30,27 +32,15 @@ const QString kIssuer = fiscal::completeCnpj(QStringLiteral("123456780001"));
 
 // A key issued in the year and month of yyMM.
 QString keyFor(int number, const QString& yyMM) {
-    const QString first43 = QStringLiteral("35") + yyMM + kIssuer + QStringLiteral("55001") +
-                            QStringLiteral("%1").arg(number, 9, 10, QChar(u'0')) +
-                            QStringLiteral("112345678");
-    return first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
+    return testnotes::accessKey(kIssuer, number, QStringLiteral("55001"),
+                                QStringLiteral("112345678"), yyMM);
 }
 
 // A note authorised at a moment of Brasília's wall clock.
 NoteRecord note(int number, const QDateTime& authorised) {
-    NoteRecord n;
-    n.CDEMPRESA = QStringLiteral("01");
-    n.NRNOTAFISC = QString::number(number);
-    n.IDSTATUSNFE = QStringLiteral("1");
-    n.IDSTATUSMANIF = QStringLiteral("0");
-    n.IDNOTA = QStringLiteral("1");
-    n.NRINSJURIESTDEST = kReg;
-    n.NRINSJURNFORIG = kIssuer;
-    n.NMRAZSOCEMIT = QStringLiteral("Fornecedor %1").arg(number);
-    n.DTEMISSAO = authorised.addSecs(-3600);
-    n.DTRECBTO = authorised;
-    n.NRACESSONF = keyFor(number, authorised.toString(QStringLiteral("yyMM")));
-    return n;
+    return testnotes::openNote(number, kReg, kIssuer,
+                               keyFor(number, authorised.toString(QStringLiteral("yyMM"))),
+                               authorised.addSecs(-3600), authorised);
 }
 
 QDateTime at(int y, int m, int d, int hh, int mm) {
@@ -98,24 +88,18 @@ class TestClock : public QObject {
   private:
     void standAt(const QDateTime& moment) { m_clock->set(moment); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Store> m_store;
+    StoreFixture m_db;
     std::shared_ptr<FixedClock> m_clock;
 };
 
 void TestClock::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    qputenv("DFE58000_CERT_DIR", m_dir->filePath(QStringLiteral("cert")).toLocal8Bit());
-    const QString url = QStringLiteral("sqlite:") + m_dir->filePath(QStringLiteral("c.db"));
-    companydb::ensureDatabase(url, 0, {dfe58000::storeSchema()});
-    m_store = std::make_unique<Store>(url);
+    m_db.open(QStringLiteral("c.db"), true);
     m_clock = std::make_shared<FixedClock>(at(2026, 12, 8, 12, 0));
-    m_store->setClock(m_clock);
+    m_db.store->setClock(m_clock);
 }
 
 void TestClock::cleanup() {
-    m_store.reset();
-    m_dir.reset();
+    m_db.close();
 }
 
 void TestClock::theSystemClockShowsBrasilia() {
@@ -128,39 +112,39 @@ void TestClock::theSystemClockShowsBrasilia() {
 
 void TestClock::deadlinesCountBrasiliaDays() {
     // Authorised late in the evening in Brasília: already the next day in UTC and in Tokyo.
-    m_store->insertNote(note(1, at(2026, 11, 28, 22, 0)));
-    m_store->insertNote(note(2, at(2026, 11, 28, 22, 0)));
-    m_store->insertNote(note(3, at(2026, 9, 9, 22, 0)));
-    m_store->insertNote(note(4, at(2026, 9, 9, 22, 0)));
+    m_db.store->insertNote(note(1, at(2026, 11, 28, 22, 0)));
+    m_db.store->insertNote(note(2, at(2026, 11, 28, 22, 0)));
+    m_db.store->insertNote(note(3, at(2026, 9, 9, 22, 0)));
+    m_db.store->insertNote(note(4, at(2026, 9, 9, 22, 0)));
     const QString ciencia = QStringLiteral("4"), confirmacao = QStringLiteral("1");
 
     // Day 10 of Ciência to its last minute in Brasília (Tokyo is on the 9th by then).
     standAt(at(2026, 12, 8, 23, 59));
-    QCOMPARE(send(*m_store, keyFor(1, "2611"), ciencia).cStat, 135);
+    QCOMPARE(send(*m_db.store, keyFor(1, "2611"), ciencia).cStat, 135);
     // Day 11, ten minutes in.
     standAt(at(2026, 12, 9, 0, 10));
-    const Answer late = send(*m_store, keyFor(2, "2611"), ciencia);
+    const Answer late = send(*m_db.store, keyFor(2, "2611"), ciencia);
     QCOMPARE(late.cStat, dfe58000::rules::kOutOfDeadline);
     QVERIFY2(late.text.endsWith(QStringLiteral("10 dias")), qPrintable(late.text));
 
     // Day 90 of a conclusive event, then day 91.
     standAt(at(2026, 12, 8, 23, 59));
-    QCOMPARE(send(*m_store, keyFor(3, "2609"), confirmacao).cStat, 135);
+    QCOMPARE(send(*m_db.store, keyFor(3, "2609"), confirmacao).cStat, 135);
     standAt(at(2026, 12, 9, 0, 10));
-    const Answer late90 = send(*m_store, keyFor(4, "2609"), confirmacao);
+    const Answer late90 = send(*m_db.store, keyFor(4, "2609"), confirmacao);
     QCOMPARE(late90.cStat, dfe58000::rules::kOutOfDeadline);
     QVERIFY2(late90.text.endsWith(QStringLiteral("90 dias")), qPrintable(late90.text));
 }
 
 void TestClock::aNoteFromBeforeJuneIsJudgedByTheRuleOfTheEventsDay() {
-    m_store->insertNote(note(5, at(2026, 3, 1, 10, 0)));
-    m_store->insertNote(note(6, at(2026, 3, 1, 10, 0)));
+    m_db.store->insertNote(note(5, at(2026, 3, 1, 10, 0)));
+    m_db.store->insertNote(note(6, at(2026, 3, 1, 10, 0)));
     // On 31/05 the 180-day rule is in force: day 91 is in time.
     standAt(at(2026, 5, 31, 23, 30));
-    QCOMPARE(send(*m_store, keyFor(5, "2603"), QStringLiteral("2")).cStat, 135);
+    QCOMPARE(send(*m_db.store, keyFor(5, "2603"), QStringLiteral("2")).cStat, 135);
     // From 01/06 the 90 days count: the same note's day 92 is out of time.
     standAt(at(2026, 6, 1, 0, 30));
-    const Answer late = send(*m_store, keyFor(6, "2603"), QStringLiteral("2"));
+    const Answer late = send(*m_db.store, keyFor(6, "2603"), QStringLiteral("2"));
     QCOMPARE(late.cStat, dfe58000::rules::kOutOfDeadline);
     QVERIFY2(late.text.endsWith(QStringLiteral("90 dias")), qPrintable(late.text));
 }
@@ -169,21 +153,21 @@ void TestClock::theKeysYearIsBrasiliasYear() {
     // A key of January 2027: issued in a year that has not begun in Brasília is 615.
     NoteRecord n = note(7, at(2026, 12, 31, 22, 0));
     n.NRACESSONF = keyFor(7, QStringLiteral("2701"));
-    m_store->insertNote(n);
+    m_db.store->insertNote(n);
     standAt(at(2026, 12, 31, 23, 30));
-    QCOMPARE(send(*m_store, n.NRACESSONF, QStringLiteral("4")).cStat, 615);
+    QCOMPARE(send(*m_db.store, n.NRACESSONF, QStringLiteral("4")).cStat, 615);
     standAt(at(2027, 1, 1, 0, 30));
-    QCOMPARE(send(*m_store, n.NRACESSONF, QStringLiteral("4")).cStat, 135);
+    QCOMPARE(send(*m_db.store, n.NRACESSONF, QStringLiteral("4")).cStat, 135);
 }
 
 void TestClock::eventTimesAreWrittenInBrasilia() {
     NoteRecord n = note(8, at(2026, 12, 8, 9, 0));
     n.IDARQXMLNFE = QStringLiteral("S");
-    m_store->insertNote(n);
+    m_db.store->insertNote(n);
     standAt(at(2026, 12, 8, 23, 30));
-    QCOMPARE(send(*m_store, keyFor(8, "2612"), QStringLiteral("1")).cStat, 135);
+    QCOMPARE(send(*m_db.store, keyFor(8, "2612"), QStringLiteral("1")).cStat, 135);
 
-    QSqlQuery q(m_store->database());
+    QSqlQuery q(m_db.store->database());
     QVERIFY(
         q.exec(QStringLiteral("SELECT N.DTHREVENTO, E.DTHREVENTO, E.DTHRREGISTRO, "
                               "E.DSXMLEVENTO, E.NRPROTOCOLO FROM NOTADEST N JOIN EVENTONFE E "
@@ -202,9 +186,10 @@ void TestClock::eventTimesAreWrittenInBrasilia() {
     // The stored times of the note are Brasília's wall clock, written with Brasília's offset.
     const QByteArray marked = host::encodePacket(
         {{QStringLiteral("NRACESSONF"), host::FieldType::String, 50, false}}, {{n.NRACESSONF}});
-    const Reply r = dfe58000::dispatch(*m_store, Request{QStringLiteral("DFE58000.rdmManifestacao"),
-                                                         QStringLiteral("GeraXml"),
-                                                         {marked, QStringLiteral("OPER01")}});
+    const Reply r =
+        dfe58000::dispatch(*m_db.store, Request{QStringLiteral("DFE58000.rdmManifestacao"),
+                                                QStringLiteral("GeraXml"),
+                                                {marked, QStringLiteral("OPER01")}});
     QVERIFY2(r.ok, qPrintable(r.error));
     const QList<QVariantList> docs =
         host::decodePacket(r.result.toList().value(4).toByteArray()).rows;

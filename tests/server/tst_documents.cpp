@@ -15,6 +15,7 @@
 #include "documents.h"
 #include "fiscaldocs.h"
 #include "methods.h"
+#include "serverfixture.h"
 #include "store.h"
 
 using dfe58000::NoteRecord;
@@ -53,20 +54,11 @@ QString firstOf(const QString& xml, const QString& element, const QString& attri
     return found;
 }
 
-QByteArray markedOf(const QStringList& keys) {
-    QList<QVariantList> rows;
-    for (const QString& k : keys)
-        rows.append({k, QStringLiteral("N")});
-    return host::encodePacket({{QStringLiteral("NRACESSONF"), host::FieldType::String, 50, false},
-                               {QStringLiteral("IDCONSULTADO"), host::FieldType::String, 1, false}},
-                              rows);
-}
-
 QByteArray marked(const QList<int>& numbers) {
     QStringList keys;
     for (int n : numbers)
         keys << keyFor(n);
-    return markedOf(keys);
+    return testnotes::marked(keys);
 }
 
 // A key whose check digit is right for its 43 characters, whatever they hold (letters weigh
@@ -169,33 +161,27 @@ class TestDocuments : public QObject {
     void largeJobsLeaveTheDatabaseWritable();
 
   private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_url;
-    std::unique_ptr<Store> m_store;
+    StoreFixture m_db;
 };
 
 void TestDocuments::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_url = QStringLiteral("sqlite:") + m_dir->filePath(QStringLiteral("d.db"));
-    companydb::ensureDatabase(m_url, 0, {dfe58000::storeSchema()});
-    m_store = std::make_unique<Store>(m_url);
+    m_db.open(QStringLiteral("d.db"));
     for (int i = 1; i <= 40; ++i)
-        m_store->insertNote(note(i, QStringLiteral("4"), kRegA));
-    m_store->insertNote(note(41, QStringLiteral("4"), kRegA, QStringLiteral("S")));
-    m_store->insertNote(note(42, QStringLiteral("0"), kRegA));  // no manifestation yet
-    m_store->insertNote(note(43, QStringLiteral("2"), kRegA));  // Desconhecimento
-    m_store->insertNote(note(44, QStringLiteral("1"), kRegA, QStringLiteral("N"), 120));
+        m_db.store->insertNote(note(i, QStringLiteral("4"), kRegA));
+    m_db.store->insertNote(note(41, QStringLiteral("4"), kRegA, QStringLiteral("S")));
+    m_db.store->insertNote(note(42, QStringLiteral("0"), kRegA));  // no manifestation yet
+    m_db.store->insertNote(note(43, QStringLiteral("2"), kRegA));  // Desconhecimento
+    m_db.store->insertNote(note(44, QStringLiteral("1"), kRegA, QStringLiteral("N"), 120));
     for (int i = 50; i <= 52; ++i)
-        m_store->insertNote(note(i, QStringLiteral("1"), kRegB));
+        m_db.store->insertNote(note(i, QStringLiteral("1"), kRegB));
 }
 
 void TestDocuments::cleanup() {
-    m_store.reset();
-    m_dir.reset();
+    m_db.close();
 }
 
 void TestDocuments::generationBuildsTheNFeOfNotesWithXml() {
-    const Answer a = request(*m_store, QStringLiteral("GeraXml"),
+    const Answer a = request(*m_db.store, QStringLiteral("GeraXml"),
                              {marked({41, 1, 999}), QStringLiteral("OPER01")});
     QVERIFY2(a.ok, qPrintable(a.error));
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("S"));
@@ -221,7 +207,7 @@ void TestDocuments::generationBuildsTheNFeOfNotesWithXml() {
     QCOMPARE(firstOf(xml, "cStat"), QStringLiteral("100"));
     QVERIFY(xml.contains(QStringLiteral("<dest><CNPJ>") + kRegA));
 
-    QSqlQuery q(m_store->database());
+    QSqlQuery q(m_db.store->database());
     QVERIFY(q.exec(QStringLiteral("SELECT NRACESSONF FROM DOCXMLNFE")));
     QVERIFY(q.next());
     QCOMPARE(q.value(0).toString(), keyFor(41));
@@ -229,7 +215,7 @@ void TestDocuments::generationBuildsTheNFeOfNotesWithXml() {
 }
 
 void TestDocuments::downloadNeedsARelease() {
-    const Answer a = download(*m_store, {1, 42, 43, 44, 50});
+    const Answer a = download(*m_db.store, {1, 42, 43, 44, 50});
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("OK"));
     QCOMPARE(a.received(), 1);
     QCOMPARE(a.missing(), 4);
@@ -239,18 +225,19 @@ void TestDocuments::downloadNeedsARelease() {
     QCOMPARE(statuses, (QStringList{"S", "N", "N", "N", "N"}));
     QVERIFY(a.docs.at(0).at(1).toString().contains(keyFor(1)));
     // The note's XML is available for generation from now on.
-    QCOMPARE(request(*m_store, QStringLiteral("GeraXml"), {marked({1}), QString()}).received(), 1);
+    QCOMPARE(request(*m_db.store, QStringLiteral("GeraXml"), {marked({1}), QString()}).received(),
+             1);
 }
 
 void TestDocuments::twentyFiveDownloadsHitTheHourlyLimit() {
-    Answer a = download(*m_store, range(1, 25));
+    Answer a = download(*m_db.store, range(1, 25));
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("LCA"));
     QCOMPARE(a.received(), 20);
     QCOMPARE(a.missing(), 5);
     QCOMPARE(a.docs.size(), 25);
     for (int i = 0; i < 25; ++i)
         QCOMPARE(a.docs.at(i).at(1).toString().isEmpty(), i >= 20);
-    a = download(*m_store, {30});
+    a = download(*m_db.store, {30});
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("L"));
     QCOMPARE(a.received(), 0);
 }
@@ -258,23 +245,23 @@ void TestDocuments::twentyFiveDownloadsHitTheHourlyLimit() {
 void TestDocuments::theLimitIsPerRegistrationAndPerHour() {
     auto clock =
         std::make_shared<dfe58000::FixedClock>(QDateTime(dfe58000::Clock().today(), QTime(9, 0)));
-    m_store->setClock(clock);
-    QCOMPARE(download(*m_store, range(1, 20)).res.value(0).toString(), QStringLiteral("OK"));
-    QCOMPARE(download(*m_store, {21}).res.value(0).toString(), QStringLiteral("L"));
+    m_db.store->setClock(clock);
+    QCOMPARE(download(*m_db.store, range(1, 20)).res.value(0).toString(), QStringLiteral("OK"));
+    QCOMPARE(download(*m_db.store, {21}).res.value(0).toString(), QStringLiteral("L"));
     // Another registration has its own count.
-    const Answer b = download(*m_store, {50, 51}, kRegB);
+    const Answer b = download(*m_db.store, {50, 51}, kRegB);
     QCOMPARE(b.res.value(0).toString(), QStringLiteral("OK"));
     QCOMPARE(b.received(), 2);
     // An hour after the last attempt, by the store's clock, the registration queries again.
     clock->advanceSecs(3601);
-    QCOMPARE(download(*m_store, {21}).received(), 1);
+    QCOMPARE(download(*m_db.store, {21}).received(), 1);
 }
 
 void TestDocuments::clientsDownloadingTogetherShareTheLimit() {
     std::atomic<int> received{0};
     std::atomic<int> ready{0};
     auto worker = [&](int first) {
-        Store store(m_url);
+        Store store(m_db.url);
         ++ready;
         while (ready < 2)
             QThread::yieldCurrentThread();
@@ -290,14 +277,14 @@ void TestDocuments::clientsDownloadingTogetherShareTheLimit() {
 }
 
 void TestDocuments::requestsThatCannotBeProcessed() {
-    Answer a = download(*m_store, {1}, QStringLiteral("11222333000181"));
+    Answer a = download(*m_db.store, {1}, QStringLiteral("11222333000181"));
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("ERRO"));
     QVERIFY(!a.res.value(1).toString().isEmpty());
-    a = download(*m_store, {}, kRegA);
+    a = download(*m_db.store, {}, kRegA);
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("ERRO"));
-    a = request(*m_store, QStringLiteral("GeraXml"), {QStringLiteral("x"), QString()});
+    a = request(*m_db.store, QStringLiteral("GeraXml"), {QStringLiteral("x"), QString()});
     QVERIFY(!a.ok);
-    a = request(*m_store, QStringLiteral("GeraXml"), {QByteArray("garbage"), QString()});
+    a = request(*m_db.store, QStringLiteral("GeraXml"), {QByteArray("garbage"), QString()});
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("ERRO"));
 }
 
@@ -315,9 +302,9 @@ void TestDocuments::theNotesEnvironmentReachesItsDocuments() {
         testnotes::documentNote(63, QStringLiteral("0"), kRegA, QStringLiteral("N"), 3, issuer);
     toManifestProd.IDAMBIENTEMANIF = QStringLiteral("1");
     for (const NoteRecord& n : {homologation, production, toManifest, toManifestProd})
-        m_store->insertNote(n);
+        m_db.store->insertNote(n);
 
-    const Answer a = request(*m_store, QStringLiteral("GeraXml"), {marked({60, 61}), QString()});
+    const Answer a = request(*m_db.store, QStringLiteral("GeraXml"), {marked({60, 61}), QString()});
     QCOMPARE(a.received(), 2);
     // ide and the authorisation protocol both carry it.
     QCOMPARE(a.docs.at(0).at(1).toString().count(QStringLiteral("<tpAmb>2</tpAmb>")), 2);
@@ -325,14 +312,14 @@ void TestDocuments::theNotesEnvironmentReachesItsDocuments() {
 
     // The event and the authority's answer in the archived procEventoNFe.
     for (const NoteRecord& n : {toManifest, toManifestProd}) {
-        const Answer e = request(*m_store, QStringLiteral("setManifestacao"),
-                                 {kRegA, markedOf({n.NRACESSONF}), QStringLiteral("4"), QString(),
-                                  QStringLiteral("OPER01")});
+        const Answer e = request(*m_db.store, QStringLiteral("setManifestacao"),
+                                 {kRegA, testnotes::marked({n.NRACESSONF}), QStringLiteral("4"),
+                                  QString(), QStringLiteral("OPER01")});
         QVERIFY2(e.ok, qPrintable(e.error));
         QVERIFY2(e.res.value(2).toString() == u"1",
                  qPrintable(e.docs.value(0).value(3).toString()));
     }
-    QSqlQuery q(m_store->database());
+    QSqlQuery q(m_db.store->database());
     QVERIFY(
         q.exec(QStringLiteral("SELECT NRACESSONF, DSXMLEVENTO FROM EVENTONFE WHERE CDSTAT = "
                               "135")));
@@ -352,9 +339,9 @@ void TestDocuments::theNotesEnvironmentReachesItsDocuments() {
 void TestDocuments::aNoteWithoutAuthorisationDateIsNotDownloaded() {
     NoteRecord unauthorised = note(60, QStringLiteral("4"), kRegA);
     unauthorised.DTRECBTO = QDateTime();
-    m_store->insertNote(unauthorised);
+    m_db.store->insertNote(unauthorised);
 
-    const Answer a = download(*m_store, {60, 1});
+    const Answer a = download(*m_db.store, {60, 1});
     QVERIFY2(a.ok, qPrintable(a.error));
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("OK"));
     QCOMPARE(a.received(), 1);
@@ -368,7 +355,7 @@ void TestDocuments::aNoteWithoutAuthorisationDateIsNotDownloaded() {
     QCOMPARE(a.docs.at(1).at(2).toString(), QStringLiteral("S"));
 
     // Only the served note counts against the hour and becomes available for generation.
-    QSqlQuery q(m_store->database());
+    QSqlQuery q(m_db.store->database());
     QVERIFY(
         q.exec(QStringLiteral("SELECT NRACESSONF, CDSTATUS FROM DOWNLOADLOG ORDER BY "
                               "CDSTATUS")));
@@ -398,14 +385,14 @@ void TestDocuments::invalidKeysAreReportedPerNote() {
         QVERIFY2(!fiscal::isValidAccessKey(key), qPrintable(key));
         NoteRecord n = note(70, QStringLiteral("4"), kRegA, QStringLiteral("S"));
         n.NRACESSONF = key;
-        m_store->insertNote(n);
+        m_db.store->insertNote(n);
     }
     const QStringList keys = QStringList{keyFor(41)} + bad;
     for (const QString& method : {QStringLiteral("GeraXml"), QStringLiteral("DownloadXML")}) {
-        const Answer a =
-            method == u"GeraXml"
-                ? request(*m_store, method, {markedOf(keys), QString()})
-                : request(*m_store, method, {markedOf(keys), kRegA, QStringLiteral("OPER01")});
+        const Answer a = method == u"GeraXml"
+                             ? request(*m_db.store, method, {testnotes::marked(keys), QString()})
+                             : request(*m_db.store, method,
+                                       {testnotes::marked(keys), kRegA, QStringLiteral("OPER01")});
         QVERIFY2(a.ok, qPrintable(a.error));
         QVERIFY2(a.res.value(1).toString().isEmpty(), qPrintable(a.res.value(1).toString()));
         QCOMPARE(a.received(), 1);
@@ -424,11 +411,12 @@ void TestDocuments::aFailingNoteDoesNotSinkTheOthers() {
     // GeraXml: a recipient that is neither CPF nor CNPJ (building fails) and a note whose archive
     // the database refuses, among good ones.
     NoteRecord noRecipient = note(45, QStringLiteral("4"), QStringLiteral("ABC"), "S");
-    m_store->insertNote(noRecipient);
-    exec(*m_store, QStringLiteral("UPDATE NOTADEST SET IDARQXMLNFE = 'S' WHERE NRNOTAFISC = '2'"));
-    failWritesOf(*m_store, QStringLiteral("TG_ARQUIVO"), QStringLiteral("INSERT ON DOCXMLNFE"),
+    m_db.store->insertNote(noRecipient);
+    exec(*m_db.store,
+         QStringLiteral("UPDATE NOTADEST SET IDARQXMLNFE = 'S' WHERE NRNOTAFISC = '2'"));
+    failWritesOf(*m_db.store, QStringLiteral("TG_ARQUIVO"), QStringLiteral("INSERT ON DOCXMLNFE"),
                  keyFor(2));
-    Answer a = request(*m_store, QStringLiteral("GeraXml"),
+    Answer a = request(*m_db.store, QStringLiteral("GeraXml"),
                        {marked({41, 45, 2, 999}), QStringLiteral("OPER01")});
     QVERIFY2(a.ok, qPrintable(a.error));
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("S"));
@@ -445,13 +433,13 @@ void TestDocuments::aFailingNoteDoesNotSinkTheOthers() {
     QVERIFY2(a.docs.at(2).at(3).toString().contains(QStringLiteral("falha injetada")),
              qPrintable(a.docs.at(2).at(3).toString()));
     QCOMPARE(a.docs.at(3).at(2).toString(), QStringLiteral("N"));
-    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM DOCXMLNFE")), 1);
+    QCOMPARE(countOf(*m_db.store, QStringLiteral("SELECT COUNT(*) FROM DOCXMLNFE")), 1);
 
     // DownloadXML: the archive of one note and the flag of another fail; the flag's note keeps
     // no archive either, the third is served, and all three queries stay counted.
-    failWritesOf(*m_store, QStringLiteral("TG_FLAG"), QStringLiteral("UPDATE ON NOTADEST"),
+    failWritesOf(*m_db.store, QStringLiteral("TG_FLAG"), QStringLiteral("UPDATE ON NOTADEST"),
                  keyFor(3));
-    a = download(*m_store, {2, 3, 4});
+    a = download(*m_db.store, {2, 3, 4});
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("OK"));
     QCOMPARE(a.received(), 1);
     QCOMPARE(a.missing(), 2);
@@ -461,17 +449,17 @@ void TestDocuments::aFailingNoteDoesNotSinkTheOthers() {
     QCOMPARE(statuses, (QStringList{"E", "E", "S"}));
     QVERIFY(a.docs.at(1).at(3).toString().contains(QStringLiteral("falha injetada")));
     QVERIFY(a.docs.at(2).at(1).toString().contains(keyFor(4)));
-    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM DOCXMLNFE WHERE NRACESSONF "
-                                              "= '%1'")
-                                   .arg(keyFor(3))),
+    QCOMPARE(countOf(*m_db.store, QStringLiteral("SELECT COUNT(*) FROM DOCXMLNFE WHERE NRACESSONF "
+                                                 "= '%1'")
+                                      .arg(keyFor(3))),
              0);
-    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM NOTADEST WHERE "
-                                              "IDARQXMLNFE = 'S' AND NRNOTAFISC IN ('3', '4')")),
+    QCOMPARE(countOf(*m_db.store, QStringLiteral("SELECT COUNT(*) FROM NOTADEST WHERE "
+                                                 "IDARQXMLNFE = 'S' AND NRNOTAFISC IN ('3', '4')")),
              1);
-    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM DOWNLOADLOG WHERE CDSTATUS "
-                                              "= 'E'")),
+    QCOMPARE(countOf(*m_db.store, QStringLiteral("SELECT COUNT(*) FROM DOWNLOADLOG WHERE CDSTATUS "
+                                                 "= 'E'")),
              2);
-    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM DOWNLOADLOG")), 3);
+    QCOMPARE(countOf(*m_db.store, QStringLiteral("SELECT COUNT(*) FROM DOWNLOADLOG")), 3);
 }
 
 void TestDocuments::everyQueryCountsAndTheBlockRestartsWithEachAttempt() {
@@ -482,7 +470,7 @@ void TestDocuments::everyQueryCountsAndTheBlockRestartsWithEachAttempt() {
         keys << keyFor(42);
     for (int n : range(1, 15))
         keys << keyFor(n);
-    Answer a = downloadAt(*m_store, markedOf(keys), t0);
+    Answer a = downloadAt(*m_db.store, testnotes::marked(keys), t0);
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("LCA"));
     QCOMPARE(a.received(), 10);
     QCOMPARE(a.missing(), 15);
@@ -490,22 +478,22 @@ void TestDocuments::everyQueryCountsAndTheBlockRestartsWithEachAttempt() {
         QCOMPARE(a.docs.at(i).at(2).toString(), QString(i < 10 ? "N" : i < 20 ? "S" : "L"));
     QVERIFY(a.docs.at(24).at(3).toString().startsWith(QStringLiteral("656 - ")));
 
-    a = downloadAt(*m_store, marked({30}), t0.addSecs(60));
+    a = downloadAt(*m_db.store, marked({30}), t0.addSecs(60));
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("L"));
     QCOMPARE(a.received(), 0);
     // Half an hour later the hour of the first queries is not over: still blocked, and the block
     // starts again from this attempt.
-    a = downloadAt(*m_store, marked({30}), t0.addSecs(30 * 60));
+    a = downloadAt(*m_db.store, marked({30}), t0.addSecs(30 * 60));
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("L"));
     // An hour after the first queries, but not after the last attempt.
-    a = downloadAt(*m_store, marked({30}), t0.addSecs(80 * 60));
+    a = downloadAt(*m_db.store, marked({30}), t0.addSecs(80 * 60));
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("L"));
-    a = downloadAt(*m_store, marked({30, 31}), t0.addSecs(141 * 60));
+    a = downloadAt(*m_db.store, marked({30, 31}), t0.addSecs(141 * 60));
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("OK"));
     QCOMPARE(a.received(), 2);
 
     // The block was the registration's only.
-    a = download(*m_store, range(50, 52), kRegB);
+    a = download(*m_db.store, range(50, 52), kRegB);
     QCOMPARE(a.received(), 3);
 }
 
@@ -513,20 +501,20 @@ void TestDocuments::largeJobsLeaveTheDatabaseWritable() {
     // A generation of hundreds of documents, long enough that a job holding the write lock
     // while it signs would fail the clerk below; a download is bounded by the hourly limit.
     {
-        Store::Transaction tx(*m_store);
+        Store::Transaction tx(*m_db.store);
         for (int i = 100; i < 900; ++i)
-            m_store->insertNote(note(i, QStringLiteral("4"), kRegA));
+            m_db.store->insertNote(note(i, QStringLiteral("4"), kRegA));
         tx.commit();
     }
-    exec(*m_store, QStringLiteral("UPDATE NOTADEST SET IDARQXMLNFE = 'S'"));
-    Store clerk(m_url);
+    exec(*m_db.store, QStringLiteral("UPDATE NOTADEST SET IDARQXMLNFE = 'S'"));
+    Store clerk(m_db.url);
     // The clerk waits for the lock as the server's own connections do; how long it waited at
     // most tells how long the job held it at a time.
     exec(clerk, QStringLiteral("PRAGMA busy_timeout = 10000"));
     for (const QString& method : {QStringLiteral("GeraXml"), QStringLiteral("DownloadXML")}) {
         std::atomic<int> served{-1};
         std::unique_ptr<QThread> job(QThread::create([&] {
-            Store store(m_url);
+            Store store(m_db.url);
             served = method == u"GeraXml"
                          ? request(store, method, {marked(range(100, 899)), QString()}).received()
                          : download(store, range(1, 20)).received();

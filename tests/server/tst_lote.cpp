@@ -7,6 +7,7 @@
 
 #include "companydb.h"
 #include "core/packet.h"
+#include "documentnotes.h"
 #include "fiscaldocs.h"
 #include "methods.h"
 #include "store.h"
@@ -20,35 +21,14 @@ const QString kRegistro = QStringLiteral("48210375000102");  // company 01
 const QString kEmitente = fiscal::completeCnpj(QStringLiteral("771234560001"));
 
 QString chave(int numero) {
-    const QString first43 = QStringLiteral("352611") + kEmitente + QStringLiteral("55001") +
-                            QStringLiteral("%1").arg(numero, 9, 10, QChar(u'0')) +
-                            QStringLiteral("112345678");
-    return first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
+    return testnotes::accessKey(kEmitente, numero, QStringLiteral("55001"),
+                                QStringLiteral("112345678"));
 }
 
 NoteRecord nota(int numero) {
-    NoteRecord n;
-    n.CDEMPRESA = QStringLiteral("01");
-    n.NRNOTAFISC = QString::number(numero);
-    n.IDSTATUSNFE = QStringLiteral("1");
-    n.IDSTATUSMANIF = QStringLiteral("0");
-    n.IDNOTA = QStringLiteral("1");
-    n.NRINSJURIESTDEST = kRegistro;
-    n.NRINSJURNFORIG = kEmitente;
-    n.NMRAZSOCEMIT = QStringLiteral("Fornecedor %1").arg(numero);
-    n.DTEMISSAO = QDateTime(QDate::currentDate().addDays(-3), QTime(8, 0));
-    n.DTRECBTO = QDateTime(QDate::currentDate().addDays(-2), QTime(9, 0));
-    n.NRACESSONF = chave(numero);
-    return n;
-}
-
-QByteArray marcadas(const QStringList& chaves) {
-    QList<QVariantList> rows;
-    for (const QString& k : chaves)
-        rows.append({k, QStringLiteral("N")});
-    return host::encodePacket({{QStringLiteral("NRACESSONF"), host::FieldType::String, 50, false},
-                               {QStringLiteral("IDCONSULTADO"), host::FieldType::String, 1, false}},
-                              rows);
+    return testnotes::openNote(numero, kRegistro, kEmitente, chave(numero),
+                               QDateTime(QDate::currentDate().addDays(-3), QTime(8, 0)),
+                               QDateTime(QDate::currentDate().addDays(-2), QTime(9, 0)));
 }
 
 int eventosRegistrados(Store& store, const QString& key) {
@@ -93,7 +73,7 @@ void TestLote::aNoteThatFailsIsRejectedAndTheOthersGoOn() {
                              .arg(chaves.at(1))));
 
     const QVariant resposta =
-        dfe58000::setManifestacao(store, kRegistro, marcadas(chaves), QStringLiteral("1"),
+        dfe58000::setManifestacao(store, kRegistro, testnotes::marked(chaves), QStringLiteral("1"),
                                   QString(), QStringLiteral("OPER01"));
     const QVariantList r = resposta.toList();
     QCOMPARE(r.value(0).toString(), QStringLiteral("OK"));
@@ -117,8 +97,8 @@ void TestLote::aNoteThatFailsIsRejectedAndTheOthersGoOn() {
     // Once the archive works again, the note that failed goes through on its own.
     QVERIFY(trigger.exec(QStringLiteral("DROP TRIGGER FALHA_ARQUIVO")));
     const QVariantList again =
-        dfe58000::setManifestacao(store, kRegistro, marcadas({chaves.at(1)}), QStringLiteral("1"),
-                                  QString(), QStringLiteral("OPER01"))
+        dfe58000::setManifestacao(store, kRegistro, testnotes::marked({chaves.at(1)}),
+                                  QStringLiteral("1"), QString(), QStringLiteral("OPER01"))
             .toList();
     QCOMPARE(again.value(2).toString(), QStringLiteral("1"));
     QCOMPARE(eventosRegistrados(store, chaves.at(1)), 1);

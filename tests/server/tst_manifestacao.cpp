@@ -16,10 +16,12 @@
 
 #include "companydb.h"
 #include "core/packet.h"
+#include "documentnotes.h"
 #include "fiscaldocs.h"
 #include "methods.h"
 #include "net/wire.h"
 #include "rules.h"
+#include "serverfixture.h"
 #include "store.h"
 #include "support/pgcluster.h"
 
@@ -35,36 +37,20 @@ const QString kRegB = QStringLiteral("48210375000293");
 const QString kIssuer = fiscal::completeCnpj(QStringLiteral("123456780001"));
 
 QString keyFor(int number) {
-    const QString first43 = QStringLiteral("352611") + kIssuer + QStringLiteral("55001") +
-                            QStringLiteral("%1").arg(number, 9, 10, QChar(u'0')) +
-                            QStringLiteral("112345678");
-    return first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
+    return testnotes::accessKey(kIssuer, number, QStringLiteral("55001"),
+                                QStringLiteral("112345678"));
 }
 
 NoteRecord note(int number, const QString& nfe, const QString& recipient, int authorisedDaysAgo) {
-    NoteRecord n;
-    n.CDEMPRESA = QStringLiteral("01");
-    n.NRNOTAFISC = QString::number(number);
+    NoteRecord n = testnotes::openNote(
+        number, recipient, kIssuer, keyFor(number),
+        QDateTime(QDate::currentDate().addDays(-authorisedDaysAgo - 1), QTime(8, 0)),
+        QDateTime(QDate::currentDate().addDays(-authorisedDaysAgo), QTime(9, 0)));
     n.IDSTATUSNFE = nfe;
-    n.IDSTATUSMANIF = QStringLiteral("0");
-    n.IDNOTA = QStringLiteral("1");
-    n.NRINSJURIESTDEST = recipient;
-    n.NRINSJURNFORIG = kIssuer;
-    n.NMRAZSOCEMIT = QStringLiteral("Fornecedor %1").arg(number);
-    n.DTEMISSAO = QDateTime(QDate::currentDate().addDays(-authorisedDaysAgo - 1), QTime(8, 0));
-    n.DTRECBTO = QDateTime(QDate::currentDate().addDays(-authorisedDaysAgo), QTime(9, 0));
-    n.NRACESSONF = keyFor(number);
     return n;
 }
 
-QByteArray marked(const QStringList& keys) {
-    QList<QVariantList> rows;
-    for (const QString& k : keys)
-        rows.append({k, QStringLiteral("N")});
-    return host::encodePacket({{QStringLiteral("NRACESSONF"), host::FieldType::String, 50, false},
-                               {QStringLiteral("IDCONSULTADO"), host::FieldType::String, 1, false}},
-                              rows);
-}
+using testnotes::marked;
 
 struct Outcome {
     bool ok = false;
@@ -264,41 +250,35 @@ class TestManifestacao : public QObject {
     void serverKilledMidCallLeavesEachNoteWholeOrUntouched();
 
   private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_url;
-    std::unique_ptr<Store> m_store;
+    StoreFixture m_db;
 };
 
 void TestManifestacao::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_url = QStringLiteral("sqlite:") + m_dir->filePath(QStringLiteral("m.db"));
-    companydb::ensureDatabase(m_url, 0, {dfe58000::storeSchema()});
-    m_store = std::make_unique<Store>(m_url);
-    m_store->insertNote(note(1, "1", kRegA, 2));    // open, recent
-    m_store->insertNote(note(2, "3", kRegA, 2));    // cancelled
-    m_store->insertNote(note(3, "2", kRegA, 2));    // denied
-    m_store->insertNote(note(4, "1", kRegB, 2));    // another recipient
-    m_store->insertNote(note(5, "1", kRegA, 30));   // past Ciência's 10 days
-    m_store->insertNote(note(6, "1", kRegA, 120));  // past every deadline
-    m_store->insertNote(note(7, "1", kRegA, 1));
+    m_db.open(QStringLiteral("m.db"));
+    m_db.store->insertNote(note(1, "1", kRegA, 2));    // open, recent
+    m_db.store->insertNote(note(2, "3", kRegA, 2));    // cancelled
+    m_db.store->insertNote(note(3, "2", kRegA, 2));    // denied
+    m_db.store->insertNote(note(4, "1", kRegB, 2));    // another recipient
+    m_db.store->insertNote(note(5, "1", kRegA, 30));   // past Ciência's 10 days
+    m_db.store->insertNote(note(6, "1", kRegA, 120));  // past every deadline
+    m_db.store->insertNote(note(7, "1", kRegA, 1));
 }
 
 void TestManifestacao::cleanup() {
-    m_store.reset();
-    m_dir.reset();
+    m_db.close();
 }
 
 void TestManifestacao::cienciaRegistersOnceThenIsADuplicate() {
-    Outcome o = send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("4"));
+    Outcome o = send(*m_db.store, kRegA, {keyFor(1)}, QStringLiteral("4"));
     QVERIFY2(o.ok, qPrintable(o.text));
     QCOMPARE(o.status, QStringLiteral("OK"));
     QCOMPARE(o.registered, 1);
     QCOMPARE(o.errors, 0);
-    QCOMPARE(noteState(*m_store, keyFor(1)),
+    QCOMPARE(noteState(*m_db.store, keyFor(1)),
              (QStringList{"4", "3", "1", QStringLiteral("set"), QString()}));
 
     // The archived procEventoNFe carries the key, the event and the protocol.
-    QSqlQuery q(m_store->database());
+    QSqlQuery q(m_db.store->database());
     QVERIFY(q.exec(QStringLiteral("SELECT DSXMLEVENTO, NRPROTOCOLO, CDSTAT FROM EVENTONFE")));
     QVERIFY(q.next());
     const QString xml = q.value(0).toString();
@@ -309,7 +289,7 @@ void TestManifestacao::cienciaRegistersOnceThenIsADuplicate() {
     QVERIFY(xml.contains(QStringLiteral("<descEvento>Ciencia da Operacao</descEvento>")));
     QVERIFY(xml.contains(QStringLiteral("<nProt>") + q.value(1).toString()));
 
-    o = send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("4"));
+    o = send(*m_db.store, kRegA, {keyFor(1)}, QStringLiteral("4"));
     QCOMPARE(o.registered, 0);
     QCOMPARE(o.errors, 1);
     QCOMPARE(o.errorTexts, QStringList{"573 - Rejeição: Duplicidade de Evento"});
@@ -317,37 +297,37 @@ void TestManifestacao::cienciaRegistersOnceThenIsADuplicate() {
     QCOMPARE(row.at(0).toString(), keyFor(1));
     QCOMPARE(row.at(1).toString(), kIssuer);
     QCOMPARE(row.at(2).toString(), QStringLiteral("Fornecedor 1"));
-    QCOMPARE(noteState(*m_store, keyFor(1)).at(0), QStringLiteral("4"));
+    QCOMPARE(noteState(*m_db.store, keyFor(1)).at(0), QStringLiteral("4"));
 }
 
 void TestManifestacao::conclusiveEventsReplaceUpToTwiceAndBlockCiencia() {
     const QString key = keyFor(1);
     const QString just = QStringLiteral("Mercadoria recusada no recebimento");
     auto code = [&](const QString& event) {
-        const Outcome o = send(*m_store, kRegA, {key}, event, event == u"3" ? just : QString());
+        const Outcome o = send(*m_db.store, kRegA, {key}, event, event == u"3" ? just : QString());
         return o.registered == 1 ? QStringLiteral("135") : o.errorTexts.value(0).left(3);
     };
     QCOMPARE(code("1"), QStringLiteral("135"));
-    QCOMPARE(noteState(*m_store, key).mid(0, 3), (QStringList{"1", "3", "1"}));
+    QCOMPARE(noteState(*m_db.store, key).mid(0, 3), (QStringList{"1", "3", "1"}));
     QCOMPARE(code("4"), QStringLiteral("655"));
 
     // The same Confirmação again (a retry after a timeout) is a duplicate and changes nothing.
-    const QStringList before = noteState(*m_store, key);
-    const Outcome retry = send(*m_store, kRegA, {key}, QStringLiteral("1"));
+    const QStringList before = noteState(*m_db.store, key);
+    const Outcome retry = send(*m_db.store, kRegA, {key}, QStringLiteral("1"));
     QCOMPARE(retry.errorTexts, QStringList{"573 - Rejeição: Duplicidade de Evento"});
-    QCOMPARE(noteState(*m_store, key), before);
-    QCOMPARE(registeredEvents(*m_store, key), QStringList{"210200/1"});
+    QCOMPARE(noteState(*m_db.store, key), before);
+    QCOMPARE(registeredEvents(*m_db.store, key), QStringList{"210200/1"});
 
     // Another conclusive type replaces it; the earlier type may come back while it has a
     // sequence left, and the one in force is the duplicate each time.
     QCOMPARE(code("2"), QStringLiteral("135"));
-    QCOMPARE(noteState(*m_store, key).mid(0, 3), (QStringList{"2", "3", "1"}));
+    QCOMPARE(noteState(*m_db.store, key).mid(0, 3), (QStringList{"2", "3", "1"}));
     QCOMPARE(code("2"), QStringLiteral("573"));
     QCOMPARE(code("1"), QStringLiteral("135"));
-    QCOMPARE(noteState(*m_store, key).mid(0, 3), (QStringList{"1", "3", "2"}));
+    QCOMPARE(noteState(*m_db.store, key).mid(0, 3), (QStringList{"1", "3", "2"}));
     QCOMPARE(code("1"), QStringLiteral("573"));
     QCOMPARE(code("2"), QStringLiteral("135"));
-    QCOMPARE(noteState(*m_store, key).mid(0, 3), (QStringList{"2", "3", "2"}));
+    QCOMPARE(noteState(*m_db.store, key).mid(0, 3), (QStringList{"2", "3", "2"}));
     // A third of a type is beyond its two sequences, whatever came between.
     QCOMPARE(code("1"), QStringLiteral("594"));
     QCOMPARE(code("3"), QStringLiteral("135"));
@@ -355,60 +335,61 @@ void TestManifestacao::conclusiveEventsReplaceUpToTwiceAndBlockCiencia() {
     QCOMPARE(code("1"), QStringLiteral("594"));
     QCOMPARE(code("3"), QStringLiteral("573"));
     QCOMPARE(code("4"), QStringLiteral("655"));
-    QCOMPARE(noteState(*m_store, key).mid(0, 3), (QStringList{"3", "3", "1"}));
-    QCOMPARE(registeredEvents(*m_store, key),
+    QCOMPARE(noteState(*m_db.store, key).mid(0, 3), (QStringList{"3", "3", "1"}));
+    QCOMPARE(registeredEvents(*m_db.store, key),
              (QStringList{"210200/1", "210220/1", "210200/2", "210220/2", "210240/1"}));
-    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM EVENTONFE WHERE CDSTAT = 135")),
-             5);
+    QCOMPARE(
+        countOf(*m_db.store, QStringLiteral("SELECT COUNT(*) FROM EVENTONFE WHERE CDSTAT = 135")),
+        5);
 }
 
 void TestManifestacao::cancelledOrDeniedNotes() {
-    QCOMPARE(send(*m_store, kRegA, {keyFor(2)}, QStringLiteral("4")).errorTexts.value(0).left(3),
+    QCOMPARE(send(*m_db.store, kRegA, {keyFor(2)}, QStringLiteral("4")).errorTexts.value(0).left(3),
              QStringLiteral("650"));
-    QCOMPARE(send(*m_store, kRegA, {keyFor(3)}, QStringLiteral("4")).errorTexts.value(0).left(3),
+    QCOMPARE(send(*m_db.store, kRegA, {keyFor(3)}, QStringLiteral("4")).errorTexts.value(0).left(3),
              QStringLiteral("650"));
-    QCOMPARE(send(*m_store, kRegA, {keyFor(2)}, QStringLiteral("2")).errorTexts.value(0).left(3),
+    QCOMPARE(send(*m_db.store, kRegA, {keyFor(2)}, QStringLiteral("2")).errorTexts.value(0).left(3),
              QStringLiteral("651"));
     // No rule stops a Confirmação of a cancelled NF-e.
-    QCOMPARE(send(*m_store, kRegA, {keyFor(2)}, QStringLiteral("1")).registered, 1);
-    QCOMPARE(noteState(*m_store, keyFor(2)).at(0), QStringLiteral("1"));
-    QCOMPARE(noteState(*m_store, keyFor(3)).at(0), QStringLiteral("5"));
-    QVERIFY(noteState(*m_store, keyFor(3)).at(4).startsWith(QStringLiteral("650 - Rejeição")));
+    QCOMPARE(send(*m_db.store, kRegA, {keyFor(2)}, QStringLiteral("1")).registered, 1);
+    QCOMPARE(noteState(*m_db.store, keyFor(2)).at(0), QStringLiteral("1"));
+    QCOMPARE(noteState(*m_db.store, keyFor(3)).at(0), QStringLiteral("5"));
+    QVERIFY(noteState(*m_db.store, keyFor(3)).at(4).startsWith(QStringLiteral("650 - Rejeição")));
 }
 
 void TestManifestacao::authorMustBeTheRecipient() {
     // The rejection is the sender's: the other recipient's note keeps its situation and remark.
-    const QStringList untouched = noteState(*m_store, keyFor(4));
-    const Outcome o = send(*m_store, kRegA, {keyFor(4)}, QStringLiteral("4"));
+    const QStringList untouched = noteState(*m_db.store, keyFor(4));
+    const Outcome o = send(*m_db.store, kRegA, {keyFor(4)}, QStringLiteral("4"));
     QCOMPARE(o.errorTexts.value(0).left(3), QStringLiteral("575"));
-    QCOMPARE(noteState(*m_store, keyFor(4)), untouched);
+    QCOMPARE(noteState(*m_db.store, keyFor(4)), untouched);
     QCOMPARE(untouched.at(0), QStringLiteral("0"));
     for (const QString& code : {QStringLiteral("1"), QStringLiteral("2")})
-        QCOMPARE(send(*m_store, kRegA, {keyFor(4)}, code).errorTexts.value(0).left(3),
+        QCOMPARE(send(*m_db.store, kRegA, {keyFor(4)}, code).errorTexts.value(0).left(3),
                  QStringLiteral("575"));
-    QCOMPARE(noteState(*m_store, keyFor(4)), untouched);
-    QCOMPARE(send(*m_store, kRegB, {keyFor(4)}, QStringLiteral("4")).registered, 1);
+    QCOMPARE(noteState(*m_db.store, keyFor(4)), untouched);
+    QCOMPARE(send(*m_db.store, kRegB, {keyFor(4)}, QStringLiteral("4")).registered, 1);
 
     // The same key kept by two companies for two recipients: each event and each rejection
     // reaches only the note of its author.
     NoteRecord mine = note(8, "1", kRegA, 2);
     mine.CDEMPRESA = QStringLiteral("02");
-    m_store->insertNote(mine);
+    m_db.store->insertNote(mine);
     NoteRecord theirs = note(8, "1", kRegB, 2);
-    m_store->insertNote(theirs);
-    QCOMPARE(send(*m_store, kRegA, {keyFor(8)}, QStringLiteral("1")).registered, 1);
-    QCOMPARE(noteState(*m_store, keyFor(8), QStringLiteral("02")).mid(0, 3),
+    m_db.store->insertNote(theirs);
+    QCOMPARE(send(*m_db.store, kRegA, {keyFor(8)}, QStringLiteral("1")).registered, 1);
+    QCOMPARE(noteState(*m_db.store, keyFor(8), QStringLiteral("02")).mid(0, 3),
              (QStringList{"1", "3", "1"}));
-    QCOMPARE(noteState(*m_store, keyFor(8), QStringLiteral("01")).at(0), QStringLiteral("0"));
-    QCOMPARE(send(*m_store, kRegA, {keyFor(8)}, QStringLiteral("4")).errorTexts.value(0).left(3),
+    QCOMPARE(noteState(*m_db.store, keyFor(8), QStringLiteral("01")).at(0), QStringLiteral("0"));
+    QCOMPARE(send(*m_db.store, kRegA, {keyFor(8)}, QStringLiteral("4")).errorTexts.value(0).left(3),
              QStringLiteral("655"));
-    QCOMPARE(noteState(*m_store, keyFor(8), QStringLiteral("01")),
+    QCOMPARE(noteState(*m_db.store, keyFor(8), QStringLiteral("01")),
              (QStringList{"0", "", "", "", ""}));
 }
 
 void TestManifestacao::justificationRulesForOperationNotPerformed() {
     auto code = [&](const QString& just) {
-        return send(*m_store, kRegA, {keyFor(7)}, QStringLiteral("3"), just)
+        return send(*m_db.store, kRegA, {keyFor(7)}, QStringLiteral("3"), just)
             .errorTexts.value(0)
             .left(3);
     };
@@ -416,13 +397,13 @@ void TestManifestacao::justificationRulesForOperationNotPerformed() {
     QCOMPARE(code(QStringLiteral("muito curta")), QStringLiteral("493"));
     QCOMPARE(code(QStringLiteral(" Mercadoria devolvida ao transportador")), QStringLiteral("493"));
     QCOMPARE(code(QString(256, u'x')), QStringLiteral("493"));
-    QCOMPARE(noteState(*m_store, keyFor(7)).at(0), QStringLiteral("5"));
-    QCOMPARE(send(*m_store, kRegA, {keyFor(7)}, QStringLiteral("3"),
+    QCOMPARE(noteState(*m_db.store, keyFor(7)).at(0), QStringLiteral("5"));
+    QCOMPARE(send(*m_db.store, kRegA, {keyFor(7)}, QStringLiteral("3"),
                   QStringLiteral("Mercadoria recusada no recebimento"))
                  .registered,
              1);
-    QCOMPARE(noteState(*m_store, keyFor(7)).at(0), QStringLiteral("3"));
-    QSqlQuery q(m_store->database());
+    QCOMPARE(noteState(*m_db.store, keyFor(7)).at(0), QStringLiteral("3"));
+    QSqlQuery q(m_db.store->database());
     QVERIFY(q.exec(QStringLiteral("SELECT DSXMLEVENTO FROM EVENTONFE WHERE CDSTAT = 135")));
     QVERIFY(q.next());
     QVERIFY(q.value(0).toString().contains(
@@ -472,13 +453,13 @@ void TestManifestacao::justificationMustFitTheEventLayout() {
     QFETCH(QString, code);
     QFETCH(QString, just);
     QFETCH(bool, accepted);
-    const Outcome o = send(*m_store, kRegA, {keyFor(7)}, code, just);
+    const Outcome o = send(*m_db.store, kRegA, {keyFor(7)}, code, just);
     QVERIFY2(o.ok, qPrintable(o.text));
-    QSqlQuery q(m_store->database());
+    QSqlQuery q(m_db.store->database());
     if (!accepted) {
         QCOMPARE(o.errorTexts,
                  QStringList{"493 - Rejeição: Evento não atende o Schema XML específico"});
-        QCOMPARE(noteState(*m_store, keyFor(7)).at(0), QStringLiteral("5"));
+        QCOMPARE(noteState(*m_db.store, keyFor(7)).at(0), QStringLiteral("5"));
         QVERIFY(q.exec(QStringLiteral("SELECT COUNT(*) FROM EVENTOREG")) && q.next());
         QCOMPARE(q.value(0).toInt(), 0);
         return;
@@ -497,7 +478,7 @@ void TestManifestacao::authorRegistrationCheckDigits() {
     const QString alnum = fiscal::completeCnpj(QStringLiteral("12ABC34501DE"));
     const QString cpf = fiscal::completeCpf(QStringLiteral("123456789"));
     const QString badCpf = cpf.left(10) + QChar(u'0' + (cpf.at(10).digitValue() + 1) % 10);
-    QSqlQuery ins(m_store->database());
+    QSqlQuery ins(m_db.store->database());
     ins.prepare(
         QStringLiteral("INSERT INTO INSCRESTAD (CDEMPRESA, NRINSJURIEST, IDTPIJURIEST, "
                        "CDINSCESTA, SGESTADO) VALUES ('01', ?, ?, 'ISENTO', 'SP')"));
@@ -508,8 +489,8 @@ void TestManifestacao::authorRegistrationCheckDigits() {
         ins.addBindValue(reg.size() == 11 ? QStringLiteral("F") : QStringLiteral("J"));
         QVERIFY2(ins.exec(), qPrintable(reg));
     }
-    m_store->insertNote(note(20, "1", alnum, 1));
-    m_store->insertNote(note(21, "1", cpf, 1));
+    m_db.store->insertNote(note(20, "1", alnum, 1));
+    m_db.store->insertNote(note(21, "1", cpf, 1));
 
     const QString cnpjBad = QStringLiteral("489 - Rejeição: CNPJ informado inválido (DV ou zeros)");
     const QString cpfBad = QStringLiteral("490 - Rejeição: CPF informado inválido (DV ou zeros)");
@@ -519,20 +500,21 @@ void TestManifestacao::authorRegistrationCheckDigits() {
         // a bad key and a note of another recipient alike.
         QString badKey = keyFor(1);
         badKey[43] = QChar(u'0' + (badKey.at(43).digitValue() + 1) % 10);
-        const Outcome o = send(*m_store, reg, {keyFor(1), badKey, keyFor(4)}, QStringLiteral("4"));
+        const Outcome o =
+            send(*m_db.store, reg, {keyFor(1), badKey, keyFor(4)}, QStringLiteral("4"));
         QVERIFY2(o.ok, qPrintable(o.text));
         QCOMPARE(o.registered, 0);
         QCOMPARE(o.errorTexts, (QStringList{expected, expected, expected}));
     }
     // Rejections of an author who is not the recipient leave the recipient's note as it was.
-    QCOMPARE(noteState(*m_store, keyFor(1)), (QStringList{"0", "", "", "", ""}));
+    QCOMPARE(noteState(*m_db.store, keyFor(1)), (QStringList{"0", "", "", "", ""}));
 
     // Letters in a CNPJ whose digits check are no reason to reject; nor is a sound CPF.
-    Outcome o = send(*m_store, alnum, {keyFor(20)}, QStringLiteral("4"));
+    Outcome o = send(*m_db.store, alnum, {keyFor(20)}, QStringLiteral("4"));
     QVERIFY2(o.registered == 1, qPrintable(o.errorTexts.join(u'|') + o.text));
-    o = send(*m_store, cpf, {keyFor(21)}, QStringLiteral("4"));
+    o = send(*m_db.store, cpf, {keyFor(21)}, QStringLiteral("4"));
     QVERIFY2(o.registered == 1, qPrintable(o.errorTexts.join(u'|') + o.text));
-    QSqlQuery q(m_store->database());
+    QSqlQuery q(m_db.store->database());
     QVERIFY(
         q.exec(QStringLiteral("SELECT NRINSJURAUTOR FROM EVENTONFE WHERE CDSTAT = 135 "
                               "ORDER BY NRINSJURAUTOR")));
@@ -548,10 +530,10 @@ void TestManifestacao::protocolNumbersNeverRepeat() {
     // Two clients at once, each on a connection of its own.
     QStringList keys;
     for (int n = 2000; n < 2030; ++n) {
-        m_store->insertNote(note(n, "1", kRegA, 1));
+        m_db.store->insertNote(note(n, "1", kRegA, 1));
         keys << keyFor(n);
     }
-    const QStringList protocols = protocolsFromTwoClients(m_url, keys);
+    const QStringList protocols = protocolsFromTwoClients(m_db.url, keys);
     QCOMPARE(protocols.size(), 30);
     QCOMPARE(QSet<QString>(protocols.begin(), protocols.end()).size(), 30);
     const QString prefix = QStringLiteral("191") + QDate::currentDate().toString(u"yy");
@@ -562,7 +544,7 @@ void TestManifestacao::protocolNumbersNeverRepeat() {
 
     // A database from before the numbers came from it: upgraded in place, and a number one of
     // its events already holds is not handed out again.
-    const QString url = QStringLiteral("sqlite:") + m_dir->filePath(QStringLiteral("v1.db"));
+    const QString url = QStringLiteral("sqlite:") + m_db.dir->filePath(QStringLiteral("v1.db"));
     companydb::SchemaComponent v1 = dfe58000::storeSchema();
     v1.steps = {v1.steps.first()};
     companydb::ensureDatabase(url, 0, {v1});
@@ -589,17 +571,17 @@ void TestManifestacao::deadlinesCountFromTheAuthorisation() {
     // manifestation shows as rejected with that reason until an event is registered.
     const QString late =
         QStringLiteral("596 - Rejeição: Evento apresentado fora do prazo: 10 dias");
-    QCOMPARE(send(*m_store, kRegA, {keyFor(5)}, QStringLiteral("4")).errorTexts.value(0), late);
-    QCOMPARE(noteState(*m_store, keyFor(5)).value(0), QStringLiteral("5"));
-    QCOMPARE(noteState(*m_store, keyFor(5)).value(4), late);
-    QCOMPARE(send(*m_store, kRegA, {keyFor(5)}, QStringLiteral("1")).registered, 1);
-    QCOMPARE(noteState(*m_store, keyFor(5)).value(0), QStringLiteral("1"));
-    QCOMPARE(noteState(*m_store, keyFor(5)).value(4), QString());
+    QCOMPARE(send(*m_db.store, kRegA, {keyFor(5)}, QStringLiteral("4")).errorTexts.value(0), late);
+    QCOMPARE(noteState(*m_db.store, keyFor(5)).value(0), QStringLiteral("5"));
+    QCOMPARE(noteState(*m_db.store, keyFor(5)).value(4), late);
+    QCOMPARE(send(*m_db.store, kRegA, {keyFor(5)}, QStringLiteral("1")).registered, 1);
+    QCOMPARE(noteState(*m_db.store, keyFor(5)).value(0), QStringLiteral("1"));
+    QCOMPARE(noteState(*m_db.store, keyFor(5)).value(4), QString());
     // A later rejection does not undo the registered manifestation.
-    QCOMPARE(send(*m_store, kRegA, {keyFor(5)}, QStringLiteral("4")).errorTexts.value(0).left(3),
+    QCOMPARE(send(*m_db.store, kRegA, {keyFor(5)}, QStringLiteral("4")).errorTexts.value(0).left(3),
              QStringLiteral("655"));
-    QCOMPARE(noteState(*m_store, keyFor(5)).value(0), QStringLiteral("1"));
-    QCOMPARE(send(*m_store, kRegA, {keyFor(6)}, QStringLiteral("1")).errorTexts.value(0),
+    QCOMPARE(noteState(*m_db.store, keyFor(5)).value(0), QStringLiteral("1"));
+    QCOMPARE(send(*m_db.store, kRegA, {keyFor(6)}, QStringLiteral("1")).errorTexts.value(0),
              QStringLiteral("596 - Rejeição: Evento apresentado fora do prazo: %1 dias")
                  .arg(dfe58000::rules::conclusiveDeadlineDays(QDate::currentDate())));
 }
@@ -607,9 +589,9 @@ void TestManifestacao::deadlinesCountFromTheAuthorisation() {
 void TestManifestacao::badAndUnknownKeys() {
     QString bad = keyFor(1);
     bad[43] = QChar(u'0' + (bad.at(43).digitValue() + 1) % 10);
-    QCOMPARE(send(*m_store, kRegA, {bad}, QStringLiteral("4")).errorTexts.value(0).left(3),
+    QCOMPARE(send(*m_db.store, kRegA, {bad}, QStringLiteral("4")).errorTexts.value(0).left(3),
              QStringLiteral("236"));
-    QCOMPARE(send(*m_store, kRegA, {QStringLiteral("123")}, QStringLiteral("4"))
+    QCOMPARE(send(*m_db.store, kRegA, {QStringLiteral("123")}, QStringLiteral("4"))
                  .errorTexts.value(0)
                  .left(3),
              QStringLiteral("236"));
@@ -630,13 +612,13 @@ void TestManifestacao::badAndUnknownKeys() {
         {good.left(25) + QStringLiteral("000000000") + good.mid(34), QStringLiteral("619")},
     };
     for (const auto& [first43, code] : parts)
-        QCOMPARE(send(*m_store, kRegA, {withDigit(first43)}, QStringLiteral("4"))
+        QCOMPARE(send(*m_db.store, kRegA, {withDigit(first43)}, QStringLiteral("4"))
                      .errorTexts.value(0)
                      .left(3),
                  code);
     // A valid key the authority does not know: registered without a link to an NF-e.
-    QCOMPARE(send(*m_store, kRegA, {keyFor(999)}, QStringLiteral("4")).registered, 1);
-    QSqlQuery q(m_store->database());
+    QCOMPARE(send(*m_db.store, kRegA, {keyFor(999)}, QStringLiteral("4")).registered, 1);
+    QSqlQuery q(m_db.store->database());
     QVERIFY(q.exec(QStringLiteral("SELECT CDSTAT FROM EVENTONFE ORDER BY CDSTAT")));
     QList<int> codes;
     while (q.next())
@@ -645,9 +627,9 @@ void TestManifestacao::badAndUnknownKeys() {
 }
 
 void TestManifestacao::eachNoteOfALotIsJudgedOnItsOwn() {
-    QCOMPARE(send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("4")).registered, 1);
+    QCOMPARE(send(*m_db.store, kRegA, {keyFor(1)}, QStringLiteral("4")).registered, 1);
     const Outcome o =
-        send(*m_store, kRegA, {keyFor(1), keyFor(7), keyFor(4), keyFor(2)}, QStringLiteral("4"));
+        send(*m_db.store, kRegA, {keyFor(1), keyFor(7), keyFor(4), keyFor(2)}, QStringLiteral("4"));
     QCOMPARE(o.status, QStringLiteral("OK"));
     QCOMPARE(o.registered, 1);
     QCOMPARE(o.errors, 3);
@@ -655,68 +637,68 @@ void TestManifestacao::eachNoteOfALotIsJudgedOnItsOwn() {
     for (const QString& t : o.errorTexts)
         codes << t.left(3);
     QCOMPARE(codes, (QStringList{"573", "575", "650"}));
-    QCOMPARE(noteState(*m_store, keyFor(7)).at(0), QStringLiteral("4"));
+    QCOMPARE(noteState(*m_db.store, keyFor(7)).at(0), QStringLiteral("4"));
 }
 
 void TestManifestacao::requestsThatCannotBeProcessed() {
-    Outcome o = send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("9"));
+    Outcome o = send(*m_db.store, kRegA, {keyFor(1)}, QStringLiteral("9"));
     QCOMPARE(o.status, QStringLiteral("ERRO"));
     QVERIFY(!o.text.isEmpty());
-    o = send(*m_store, QStringLiteral("11222333000181"), {keyFor(1)}, QStringLiteral("4"));
+    o = send(*m_db.store, QStringLiteral("11222333000181"), {keyFor(1)}, QStringLiteral("4"));
     QCOMPARE(o.status, QStringLiteral("ERRO"));
     QVERIFY2(o.text.contains(QStringLiteral("11222333000181")), qPrintable(o.text));
-    o = send(*m_store, kRegA, {}, QStringLiteral("4"));
+    o = send(*m_db.store, kRegA, {}, QStringLiteral("4"));
     QCOMPARE(o.status, QStringLiteral("ERRO"));
 
     const Reply r = dfe58000::dispatch(
-        *m_store, Request{QStringLiteral("DFE58000.rdmManifestacao"),
-                          QStringLiteral("setManifestacao"),
-                          {kRegA, keyFor(1), QStringLiteral("4"), QString(), QString()}});
+        *m_db.store, Request{QStringLiteral("DFE58000.rdmManifestacao"),
+                             QStringLiteral("setManifestacao"),
+                             {kRegA, keyFor(1), QStringLiteral("4"), QString(), QString()}});
     QVERIFY(!r.ok);
     QVERIFY2(r.error.contains(QStringLiteral("pacote")), qPrintable(r.error));
-    QCOMPARE(noteState(*m_store, keyFor(1)).at(0), QStringLiteral("0"));
+    QCOMPARE(noteState(*m_db.store, keyFor(1)).at(0), QStringLiteral("0"));
 }
 
 void TestManifestacao::sameEventAtTheSameMomentRegistersOnce() {
     for (int n : {1, 7})
-        QCOMPARE(raceSameEvent(m_url, keyFor(n)), 1);
-    QSqlQuery q(m_store->database());
+        QCOMPARE(raceSameEvent(m_db.url, keyFor(n)), 1);
+    QSqlQuery q(m_db.store->database());
     QVERIFY(q.exec(QStringLiteral("SELECT CDSTAT FROM EVENTONFE ORDER BY CDSTAT")));
     QList<int> codes;
     while (q.next())
         codes << q.value(0).toInt();
     QCOMPARE(codes, (QList<int>{135, 135, 573, 573}));
-    raceConclusiveEvents(m_url, 3000);
+    raceConclusiveEvents(m_db.url, 3000);
 }
 
 void TestManifestacao::failedRegistrationIsNotADuplicate() {
     // A conflict on the key of the registered events is a duplicate: a Desconhecimento whose
     // sequence 2 some client already holds while the Confirmação prevails.
-    QSqlQuery q(m_store->database());
+    QSqlQuery q(m_db.store->database());
     QVERIFY(q.exec(QStringLiteral("INSERT INTO EVENTOREG VALUES ('%1', 210220, 2, "
                                   "'191000000000001', 1), ('%1', 210200, 1, '191000000000002', 2)")
                        .arg(keyFor(7))));
-    Outcome o = send(*m_store, kRegA, {keyFor(7)}, QStringLiteral("2"));
+    Outcome o = send(*m_db.store, kRegA, {keyFor(7)}, QStringLiteral("2"));
     QVERIFY2(o.ok, qPrintable(o.text));
     QCOMPARE(o.errorTexts, QStringList{"573 - Rejeição: Duplicidade de Evento"});
-    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM EVENTOREG")), 2);
+    QCOMPARE(countOf(*m_db.store, QStringLiteral("SELECT COUNT(*) FROM EVENTOREG")), 2);
 
     // Any other failure of the insert is that failure, and nothing of the event is left.
     QVERIFY(
         q.exec(QStringLiteral("CREATE TRIGGER TG_EVENTOREG_FALHA BEFORE INSERT ON EVENTOREG "
                               "BEGIN SELECT RAISE(ABORT, 'disco cheio simulado'); END")));
-    o = send(*m_store, kRegA, {keyFor(1)}, QStringLiteral("1"));
+    o = send(*m_db.store, kRegA, {keyFor(1)}, QStringLiteral("1"));
     QVERIFY2(o.ok, qPrintable(o.text));
     QCOMPARE(o.registered, 0);
     QCOMPARE(o.errors, 1);
     QVERIFY2(o.errorTexts.value(0).contains(QStringLiteral("disco cheio simulado")) &&
                  !o.errorTexts.value(0).startsWith(QStringLiteral("573")),
              qPrintable(o.errorTexts.value(0)));
-    QCOMPARE(noteState(*m_store, keyFor(1)), (QStringList{"0", "", "", "", ""}));
-    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM EVENTOREG")), 2);
-    QCOMPARE(countOf(*m_store, QStringLiteral("SELECT COUNT(*) FROM EVENTONFE WHERE "
-                                              "NRACESSONF = '") +
-                                   keyFor(1) + u'\''),
+    QCOMPARE(noteState(*m_db.store, keyFor(1)), (QStringList{"0", "", "", "", ""}));
+    QCOMPARE(countOf(*m_db.store, QStringLiteral("SELECT COUNT(*) FROM EVENTOREG")), 2);
+    QCOMPARE(countOf(*m_db.store, QStringLiteral("SELECT COUNT(*) FROM EVENTONFE WHERE "
+                                                 "NRACESSONF = '") +
+                                      keyFor(1) + u'\''),
              0);
 }
 
@@ -793,16 +775,16 @@ void TestManifestacao::serverKilledMidCallLeavesEachNoteWholeOrUntouched() {
         QSKIP("dfe58000-server must be built first");
     const int kNotes = 400;
     QStringList keys;
-    QVERIFY(m_store->database().transaction());
+    QVERIFY(m_db.store->database().transaction());
     for (int i = 1000; i < 1000 + kNotes; ++i) {
-        m_store->insertNote(note(i, "1", kRegA, 1));
+        m_db.store->insertNote(note(i, "1", kRegA, 1));
         keys << keyFor(i);
     }
-    QVERIFY(m_store->database().commit());
+    QVERIFY(m_db.store->database().commit());
 
     auto startServer = [&](QProcess& p) -> quint16 {
         p.start(serverBin, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                            QStringLiteral("--db"), m_url});
+                            QStringLiteral("--db"), m_db.url});
         if (!p.waitForStarted(10000) || !p.waitForReadyRead(30000))
             return 0;
         const QByteArray line = p.readLine().trimmed();
@@ -813,7 +795,7 @@ void TestManifestacao::serverKilledMidCallLeavesEachNoteWholeOrUntouched() {
                 QStringLiteral("setManifestacao"),
                 {kRegA, marked(keys), QStringLiteral("4"), QString(), QStringLiteral("OPER")}});
     auto registeredNow = [&] {
-        QSqlQuery q(m_store->database());
+        QSqlQuery q(m_db.store->database());
         return q.exec(QStringLiteral("SELECT COUNT(*) FROM EVENTOREG")) && q.next()
                    ? q.value(0).toInt()
                    : -1;
@@ -836,7 +818,7 @@ void TestManifestacao::serverKilledMidCallLeavesEachNoteWholeOrUntouched() {
 
     // Every note is either fully registered (situation, registration and archived event) or
     // untouched.
-    QSqlQuery q(m_store->database());
+    QSqlQuery q(m_db.store->database());
     QVERIFY(q.exec(QStringLiteral(
         "SELECT N.NRACESSONF, N.IDSTATUSMANIF, "
         "(SELECT COUNT(*) FROM EVENTOREG R WHERE R.NRACESSONF = N.NRACESSONF), "

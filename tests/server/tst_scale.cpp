@@ -19,9 +19,11 @@
 #include "companydb.h"
 #include "core/hosterror.h"
 #include "core/packet.h"
+#include "documentnotes.h"
 #include "fiscaldocs.h"
 #include "net/netconnection.h"
 #include "net/wire.h"
+#include "serverfixture.h"
 #include "store.h"
 #include "support/pgcluster.h"
 
@@ -41,31 +43,18 @@ const QString kDuplicate = QStringLiteral("573 - Rejeição: Duplicidade de Even
 constexpr int kDownloadsPerHour = 20;
 
 QString keyFor(int number) {
-    const QString first43 = QStringLiteral("352611") + kIssuer + QStringLiteral("55001") +
-                            QStringLiteral("%1").arg(number, 9, 10, QChar(u'0')) +
-                            QStringLiteral("187654321");
-    return first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
+    return testnotes::accessKey(kIssuer, number, QStringLiteral("55001"),
+                                QStringLiteral("187654321"));
 }
 
 // An authorised NF-e addressed to recipient, authorised three days ago, in manifestation
 // situation manif.
 NoteRecord note(int number, const QString& recipient, const QString& manif) {
-    NoteRecord n;
-    n.CDEMPRESA = QStringLiteral("01");
-    n.NRNOTAFISC = QString::number(number);
-    n.IDSTATUSNFE = QStringLiteral("1");
-    n.IDSTATUSMANIF = manif;
+    NoteRecord n =
+        testnotes::documentNote(number, manif, recipient, QStringLiteral("N"), 3, kIssuer);
     n.IDNOTA = QStringLiteral("1");
-    n.IDARQXMLNFE = QStringLiteral("N");
-    n.NRINSJURIESTDEST = recipient;
-    n.CDINSCESTADEST = QStringLiteral("110042490114");
-    n.NRINSJURNFORIG = kIssuer;
-    n.IDTPIJUREMIT = QStringLiteral("J");
     n.NMRAZSOCEMIT = QStringLiteral("Distribuidora %1").arg(number);
-    n.DTEMISSAO = QDateTime(QDate::currentDate().addDays(-4), QTime(8, 0));
-    n.DTRECBTO = QDateTime(QDate::currentDate().addDays(-3), QTime(9, 0));
     n.VRNOTAFISC = 100.0 + number;
-    n.IDENTRSAIDNF = QStringLiteral("1");
     n.NRACESSONF = keyFor(number);
     return n;
 }
@@ -77,14 +66,7 @@ QStringList keysFor(int first, int count) {
     return keys;
 }
 
-QByteArray marked(const QStringList& keys) {
-    QList<QVariantList> rows;
-    for (const QString& k : keys)
-        rows.append({k, QStringLiteral("N")});
-    return host::encodePacket({{QStringLiteral("NRACESSONF"), host::FieldType::String, 50, false},
-                               {QStringLiteral("IDCONSULTADO"), host::FieldType::String, 1, false}},
-                              rows);
-}
+using testnotes::marked;
 
 Request confirmacao(const QStringList& keys) {
     return Request{kServerName,
@@ -97,65 +79,6 @@ Request download(const QString& registration, const QStringList& keys) {
                    QStringLiteral("DownloadXML"),
                    {marked(keys), registration, QStringLiteral("OPER01")}};
 }
-
-// One dfe58000-server process on the database. Terminated when it goes out of scope, killed if
-// it does not stop, whatever became of the checks.
-class ServerProcess {
-  public:
-    ServerProcess() = default;
-    ServerProcess(const ServerProcess&) = delete;
-    ServerProcess& operator=(const ServerProcess&) = delete;
-    ~ServerProcess() { stop(); }
-
-    void start(const QString& url, const QString& certDir) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DFE58000_CERT_DIR"), certDir);
-        m_process.setProcessEnvironment(env);
-        m_process.start(
-            QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server"),
-            {QStringLiteral("--db"), url, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-             QStringLiteral("--notes"), QStringLiteral("0"), QStringLiteral("--workers"),
-             QStringLiteral("3"), QStringLiteral("--quiet")});
-    }
-
-    // Waits for the "listening on HOST:PORT" line; the port, or 0 with error() telling why.
-    quint16 waitListening(int timeoutMs) {
-        QElapsedTimer t;
-        t.start();
-        while (!m_process.canReadLine() && m_process.state() != QProcess::NotRunning &&
-               t.elapsed() < timeoutMs)
-            m_process.waitForReadyRead(100);
-        if (!m_process.canReadLine())
-            return 0;
-        const QByteArray line = m_process.readLine().trimmed();
-        if (!line.startsWith("listening on 127.0.0.1:"))
-            return 0;
-        m_port = quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
-        return m_port;
-    }
-
-    QString error() {
-        return QStringLiteral("%1 %2").arg(
-            m_process.errorString(), QString::fromLocal8Bit(m_process.readAllStandardError()));
-    }
-
-    quint16 port() const { return m_port; }
-    bool running() const { return m_process.state() == QProcess::Running; }
-
-    void stop() {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-  private:
-    QProcess m_process;
-    quint16 m_port = 0;
-};
 
 // Sends every request on a connection of its own, all connected first and then written one
 // right after the other, so the servers work on them at the same time; the replies in the
@@ -295,7 +218,10 @@ void TestScale::initTestCase() {
 
     // Both processes start together on the database the other one uses.
     for (ServerProcess& s : m_servers)
-        s.start(m_url, m_certDir.path());
+        s.start(m_url, m_certDir.path(),
+                {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                 QStringLiteral("--notes"), QStringLiteral("0"), QStringLiteral("--workers"),
+                 QStringLiteral("3"), QStringLiteral("--quiet")});
     for (int i = 0; i < 2; ++i) {
         m_ports[i] = m_servers[i].waitListening(30000);
         QVERIFY2(m_ports[i] != 0, qPrintable(m_servers[i].error()));

@@ -20,6 +20,7 @@
 #include "documentnotes.h"
 #include "fiscaldocs.h"
 #include "methods.h"
+#include "serverfixture.h"
 #include "signer.h"
 #include "store.h"
 
@@ -47,14 +48,7 @@ NoteRecord note(int number, const QString& manif, const QString& xml = QStringLi
     return testnotes::documentNote(number, manif, kReg, xml, 3, kIssuer);
 }
 
-QByteArray marked(const QStringList& keys) {
-    QList<QVariantList> rows;
-    for (const QString& k : keys)
-        rows.append({k, QStringLiteral("N")});
-    return host::encodePacket({{QStringLiteral("NRACESSONF"), host::FieldType::String, 50, false},
-                               {QStringLiteral("IDCONSULTADO"), host::FieldType::String, 1, false}},
-                              rows);
-}
+using testnotes::marked;
 
 Reply call(Store& store, const QString& method, const QVariantList& args) {
     return dfe58000::dispatch(store,
@@ -119,11 +113,10 @@ class TestXmlSchema : public QObject {
     QString write(const QString& name, const QString& xml);
     ToolRun validate(const QString& file, const QString& schema);
     ToolRun verify(const QString& file, const QString& signedElement);
-    QString certFile() const { return m_dir->filePath(QStringLiteral("democert/cert.pem")); }
+    QString certFile() const { return m_db.dir->filePath(QStringLiteral("democert/cert.pem")); }
 
     QString m_schemas;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Store> m_store;
+    StoreFixture m_db;
 };
 
 void TestXmlSchema::initTestCase() {
@@ -139,20 +132,16 @@ void TestXmlSchema::initTestCase() {
 }
 
 void TestXmlSchema::init() {
-    m_dir = std::make_unique<QTemporaryDir>();
-    const QString url = QStringLiteral("sqlite:") + m_dir->filePath(QStringLiteral("x.db"));
-    companydb::ensureDatabase(url, 0, {dfe58000::storeSchema()});
-    m_store = std::make_unique<Store>(url);
+    m_db.open(QStringLiteral("x.db"));
 }
 
 void TestXmlSchema::cleanup() {
     qunsetenv("DFE58000_CERT_DIR");
-    m_store.reset();
-    m_dir.reset();
+    m_db.close();
 }
 
 QString TestXmlSchema::write(const QString& name, const QString& xml) {
-    const QString path = m_dir->filePath(name);
+    const QString path = m_db.dir->filePath(name);
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(xml.toUtf8()) < 0)
         return {};
@@ -174,7 +163,7 @@ ToolRun TestXmlSchema::verify(const QString& file, const QString& signedElement)
 
 void TestXmlSchema::eventsValidateAndCarryTheRecipientsSignature() {
     for (int i = 1; i <= 4; ++i)
-        m_store->insertNote(note(i, QStringLiteral("0"), QStringLiteral("N")));
+        m_db.store->insertNote(note(i, QStringLiteral("0"), QStringLiteral("N")));
     const struct {
         int number;
         QString code;
@@ -185,7 +174,7 @@ void TestXmlSchema::eventsValidateAndCarryTheRecipientsSignature() {
                   {4, QStringLiteral("2"), {}}};
     for (const auto& e : events) {
         const Reply r = call(
-            *m_store, QStringLiteral("setManifestacao"),
+            *m_db.store, QStringLiteral("setManifestacao"),
             {kReg, marked({keyFor(e.number)}), e.code, e.justification, QStringLiteral("OPER01")});
         QVERIFY2(r.ok, qPrintable(r.error));
         QCOMPARE(r.result.toList().value(2).toString(), QStringLiteral("1"));
@@ -193,14 +182,14 @@ void TestXmlSchema::eventsValidateAndCarryTheRecipientsSignature() {
     // Another conclusive type replaces the first, and the first coming back is its sequence 2,
     // with an Id of its own.
     for (const QString& code : {QStringLiteral("2"), QStringLiteral("1")})
-        QCOMPARE(call(*m_store, QStringLiteral("setManifestacao"),
+        QCOMPARE(call(*m_db.store, QStringLiteral("setManifestacao"),
                       {kReg, marked({keyFor(2)}), code, QString(), QString()})
                      .result.toList()
                      .value(2)
                      .toString(),
                  QStringLiteral("1"));
 
-    QSqlQuery q(m_store->database());
+    QSqlQuery q(m_db.store->database());
     QVERIFY(
         q.exec(QStringLiteral("SELECT NRACESSONF, TPEVENTO, NRSEQEVENTO, DSXMLEVENTO FROM "
                               "EVENTONFE WHERE CDSTAT = 135 ORDER BY NRACESSONF, "
@@ -261,11 +250,11 @@ void TestXmlSchema::nfeOfEveryKindOfNoteValidatesAndVerifies() {
     noName.NMRAZSOCEMIT.clear();
     noName.VRNOTAFISC = 98765432.1;
     for (const NoteRecord& n : {plain, cpfIssuer, awkward, noName})
-        m_store->insertNote(n);
-    m_store->insertNote(note(14, QStringLiteral("0"), QStringLiteral("N")));
+        m_db.store->insertNote(n);
+    m_db.store->insertNote(note(14, QStringLiteral("0"), QStringLiteral("N")));
 
     const Reply gen = call(
-        *m_store, QStringLiteral("GeraXml"),
+        *m_db.store, QStringLiteral("GeraXml"),
         {marked({plain.NRACESSONF, cpfIssuer.NRACESSONF, awkward.NRACESSONF, noName.NRACESSONF}),
          QStringLiteral("OPER01")});
     QVERIFY2(gen.ok, qPrintable(gen.error));
@@ -273,10 +262,10 @@ void TestXmlSchema::nfeOfEveryKindOfNoteValidatesAndVerifies() {
     QCOMPARE(docs.size(), 4);
 
     // A downloaded document after Ciência registered through the server.
-    QVERIFY(call(*m_store, QStringLiteral("setManifestacao"),
+    QVERIFY(call(*m_db.store, QStringLiteral("setManifestacao"),
                  {kReg, marked({keyFor(14)}), QStringLiteral("4"), QString(), QString()})
                 .ok);
-    const Reply down = call(*m_store, QStringLiteral("DownloadXML"),
+    const Reply down = call(*m_db.store, QStringLiteral("DownloadXML"),
                             {marked({keyFor(14)}), kReg, QStringLiteral("OPER01")});
     QVERIFY2(down.ok, qPrintable(down.error));
     const QMap<QString, QString> downloaded = documents(down);
@@ -305,9 +294,9 @@ void TestXmlSchema::nfeOfEveryKindOfNoteValidatesAndVerifies() {
 }
 
 void TestXmlSchema::alteredDocumentsAreCaught() {
-    m_store->insertNote(note(20, QStringLiteral("4")));
+    m_db.store->insertNote(note(20, QStringLiteral("4")));
     const QString xml =
-        documents(call(*m_store, QStringLiteral("GeraXml"), {marked({keyFor(20)}), QString()}))
+        documents(call(*m_db.store, QStringLiteral("GeraXml"), {marked({keyFor(20)}), QString()}))
             .value(keyFor(20));
     QVERIFY(xml.contains(QStringLiteral("<vNF>1234.50</vNF>")));
     const QString good = write(QStringLiteral("good.xml"), xml);
@@ -330,7 +319,7 @@ void TestXmlSchema::alteredDocumentsAreCaught() {
                  .ok);
 
     // Another key does not verify it.
-    const QString otherDir = m_dir->filePath(QStringLiteral("other"));
+    const QString otherDir = m_db.dir->filePath(QStringLiteral("other"));
     const mode_t antes = ::umask(0);  // a careless umask: the key stays private all the same
     const dfe58000::DemoCertificate other = dfe58000::ensureDemoCertificate(otherDir);
     ::umask(antes);
@@ -346,13 +335,13 @@ void TestXmlSchema::alteredDocumentsAreCaught() {
 }
 
 void TestXmlSchema::signingFailureWritesNothing() {
-    m_store->insertNote(note(30, QStringLiteral("0")));
+    m_db.store->insertNote(note(30, QStringLiteral("0")));
     // The certificate directory cannot be created under a plain file.
     const QString blocker = write(QStringLiteral("blocker"), QStringLiteral("x"));
     qputenv("DFE58000_CERT_DIR", (blocker + QStringLiteral("/cert")).toLocal8Bit());
 
     const Reply event =
-        call(*m_store, QStringLiteral("setManifestacao"),
+        call(*m_db.store, QStringLiteral("setManifestacao"),
              {kReg, marked({keyFor(30)}), QStringLiteral("4"), QString(), QString()});
     // The note comes back among the rejected ones, with the reason.
     QVERIFY2(event.ok, qPrintable(event.error));
@@ -363,7 +352,8 @@ void TestXmlSchema::signingFailureWritesNothing() {
     QVERIFY2(rejected.at(0).value(3).toString().contains(QStringLiteral("certificado")),
              qPrintable(rejected.at(0).value(3).toString()));
     // GeraXml reports the note among the not generated, with the reason.
-    const Reply gen = call(*m_store, QStringLiteral("GeraXml"), {marked({keyFor(30)}), QString()});
+    const Reply gen =
+        call(*m_db.store, QStringLiteral("GeraXml"), {marked({keyFor(30)}), QString()});
     QVERIFY2(gen.ok, qPrintable(gen.error));
     QCOMPARE(gen.result.toList().value(2).toString(), QStringLiteral("0"));
     const QList<QVariantList> notGenerated =
@@ -374,7 +364,7 @@ void TestXmlSchema::signingFailureWritesNothing() {
              qPrintable(notGenerated.at(0).value(3).toString()));
 
     auto count = [&](const QString& sql) {
-        QSqlQuery q(m_store->database());
+        QSqlQuery q(m_db.store->database());
         return q.exec(sql) && q.next() ? q.value(0).toInt() : -1;
     };
     QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM EVENTOREG")), 0);
@@ -385,14 +375,14 @@ void TestXmlSchema::signingFailureWritesNothing() {
     // Once the certificate can be made, the same event goes through.
     qunsetenv("DFE58000_CERT_DIR");
     const Reply again =
-        call(*m_store, QStringLiteral("setManifestacao"),
+        call(*m_db.store, QStringLiteral("setManifestacao"),
              {kReg, marked({keyFor(30)}), QStringLiteral("4"), QString(), QString()});
     QVERIFY2(again.ok, qPrintable(again.error));
     QCOMPARE(again.result.toList().value(2).toString(), QStringLiteral("1"));
 }
 
 void TestXmlSchema::registerRecipient(const QString& registration, const QString& personType) {
-    QSqlQuery q(m_store->database());
+    QSqlQuery q(m_db.store->database());
     q.prepare(
         QStringLiteral("INSERT INTO INSCRESTAD (CDEMPRESA, NRINSJURIEST, IDTPIJURIEST, "
                        "CDINSCESTA, SGESTADO) VALUES ('01', ?, ?, '110042490114', 'SP')"));
@@ -403,7 +393,7 @@ void TestXmlSchema::registerRecipient(const QString& registration, const QString
 
 // The archived document of the last event registered for a key.
 QString TestXmlSchema::eventXml(const QString& key) {
-    QSqlQuery q(m_store->database());
+    QSqlQuery q(m_db.store->database());
     q.prepare(
         QStringLiteral("SELECT DSXMLEVENTO FROM EVENTONFE WHERE NRACESSONF = ? AND CDSTAT = "
                        "135 ORDER BY NRSEQEVENTO DESC"));
@@ -427,22 +417,22 @@ void TestXmlSchema::alphanumericKeysAndRegistrationsValidate() {
     person.NRINSJURIESTDEST = kCpfReg;
     person.IDAMBIENTEMANIF = QStringLiteral("1");
     for (const NoteRecord& n : {both, issuer, person})
-        m_store->insertNote(n);
+        m_db.store->insertNote(n);
     QVERIFY(both.NRACESSONF.mid(6, 14) == kAlnumIssuer);
     QVERIFY(fiscal::isValidAccessKey(both.NRACESSONF));
 
     for (const auto& [reg, key, code] :
          {std::tuple{kAlnumReg, both.NRACESSONF, QStringLiteral("4")},
           std::tuple{QStringLiteral("529.982.247-25"), person.NRACESSONF, QStringLiteral("1")}}) {
-        const Reply r = call(*m_store, QStringLiteral("setManifestacao"),
+        const Reply r = call(*m_db.store, QStringLiteral("setManifestacao"),
                              {reg, marked({key}), code, QString(), QStringLiteral("OPER01")});
         QVERIFY2(r.ok, qPrintable(r.error));
         QCOMPARE(r.result.toList().value(2).toString(), QStringLiteral("1"));
     }
     const Reply gen =
-        call(*m_store, QStringLiteral("GeraXml"), {marked({issuer.NRACESSONF}), QString()});
+        call(*m_db.store, QStringLiteral("GeraXml"), {marked({issuer.NRACESSONF}), QString()});
     QVERIFY2(gen.ok, qPrintable(gen.error));
-    const Reply down = call(*m_store, QStringLiteral("DownloadXML"),
+    const Reply down = call(*m_db.store, QStringLiteral("DownloadXML"),
                             {marked({both.NRACESSONF}), kAlnumReg, QStringLiteral("OPER01")});
     QVERIFY2(down.ok, qPrintable(down.error));
     QMap<QString, QString> nfes = documents(gen);
@@ -496,12 +486,12 @@ void TestXmlSchema::malformedKeysAndRegistrationsFailTheSchemas() {
     registerRecipient(kAlnumReg, QStringLiteral("J"));
     const NoteRecord n = testnotes::documentNote(50, QStringLiteral("0"), kAlnumReg,
                                                  QStringLiteral("N"), 3, kAlnumIssuer);
-    m_store->insertNote(n);
+    m_db.store->insertNote(n);
     const QString key = n.NRACESSONF;
-    QVERIFY(call(*m_store, QStringLiteral("setManifestacao"),
+    QVERIFY(call(*m_db.store, QStringLiteral("setManifestacao"),
                  {kAlnumReg, marked({key}), QStringLiteral("4"), QString(), QString()})
                 .ok);
-    const QString nfe = documents(call(*m_store, QStringLiteral("DownloadXML"),
+    const QString nfe = documents(call(*m_db.store, QStringLiteral("DownloadXML"),
                                        {marked({key}), kAlnumReg, QStringLiteral("OPER01")}))
                             .value(key);
     const QString event = eventXml(key);
@@ -562,15 +552,15 @@ void TestXmlSchema::oneAlphanumericKeyAmongNumericOnes() {
         NoteRecord n = i == 62 ? testnotes::documentNote(i, QStringLiteral("4"), kReg,
                                                          QStringLiteral("S"), 3, kAlnumIssuer)
                                : note(i, QStringLiteral("4"));
-        m_store->insertNote(n);
+        m_db.store->insertNote(n);
         keys << n.NRACESSONF;
     }
     QVERIFY(fiscal::isAlphanumericCnpj(keys.at(2).mid(6, 14)));
     for (const QString& method : {QStringLiteral("GeraXml"), QStringLiteral("DownloadXML")}) {
         const Reply r =
             method == u"GeraXml"
-                ? call(*m_store, method, {marked(keys), QStringLiteral("OPER01")})
-                : call(*m_store, method, {marked(keys), kReg, QStringLiteral("OPER01")});
+                ? call(*m_db.store, method, {marked(keys), QStringLiteral("OPER01")})
+                : call(*m_db.store, method, {marked(keys), kReg, QStringLiteral("OPER01")});
         QVERIFY2(r.ok, qPrintable(r.error));
         const QVariantList res = r.result.toList();
         const QString status = res.value(0).toString();
@@ -594,8 +584,8 @@ void TestXmlSchema::oneAlphanumericKeyAmongNumericOnes() {
 // signature.
 void TestXmlSchema::documentsSignedOnSeveralThreadsAtOnceVerify() {
     for (int n = 40; n < 56; ++n)
-        m_store->insertNote(note(n, QStringLiteral("4")));
-    const QString url = m_store->database().databaseName();
+        m_db.store->insertNote(note(n, QStringLiteral("4")));
+    const QString url = m_db.store->database().databaseName();
     QMap<QString, QString> docs;
     QMutex mutex;
     std::vector<std::unique_ptr<QThread>> threads;

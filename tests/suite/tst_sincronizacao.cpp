@@ -8,7 +8,6 @@
 #include <QProgressDialog>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -20,6 +19,7 @@
 #include "sql/databasemodule.h"
 #include "store.h"
 #include "support/pgcluster.h"
+#include "support/sqlrows.h"
 
 using host::Orvanta;
 
@@ -85,19 +85,7 @@ class TestSincronizacao : public QObject {
         QVERIFY2(ok, qPrintable(q.lastError().text() + QStringLiteral("\n") + sql));
     }
 
-    QList<QStringList> rows(const QString& sql) {
-        QSqlQuery q(db());
-        if (!q.exec(sql))
-            qFatal("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
-        QList<QStringList> out;
-        while (q.next()) {
-            QStringList row;
-            for (int c = 0; c < q.record().count(); ++c)
-                row << q.value(c).toString();
-            out << row;
-        }
-        return out;
-    }
+    QList<QStringList> rows(const QString& sql) { return testsupport::rowsAsText(db(), sql); }
 
     void addNote(const QString& key, const QString& group, const QString& registration = kReg,
                  const QString& company = QStringLiteral("01")) {

@@ -9,29 +9,16 @@ TDBEdit::TDBEdit(QWidget* parent) : QLineEdit(parent) {
     connect(this, &QLineEdit::editingFinished, this, [this] { writeBack(); });
 }
 
-TDBEdit::~TDBEdit() {
-    for (const auto& c : m_links) {
-        disconnect(c);
-    }
-}
+TDBEdit::~TDBEdit() = default;
 
 void TDBEdit::SetDataSource(TDataSource* source) {
-    if (source == m_source) {
+    if (!m_link.attach(source)) {
         return;
     }
-    for (const auto& c : m_links) {
-        disconnect(c);
-    }
-    m_links.clear();
-    m_source = source;
     if (source) {
-        auto refresh = [this] { Refresh(); };
-        m_links << connect(source, &TDataSource::dataSetChanged, this, refresh);
-        m_links << connect(source, &TDataSource::dataChanged, this, refresh);
-        m_links << connect(source, &TDataSource::stateChanged, this, refresh);
-        m_links << connect(source, &TDataSource::currentChanged, this, refresh);
-        m_links << connect(source, &TDataSource::rowChanged, this, [this](int viewRow) {
-            TClientDataSet* ds = m_source ? m_source->DataSet() : nullptr;
+        m_link.onShownChange(this, [this] { Refresh(); });
+        m_link.on(&TDataSource::rowChanged, this, [this](int viewRow) {
+            TClientDataSet* ds = m_link.dataSet();
             if (ds && viewRow == ds->CurrentViewRow()) {
                 Refresh();
             }
@@ -46,12 +33,12 @@ void TDBEdit::SetDataField(const QString& field) {
 }
 
 TField* TDBEdit::Field() const {
-    TClientDataSet* ds = m_source ? m_source->DataSet() : nullptr;
+    TClientDataSet* ds = m_link.dataSet();
     return ds && !m_field.isEmpty() ? ds->FindField(m_field) : nullptr;
 }
 
 void TDBEdit::Refresh() {
-    TClientDataSet* ds = m_source ? m_source->DataSet() : nullptr;
+    TClientDataSet* ds = m_link.dataSet();
     if (ds && ds->ControlsDisabled()) {
         return;  // the data set tells everyone once the controls are enabled again
     }
@@ -72,7 +59,7 @@ void TDBEdit::writeBack() {
         return;
     }
     TField* f = Field();
-    TClientDataSet* ds = m_source ? m_source->DataSet() : nullptr;
+    TClientDataSet* ds = m_link.dataSet();
     if (!f || !ds || !ds->Active() || ds->IsEmpty()) {
         return;
     }

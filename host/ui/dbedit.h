@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/clientdataset.h"
+#include "ui/datasourcelink.h"
 
 #include <QLineEdit>
 #include <QPointer>
@@ -20,7 +21,7 @@ class TDBEdit : public QLineEdit {
     explicit TDBEdit(QWidget* parent = nullptr);
     ~TDBEdit() override;
 
-    TDataSource* DataSource() const { return m_source; }
+    TDataSource* DataSource() const { return m_link.source(); }
     void SetDataSource(TDataSource* source);
     const QString& DataField() const { return m_field; }
     void SetDataField(const QString& field);
@@ -36,8 +37,7 @@ class TDBEdit : public QLineEdit {
   private:
     void writeBack();
 
-    QPointer<TDataSource> m_source;
-    QList<QMetaObject::Connection> m_links;
+    DataSourceLink m_link;
     QString m_field;
     QString m_shown;
 };

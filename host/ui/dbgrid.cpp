@@ -367,38 +367,28 @@ TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent), m_columns(this) {
     });
 }
 
-TDBGrid::~TDBGrid() {
-    for (const auto& c : m_links) {
-        disconnect(c);
-    }
-}
+TDBGrid::~TDBGrid() = default;
 
 TClientDataSet* TDBGrid::DataSet() const {
-    return m_source ? m_source->DataSet() : nullptr;
+    return m_link.dataSet();
 }
 
 void TDBGrid::SetDataSource(TDataSource* source) {
-    if (source == m_source) {
+    if (!m_link.attach(source)) {
         return;
     }
-    for (const auto& c : m_links) {
-        disconnect(c);
-    }
-    m_links.clear();
-    m_source = source;
     if (source) {
-        m_links << connect(source, &TDataSource::dataSetChanged, this, [this] {
+        m_link.on(&TDataSource::dataSetChanged, this, [this] {
             if (m_columns.m_auto) {
                 m_columns.m_items.clear();
             }
             onDataChanged();
         });
-        m_links << connect(source, &TDataSource::dataChanged, this, &TDBGrid::onDataChanged);
-        m_links << connect(source, &TDataSource::rowChanged, this, &TDBGrid::onRowChanged);
-        m_links << connect(source, &TDataSource::currentChanged, this, &TDBGrid::onCursorMoved);
-        m_links << connect(source, &QObject::destroyed, this, [this] {
-            m_links.clear();
-            m_source = nullptr;
+        m_link.on(&TDataSource::dataChanged, this, &TDBGrid::onDataChanged);
+        m_link.on(&TDataSource::rowChanged, this, &TDBGrid::onRowChanged);
+        m_link.on(&TDataSource::currentChanged, this, &TDBGrid::onCursorMoved);
+        m_link.on(&QObject::destroyed, this, [this] {
+            m_link.release();
             if (m_columns.m_auto) {
                 m_columns.m_items.clear();
             }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/clientdataset.h"
+#include "ui/datasourcelink.h"
 
 #include <QAbstractTableModel>
 #include <QFont>
@@ -138,7 +139,7 @@ class TDBGrid : public QTableView {
     explicit TDBGrid(QWidget* parent = nullptr);
     ~TDBGrid() override;
 
-    TDataSource* DataSource() const { return m_source; }
+    TDataSource* DataSource() const { return m_link.source(); }
     void SetDataSource(TDataSource* source);
     TClientDataSet* DataSet() const;
 
@@ -203,8 +204,7 @@ class TDBGrid : public QTableView {
     // Letters typed in the grid do not move the cursor to a matching row.
     void keyboardSearch(const QString&) override {}
 
-    QPointer<TDataSource> m_source;
-    QList<QMetaObject::Connection> m_links;
+    DataSourceLink m_link;
     TDBGridColumns m_columns;
     TDBGridModel* m_model = nullptr;
     bool m_defaultDrawing = true;

@@ -41,30 +41,17 @@ TDBNavigator::TDBNavigator(QWidget* parent) : QWidget(parent) {
     UpdateButtons();
 }
 
-TDBNavigator::~TDBNavigator() {
-    for (const auto& c : m_links) {
-        disconnect(c);
-    }
-}
+TDBNavigator::~TDBNavigator() = default;
 
 void TDBNavigator::SetDataSource(TDataSource* source) {
-    for (const auto& c : m_links) {
-        disconnect(c);
-    }
-    m_links.clear();
-    m_source = source;
-    if (source) {
-        auto update = [this] { UpdateButtons(); };
-        m_links << connect(source, &TDataSource::dataSetChanged, this, update);
-        m_links << connect(source, &TDataSource::dataChanged, this, update);
-        m_links << connect(source, &TDataSource::stateChanged, this, update);
-        m_links << connect(source, &TDataSource::currentChanged, this, update);
+    if (m_link.attach(source) && source) {
+        m_link.onShownChange(this, [this] { UpdateButtons(); });
     }
     UpdateButtons();
 }
 
 void TDBNavigator::BtnClick(Button b) {
-    TClientDataSet* ds = m_source ? m_source->DataSet() : nullptr;
+    TClientDataSet* ds = m_link.dataSet();
     if (!ds || !ds->Active()) {
         return;
     }
@@ -86,7 +73,7 @@ void TDBNavigator::BtnClick(Button b) {
 }
 
 void TDBNavigator::UpdateButtons() {
-    TClientDataSet* ds = m_source ? m_source->DataSet() : nullptr;
+    TClientDataSet* ds = m_link.dataSet();
     const bool open = ds && ds->Active() && !ds->IsEmpty();
     const int recNo = open ? ds->RecNo() : 0;
     const int count = open ? ds->RecordCount() : 0;

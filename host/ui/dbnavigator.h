@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/clientdataset.h"
+#include "ui/datasourcelink.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -23,7 +24,7 @@ class TDBNavigator : public QWidget {
     explicit TDBNavigator(QWidget* parent = nullptr);
     ~TDBNavigator() override;
 
-    TDataSource* DataSource() const { return m_source; }
+    TDataSource* DataSource() const { return m_link.source(); }
     void SetDataSource(TDataSource* source);
 
     QToolButton* ButtonWidget(Button b) const { return m_buttons[b]; }
@@ -32,8 +33,7 @@ class TDBNavigator : public QWidget {
     void UpdateButtons();
 
   private:
-    QPointer<TDataSource> m_source;
-    QList<QMetaObject::Connection> m_links;
+    DataSourceLink m_link;
     QToolButton* m_buttons[4] = {};
 };
 

@@ -136,13 +136,6 @@ bool isAny(const QString& text) {
     return text.trimmed() == kT;
 }
 
-QByteArray packet(const QList<FieldDef>& fields, const QList<QVariantList>& rows) {
-    host::PacketWriter w(fields, rows.size());
-    for (const QVariantList& row : rows)
-        w.row(row);
-    return w.finish();
-}
-
 // The failure answer of GetNotasDestinadas and setManifestacao: the status, the text, two zero
 // counts and no packet.
 QVariantList notesFailure(const QString& text) {
@@ -212,7 +205,7 @@ QVariant getCarregaPesquisas(Store& store, const QString& companyArg) {
         rows.append({r.number, r.personType});
     QVariantList result(rm::getCarregaPesquisas::Inscricoes + 1);
     result[rm::getCarregaPesquisas::Status] = QLatin1String(rm::getCarregaPesquisas::kOk);
-    result[rm::getCarregaPesquisas::Inscricoes] = packet(fields, rows);
+    result[rm::getCarregaPesquisas::Inscricoes] = host::encodePacket(fields, rows);
     return result;
 }
 
@@ -439,7 +432,7 @@ QVariant setManifestacao(Store& store, const QString& registrationArg, const QBy
     result[manif::Mensagem] = QString();
     result[manif::Registrados] = QString::number(registered);
     result[manif::Erros] = QString::number(wrong.size());
-    result[manif::NotasErradas] = packet(wrongFields, wrong);
+    result[manif::NotasErradas] = host::encodePacket(wrongFields, wrong);
     return result;
 }
 

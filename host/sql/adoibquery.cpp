@@ -213,16 +213,21 @@ QSqlQuery runStatement(const QSqlDatabase& db, const QString& who, const QString
 
 }  // namespace
 
-void TADOIBQuery::Open() {
-    Close();
+QSqlQuery TADOIBQuery::run(QString& statement) {
     DatabaseModule& mod = module();
-    const QString statement = statementFor(mod.dialect());
+    statement = statementFor(mod.dialect());
     if (statement.trimmed().isEmpty())
         throw EDatabaseError(QStringLiteral("%1: não há instrução SQL.").arg(describe()));
     syncParams();
     const PreparedStatement prepared = rewriteNamedParameters(statement);
     const QVariantList values = bindValues(prepared);
-    QSqlQuery q = runStatement(mod.database(), describe(), statement, prepared, values, true);
+    return runStatement(mod.database(), describe(), statement, prepared, values, true);
+}
+
+void TADOIBQuery::Open() {
+    Close();
+    QString statement;
+    QSqlQuery q = run(statement);
 
     const QSqlRecord record = q.record();
     if (record.isEmpty())
@@ -313,15 +318,8 @@ void TADOIBQuery::Close() {
 }
 
 int TADOIBQuery::ExecSQL() {
-    DatabaseModule& mod = module();
-    const QString statement = statementFor(mod.dialect());
-    if (statement.trimmed().isEmpty())
-        throw EDatabaseError(QStringLiteral("%1: não há instrução SQL.").arg(describe()));
-    syncParams();
-    const PreparedStatement prepared = rewriteNamedParameters(statement);
-    const QVariantList values = bindValues(prepared);
-    QSqlQuery q = runStatement(mod.database(), describe(), statement, prepared, values, true);
-    return q.numRowsAffected();
+    QString statement;
+    return run(statement).numRowsAffected();
 }
 
 }  // namespace host

@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QMap>
+#include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
 #include <memory>
@@ -107,6 +108,9 @@ class TADOIBQuery : public TClientDataSet {
     QString statementFor(SqlDialect dialect) const;
     void syncParams();
     QVariantList bindValues(const PreparedStatement& prepared) const;
+    // Runs the statement of the current connection with the parameters' values; the statement
+    // run is left in `statement` for messages.
+    QSqlQuery run(QString& statement);
     QString describe() const;
 
     DatabaseModule* m_module = nullptr;

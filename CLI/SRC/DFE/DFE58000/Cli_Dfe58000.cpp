@@ -1,4 +1,5 @@
 #include "Cli_Dfe58000.h"
+#include "Cli_Dfe58000Pesquisa.h"
 
 #include "ui_Cli_Dfe58000.h"
 
@@ -598,10 +599,7 @@ void TfrmManifestacao::netManifestacaoBeforeConnect(TNetConnection& connection) 
 }
 
 void TfrmManifestacao::AbreQryEmpresa(const QString& code, const QString& all) {
-    qryEmpresa->Close();
-    qryEmpresa->ParamByName(QStringLiteral("P_CDEMPRESA")).SetAsString(code);
-    qryEmpresa->ParamByName(QStringLiteral("P_TCDEMPRESA")).SetAsString(all);
-    qryEmpresa->Open();
+    Pesquisa::Abre(qryEmpresa, {{"P_CDEMPRESA", code}, {"P_TCDEMPRESA", all}});
 }
 
 void TfrmManifestacao::CarregaNotas(const QByteArray& packet) {

@@ -1,4 +1,5 @@
 #include "Cli_Dfe58100.h"
+#include "Cli_Dfe58000Pesquisa.h"
 
 #include "ui_Cli_Dfe58100.h"
 
@@ -198,19 +199,8 @@ void TfrmFiltro::declareComponents() {
     edtChaveAcesso = ui.edtChaveAcesso;
 
     // Operation types of one direction, for the list behind btpOperacao.
-    qryOperacao = new TADOIBQuery(this);
-    qryOperacao->setObjectName(QStringLiteral("qryOperacao"));
-    qryOperacao->SQL = {QStringLiteral("SELECT CDTIPOOPER, NMTIPOOPER"),
-                        QStringLiteral("  FROM TIPOOPERAC"),
-                        QStringLiteral("WHERE IDENTRSAIDOP = :P_IDENTRSAIDOP"),
-                        QStringLiteral("ORDER BY CDTIPOOPER")};
-    qryOperacao->AddField({QStringLiteral("CDTIPOOPER"), FieldType::String, 2, false})
-        .SetDisplayLabel(QStringLiteral("Código"));
-    qryOperacao->AddField({QStringLiteral("NMTIPOOPER"), FieldType::String, 40, false})
-        .SetDisplayLabel(QStringLiteral("Nome"));
-    dtsOperacao = new TDataSource(this);
-    dtsOperacao->setObjectName(QStringLiteral("dtsOperacao"));
-    dtsOperacao->SetDataSet(qryOperacao);
+    qryOperacao = Pesquisa::ConsultaOperacao(this);
+    dtsOperacao = Pesquisa::Fonte(this, "dtsOperacao", qryOperacao);
 
     // The company's legal registrations, as the server gives them.
     const auto declareInscr = [this](const QString& name) {
@@ -471,9 +461,7 @@ void TfrmFiltro::rbtListaOperClick() {
 void TfrmFiltro::btpOperacaoBeforePesq(QObject*, bool&) {
     stFiltroIdEntrsaidOp =
         cboOperacao->currentIndex() == 0 ? QStringLiteral("E") : QStringLiteral("S");
-    qryOperacao->Close();
-    qryOperacao->ParamByName(QStringLiteral("P_IDENTRSAIDOP")).SetAsString(stFiltroIdEntrsaidOp);
-    qryOperacao->Open();
+    Pesquisa::Abre(qryOperacao, {{"P_IDENTRSAIDOP", stFiltroIdEntrsaidOp}});
 }
 
 void TfrmFiltro::btpOperacaoClick() {

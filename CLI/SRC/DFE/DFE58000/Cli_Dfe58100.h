@@ -265,9 +265,6 @@ class DFE58000_EXPORT TfrmFiltro : public host::TfrmFiltroPadrao {
     void setDesignProperties();
     void bindHandlers();
     void bindLookups();
-    // The person-type mask of a registration edit after it is left (none while it is edited),
-    // with its change handler kept out of the way.
-    void mascaraPessoa(host::TMaskEdit* edit, const QString& tipoPessoa);
     // Person type of the company registration shown, from the loaded list.
     QString tipoDaInscricao(const QString& numero);
     void confereData(host::TDateEditPlus* date);

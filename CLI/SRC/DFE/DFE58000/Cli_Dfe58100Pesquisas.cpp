@@ -2,9 +2,8 @@
 // what typing empties, the checks on leaving a field and the validators the confirmation runs
 // again, and the person-type masks of the registration edits.
 
-#include <QSignalBlocker>
-
 #include "Cli_Dfe58000.h"
+#include "Cli_Dfe58000Pesquisa.h"
 #include "Cli_Dfe58100.h"
 #include "core/clientdataset.h"
 #include "core/messages.h"
@@ -17,64 +16,7 @@
 #include "ui/maskedit.h"
 
 using namespace host;
-
-namespace {
-
-const QString kTodos = QStringLiteral("T");
-
-TADOIBQuery* consulta(QObject* owner, const char* name, const QStringList& sql) {
-    auto* q = new TADOIBQuery(owner);
-    q->setObjectName(QString::fromLatin1(name));
-    q->SQL = sql;
-    return q;
-}
-
-TField& campo(TADOIBQuery* q, const char* name, int size, const char* label, bool visible = true) {
-    TField& f = q->AddField({QString::fromLatin1(name), FieldType::String, size, false});
-    f.SetDisplayLabel(QString::fromUtf8(label));
-    f.SetVisible(visible);
-    return f;
-}
-
-TDataSource* fonte(QObject* owner, const char* name, TClientDataSet* ds) {
-    auto* s = new TDataSource(owner);
-    s->setObjectName(QString::fromLatin1(name));
-    s->SetDataSet(ds);
-    return s;
-}
-
-// A CNPJ may carry letters in its first twelve places; they are kept in upper case, as the
-// registrations are stored, whatever case the clerk types them in.
-void maiuscula(QString& key) {
-    key = key.toUpper();
-}
-
-// A field of the current row, or nothing when the query found no row.
-QString valor(TADOIBQuery* q, const char* campo) {
-    if (!q->Active() || q->IsEmpty())
-        return {};
-    return q->FieldByName(QString::fromLatin1(campo)).AsString();
-}
-
-// A registration edit is typed without its mask; the change handler does not hear of it.
-void semMascara(TMaskEdit* edit) {
-    QSignalBlocker quiet(edit);
-    edit->SetEditMask(QString());
-}
-
-// Runs a check and, whatever stops it (a message or a database failure), leaves the focus in
-// the edit it checked.
-template <typename F>
-void focoNaFalha(QWidget* edit, F&& check) {
-    try {
-        check();
-    } catch (...) {
-        edit->setFocus();
-        throw;
-    }
-}
-
-}  // namespace
+using namespace Pesquisa;
 
 QString RetSemMascara(const QString& stCampo) {
     QString s = stCampo;
@@ -85,71 +27,53 @@ QString RetSemMascara(const QString& stCampo) {
 
 void TfrmFiltro::declareLookups() {
     qryPesqInscrEstad =
-        consulta(this, "qryPesqInscrEstad",
+        Consulta(this, "qryPesqInscrEstad",
                  {QStringLiteral("SELECT CDINSCESTA"), QStringLiteral("  FROM INSCRESTAD"),
                   QStringLiteral(" WHERE CDEMPRESA = :P_CDEMPRESA"),
                   QStringLiteral("   AND NRINSJURIEST = :P_NRINSJURIEST"),
                   QStringLiteral(" ORDER BY CDINSCESTA")});
-    campo(qryPesqInscrEstad, "CDINSCESTA", 16, "Inscrição Estadual");
-    dtsIE = fonte(this, "dtsIE", qryPesqInscrEstad);
+    Campo(qryPesqInscrEstad, "CDINSCESTA", 16, "Inscrição Estadual");
+    dtsIE = Fonte(this, "dtsIE", qryPesqInscrEstad);
 
     qryVdInscrEstad =
-        consulta(this, "qryVdInscrEstad",
+        Consulta(this, "qryVdInscrEstad",
                  {QStringLiteral("SELECT CDINSCESTA"), QStringLiteral("  FROM INSCRESTAD"),
                   QStringLiteral(" WHERE CDEMPRESA = :P_CDEMPRESA"),
                   QStringLiteral("   AND CDINSCESTA = :P_CDINSCESTA"),
                   QStringLiteral("   AND NRINSJURIEST = :P_NRINSJURIEST")});
-    campo(qryVdInscrEstad, "CDINSCESTA", 16, "Inscrição Estadual");
+    Campo(qryVdInscrEstad, "CDINSCESTA", 16, "Inscrição Estadual");
 
     // One parameter in two places: the query binds the value once, by name, to both.
     qryPesqFilial =
-        consulta(this, "qryPesqFilial",
+        Consulta(this, "qryPesqFilial",
                  {QStringLiteral("SELECT CDFILIAL, NMFILIAL"), QStringLiteral("  FROM FILIAL"),
                   QStringLiteral(" WHERE ((CDFILIAL = :P_CDFILIAL) OR ('T' = :P_CDFILIAL))"),
                   QStringLiteral(" ORDER BY CDFILIAL")});
-    campo(qryPesqFilial, "CDFILIAL", 4, "Código");
-    campo(qryPesqFilial, "NMFILIAL", 40, "Nome");
-    dtsPesqFilial = fonte(this, "dtsPesqFilial", qryPesqFilial);
+    Campo(qryPesqFilial, "CDFILIAL", 4, "Código");
+    Campo(qryPesqFilial, "NMFILIAL", 40, "Nome");
+    dtsPesqFilial = Fonte(this, "dtsPesqFilial", qryPesqFilial);
 
     qryFilial =
-        consulta(this, "qryFilial",
+        Consulta(this, "qryFilial",
                  {QStringLiteral("SELECT CDFILIAL, NMFILIAL"), QStringLiteral("  FROM FILIAL"),
                   QStringLiteral(" WHERE CDFILIAL = :P_CDFILIAL ")});
-    campo(qryFilial, "CDFILIAL", 4, "Código");
-    campo(qryFilial, "NMFILIAL", 40, "Nome");
+    Campo(qryFilial, "CDFILIAL", 4, "Código");
+    Campo(qryFilial, "NMFILIAL", 40, "Nome");
 
-    qrySerie = consulta(
+    qrySerie = Consulta(
         this, "qrySerie",
         {QStringLiteral("SELECT CDSERIEENTR, DSSERIEENTR"), QStringLiteral(" FROM SERIEENTR"),
          QStringLiteral(" WHERE ((CDSERIEENTR = :P_CDSERIE) OR (:P_TCDSERIE = 'T'))"),
          QStringLiteral("  ORDER BY CDSERIEENTR")});
-    campo(qrySerie, "CDSERIEENTR", 5, "Código");
-    campo(qrySerie, "DSSERIEENTR", 50, "Descrição");
-    dtsSerie = fonte(this, "dtsSerie", qrySerie);
+    Campo(qrySerie, "CDSERIEENTR", 5, "Código");
+    Campo(qrySerie, "DSSERIEENTR", 50, "Descrição");
+    dtsSerie = Fonte(this, "dtsSerie", qrySerie);
 
-    qryCliente = consulta(
-        this, "qryCliente",
-        {QStringLiteral("SELECT NRINSJURCLIE, IDTPIJURCLIE, NMRAZSOCCLIE, CDCLIENTE"),
-         QStringLiteral("  FROM CLIENTE"),
-         QStringLiteral("  WHERE ((NRINSJURCLIE = :P_NRINSJURCLIE) OR ('T' = :P_TNRINSJURCLIE))"),
-         QStringLiteral(" ORDER BY 3")});
-    campo(qryCliente, "NRINSJURCLIE", 20, "Código");
-    campo(qryCliente, "IDTPIJURCLIE", 1, "", false);
-    campo(qryCliente, "NMRAZSOCCLIE", 50, "Razão Social");
-    campo(qryCliente, "CDCLIENTE", 21, "", false);
-    dtsCliente = fonte(this, "dtsCliente", qryCliente);
+    qryCliente = ConsultaCliente(this);
+    dtsCliente = Fonte(this, "dtsCliente", qryCliente);
 
-    qryFornecedor = consulta(
-        this, "qryFornecedor",
-        {QStringLiteral("SELECT NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN, CDFORNECED"),
-         QStringLiteral("  FROM FORNECEDOR"),
-         QStringLiteral(" WHERE ((NRINSJURFORN = :P_NRINSJURFORN) OR ('T' = :P_TNRINSJURFORN))"),
-         QStringLiteral(" ORDER BY 2")});
-    campo(qryFornecedor, "NRINSJURFORN", 20, "Código");
-    campo(qryFornecedor, "NMRAZSOCFORN", 40, "Razão Social");
-    campo(qryFornecedor, "IDTPIJURFORN", 1, "", false);
-    campo(qryFornecedor, "CDFORNECED", 21, "", false);
-    dtsFornecedor = fonte(this, "dtsFornecedor", qryFornecedor);
+    qryFornecedor = ConsultaFornecedor(this);
+    dtsFornecedor = Fonte(this, "dtsFornecedor", qryFornecedor);
 
     btpIE->SetDataSource(dtsIE);
     btpFiliOrig->SetDataSource(dtsPesqFilial);
@@ -188,7 +112,7 @@ void TfrmFiltro::bindLookups() {
     btpCliente->OnBeforePesq = [this](QObject* s, bool& allow) { btpClienteBeforePesq(s, allow); };
     btpCliente->OnAfterPesq = [this](QObject* s) { btpClienteAfterPesq(s); };
     FocusEvents::setEnter(medCdCliente, [this] { medCdClienteEnter(); });
-    medCdCliente->OnKeyPress = maiuscula;
+    medCdCliente->OnKeyPress = Maiuscula;
     bind(medCdCliente, &TMaskEdit::changed, this, [this] { medCdClienteChange(); });
     FocusEvents::setExit(medCdCliente, [this] { medCdClienteExit(); });
     qryCliente->FieldByName(QStringLiteral("NRINSJURCLIE"))
@@ -201,7 +125,7 @@ void TfrmFiltro::bindLookups() {
     };
     btpFornecedor->OnAfterPesq = [this](QObject* s) { btpFornecedorAfterPesq(s); };
     FocusEvents::setEnter(medCdFornecedor, [this] { medCdFornecedorEnter(); });
-    medCdFornecedor->OnKeyPress = maiuscula;
+    medCdFornecedor->OnKeyPress = Maiuscula;
     bind(medCdFornecedor, &TMaskEdit::changed, this, [this] { medCdFornecedorChange(); });
     FocusEvents::setExit(medCdFornecedor, [this] { medCdFornecedorExit(); });
 
@@ -217,23 +141,11 @@ void TfrmFiltro::bindLookups() {
 }
 
 void TfrmFiltro::exigeLinha(QWidget* edit, TADOIBQuery* q, const char* chave) {
-    if (q->Active() && !q->IsEmpty())
-        return;
-    edit->setFocus();
-    Consiste::MensErro(msgPadrao->Msg(QString::fromLatin1(chave)), true);
+    ExigeLinha(edit, q, msgPadrao->Msg(QString::fromLatin1(chave)));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Person-type masks
-
-void TfrmFiltro::mascaraPessoa(TMaskEdit* edit, const QString& tipoPessoa) {
-    const QString mascara =
-        Consiste::EmptyString(edit->Text()) ? QString() : Consiste::PictPess(tipoPessoa);
-    // Re-laying the value under a mask is no change of the value: the name beside it and the
-    // fields that depend on it stay.
-    QSignalBlocker quiet(edit);
-    edit->SetEditMask(mascara);
-}
 
 QString TfrmFiltro::tipoDaInscricao(const QString& numero) {
     TClientDataSet* ds = cdsPesqInscrJurid;
@@ -270,18 +182,11 @@ void TfrmFiltro::btpInscrJuridAfterPesq(QObject*) {
 }
 
 void TfrmFiltro::medInscrJuridEnter() {
-    semMascara(medInscrJurid);
+    SemMascara(medInscrJurid);
 }
 
 void TfrmFiltro::medInscrJuridKeyPress(QString& key) {
-    const int inicio = medInscrJurid->hasSelectedText() ? medInscrJurid->selectionStart()
-                                                        : medInscrJurid->cursorPosition();
-    const int tamanho = int(medInscrJurid->selectedText().size());
-    if (!Consiste::MaxNumber(medInscrJurid->Text(), 20, 0, key, inicio, tamanho)) {
-        key.clear();
-        return;
-    }
-    maiuscula(key);
+    TeclaInscricao(medInscrJurid, key);
 }
 
 void TfrmFiltro::medInscrJuridChange() {
@@ -293,11 +198,11 @@ void TfrmFiltro::medInscrJuridChange() {
 
 void TfrmFiltro::medInscrJuridExit() {
     Vd_InscrJurid(false);
-    mascaraPessoa(medInscrJurid, tipoDaInscricao(medInscrJurid->Text()));
+    MascaraPessoa(medInscrJurid, tipoDaInscricao(medInscrJurid->Text()));
 }
 
 void TfrmFiltro::Vd_InscrJurid(bool boTestaVazio) {
-    focoNaFalha(medInscrJurid, [&] {
+    FocoNaFalha(medInscrJurid, [&] {
         if (Consiste::EmptyString(medInscrJurid->Text())) {
             if (boTestaVazio)
                 Consiste::MensErro(msgPadrao->Msg(QStringLiteral("INSCRJURID_DEVE")), true);
@@ -314,13 +219,10 @@ void TfrmFiltro::Vd_InscrJurid(bool boTestaVazio) {
 // State registration
 
 void TfrmFiltro::btpIEBeforePesq(QObject*, bool&) {
-    qryPesqInscrEstad->Close();
-    qryPesqInscrEstad->ParamByName(QStringLiteral("P_CDEMPRESA"))
-        .SetAsString(frmManifestacao ? frmManifestacao->medCdEmpresa->Text() : QString());
     // The registration as the database holds it, even when pasted with its mask's characters.
-    qryPesqInscrEstad->ParamByName(QStringLiteral("P_NRINSJURIEST"))
-        .SetAsString(RetSemMascara(medInscrJurid->Text()));
-    qryPesqInscrEstad->Open();
+    Abre(qryPesqInscrEstad,
+         {{"P_CDEMPRESA", frmManifestacao ? frmManifestacao->medCdEmpresa->Text() : QString()},
+          {"P_NRINSJURIEST", RetSemMascara(medInscrJurid->Text())}});
 }
 
 void TfrmFiltro::btpIEAfterPesq(QObject*) {
@@ -332,19 +234,16 @@ void TfrmFiltro::medIEExit() {
 }
 
 void TfrmFiltro::Vd_InscrEstad(bool boTestaVazio) {
-    focoNaFalha(medIE, [&] {
+    FocoNaFalha(medIE, [&] {
         if (Consiste::EmptyString(medIE->Text())) {
             if (boTestaVazio)
                 Consiste::MensErro(msgPadrao->Msg(QStringLiteral("IE_DEV")), true);
             return;
         }
-        qryVdInscrEstad->Close();
-        qryVdInscrEstad->ParamByName(QStringLiteral("P_CDEMPRESA"))
-            .SetAsString(frmManifestacao ? frmManifestacao->medCdEmpresa->Text() : QString());
-        qryVdInscrEstad->ParamByName(QStringLiteral("P_NRINSJURIEST"))
-            .SetAsString(RetSemMascara(medInscrJurid->Text()));
-        qryVdInscrEstad->ParamByName(QStringLiteral("P_CDINSCESTA")).SetAsString(medIE->Text());
-        qryVdInscrEstad->Open();
+        Abre(qryVdInscrEstad,
+             {{"P_CDEMPRESA", frmManifestacao ? frmManifestacao->medCdEmpresa->Text() : QString()},
+              {"P_NRINSJURIEST", RetSemMascara(medInscrJurid->Text())},
+              {"P_CDINSCESTA", medIE->Text()}});
         exigeLinha(medIE, qryVdInscrEstad, "IE_NCAD");
     });
 }
@@ -353,9 +252,7 @@ void TfrmFiltro::Vd_InscrEstad(bool boTestaVazio) {
 // Branches (origin, and issuer on page "Filial")
 
 void TfrmFiltro::btpFiliOrigBeforePesq(QObject*, bool&) {
-    qryPesqFilial->Close();
-    qryPesqFilial->ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(kTodos);
-    qryPesqFilial->Open();
+    Abre(qryPesqFilial, {{"P_CDFILIAL", kTodos}});
 }
 
 void TfrmFiltro::btpFiliOrigAfterPesq(QObject*) {
@@ -393,18 +290,16 @@ void TfrmFiltro::medCdFilialExit() {
 }
 
 void TfrmFiltro::Vd_Filial(TMaskEdit* edit, bool boTestaVazio) {
-    focoNaFalha(edit, [&] {
+    FocoNaFalha(edit, [&] {
         if (Consiste::EmptyString(edit->Text())) {
             if (boTestaVazio)
                 Consiste::MensErro(msgPadrao->Msg(QStringLiteral("FIL_DEV")), true);
             return;
         }
         edit->SetText(Consiste::Ajusta(edit->Text(), 4));
-        qryFilial->Close();
-        qryFilial->ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(edit->Text());
-        qryFilial->Open();
+        Abre(qryFilial, {{"P_CDFILIAL", edit->Text()}});
         exigeLinha(edit, qryFilial, "FIL_NCAD");
-        const QString nome = valor(qryFilial, "NMFILIAL");
+        const QString nome = Valor(qryFilial, "NMFILIAL");
         if (edit->objectName() == QLatin1String("medCdFiliOrig"))
             medNmFiliOrig->SetText(nome);
         else if (edit->objectName() == QLatin1String("medCdFilial"))
@@ -416,10 +311,7 @@ void TfrmFiltro::Vd_Filial(TMaskEdit* edit, bool boTestaVazio) {
 // Series
 
 void TfrmFiltro::AbreQrySerie(const QString& P_CDSERIE, const QString& P_TCDSERIE) {
-    qrySerie->Close();
-    qrySerie->ParamByName(QStringLiteral("P_CDSERIE")).SetAsString(P_CDSERIE);
-    qrySerie->ParamByName(QStringLiteral("P_TCDSERIE")).SetAsString(P_TCDSERIE);
-    qrySerie->Open();
+    Abre(qrySerie, {{"P_CDSERIE", P_CDSERIE}, {"P_TCDSERIE", P_TCDSERIE}});
 }
 
 void TfrmFiltro::btpSerieBeforePesq(QObject*, bool&) {
@@ -443,17 +335,12 @@ void TfrmFiltro::medCdSerieExit() {
 
 void TfrmFiltro::AbreQryCliente(const QString& P_NRINSJURCLIE, const QString& P_TNRINSJURCLIE) {
     medCdCliente->SetText(Consiste::Ajusta(medCdCliente->Text(), 4));
-    qryCliente->Close();
-    qryCliente->ParamByName(QStringLiteral("P_NRINSJURCLIE")).SetAsString(P_NRINSJURCLIE);
-    qryCliente->ParamByName(QStringLiteral("P_TNRINSJURCLIE")).SetAsString(P_TNRINSJURCLIE);
-    qryCliente->Open();
+    Abre(qryCliente, {{"P_NRINSJURCLIE", P_NRINSJURCLIE}, {"P_TNRINSJURCLIE", P_TNRINSJURCLIE}});
 }
 
 void TfrmFiltro::btpClienteBeforePesq(QObject*, bool&) {
-    qryCliente->Close();
-    qryCliente->ParamByName(QStringLiteral("P_NRINSJURCLIE")).SetAsString(QString());
-    qryCliente->ParamByName(QStringLiteral("P_TNRINSJURCLIE")).SetAsString(kTodos);
-    qryCliente->Open();
+    // The whole list, the code typed left as it is.
+    Abre(qryCliente, {{"P_NRINSJURCLIE", QString()}, {"P_TNRINSJURCLIE", kTodos}});
 }
 
 void TfrmFiltro::btpClienteAfterPesq(QObject*) {
@@ -462,7 +349,7 @@ void TfrmFiltro::btpClienteAfterPesq(QObject*) {
 }
 
 void TfrmFiltro::medCdClienteEnter() {
-    semMascara(medCdCliente);
+    SemMascara(medCdCliente);
 }
 
 void TfrmFiltro::medCdClienteChange() {
@@ -473,19 +360,16 @@ void TfrmFiltro::medCdClienteExit() {
     if (!Consiste::EmptyString(medCdCliente->Text())) {
         AbreQryCliente(medCdCliente->Text(), QString());
         exigeLinha(medCdCliente, qryCliente, "CLI_NCAD");
-        medNmCliente->SetText(valor(qryCliente, "NMRAZSOCCLIE"));
+        medNmCliente->SetText(Valor(qryCliente, "NMRAZSOCCLIE"));
     }
-    mascaraPessoa(medCdCliente, valor(qryCliente, "IDTPIJURCLIE"));
+    MascaraPessoa(medCdCliente, Valor(qryCliente, "IDTPIJURCLIE"));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Supplier
 
 void TfrmFiltro::AbreQryFornecedor(const QString& P_NRINSJURFORN, const QString& P_TNRINSJURFORN) {
-    qryFornecedor->Close();
-    qryFornecedor->ParamByName(QStringLiteral("P_NRINSJURFORN")).SetAsString(P_NRINSJURFORN);
-    qryFornecedor->ParamByName(QStringLiteral("P_TNRINSJURFORN")).SetAsString(P_TNRINSJURFORN);
-    qryFornecedor->Open();
+    Abre(qryFornecedor, {{"P_NRINSJURFORN", P_NRINSJURFORN}, {"P_TNRINSJURFORN", P_TNRINSJURFORN}});
 }
 
 void TfrmFiltro::btpFornecedorBeforePesq(QObject*, bool&) {
@@ -498,7 +382,7 @@ void TfrmFiltro::btpFornecedorAfterPesq(QObject*) {
 }
 
 void TfrmFiltro::medCdFornecedorEnter() {
-    semMascara(medCdFornecedor);
+    SemMascara(medCdFornecedor);
 }
 
 void TfrmFiltro::medCdFornecedorChange() {
@@ -509,16 +393,16 @@ void TfrmFiltro::medCdFornecedorExit() {
     if (!Consiste::EmptyString(medCdFornecedor->Text())) {
         AbreQryFornecedor(medCdFornecedor->Text(), QString());
         exigeLinha(medCdFornecedor, qryFornecedor, "FOR_NCAD");
-        medNmFornecedor->SetText(valor(qryFornecedor, "NMRAZSOCFORN"));
+        medNmFornecedor->SetText(Valor(qryFornecedor, "NMRAZSOCFORN"));
     }
-    mascaraPessoa(medCdFornecedor, valor(qryFornecedor, "IDTPIJURFORN"));
+    MascaraPessoa(medCdFornecedor, Valor(qryFornecedor, "IDTPIJURFORN"));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Dates and note numbers
 
 void TfrmFiltro::confereData(TDateEditPlus* date) {
-    focoNaFalha(date, [date] { date->CheckValidDate(); });
+    FocoNaFalha(date, [date] { date->CheckValidDate(); });
 }
 
 void TfrmFiltro::depInicialExit() {

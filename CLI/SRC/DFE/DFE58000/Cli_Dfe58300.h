@@ -210,7 +210,6 @@ class DFE58000_EXPORT TfrmRelatorio : public host::TfrmDadosGerRel {
     // Replaces the note copies with the workspace's list and counts them.
     void copiaNotas();
     void exigeLinha(QWidget* edit, host::TADOIBQuery* query, const char* chave);
-    void mascaraPessoa(host::TMaskEdit* edit, const QString& tipoPessoa);
 };
 
 // The one report form, empty until the first CriaRelatorio; it lives until the application

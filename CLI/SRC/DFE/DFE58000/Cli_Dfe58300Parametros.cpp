@@ -11,6 +11,7 @@
 #include <QStackedWidget>
 
 #include "Cli_Dfe58000.h"
+#include "Cli_Dfe58000Pesquisa.h"
 #include "Cli_Dfe58100.h"
 #include "Cli_Dfe58300.h"
 #include "core/clientdataset.h"
@@ -23,10 +24,10 @@
 #include "ui/maskedit.h"
 
 using namespace host;
+using Pesquisa::kTodos;
+using Pesquisa::OuTodos;
 
 namespace {
-
-const QString kTodos = QStringLiteral("T");
 
 // The synchronisation groups of the workspace's colour legend, counted in this order; each
 // row of the count table is keyed by the group's lowest code.
@@ -46,10 +47,6 @@ void poe(TReportParams& params, const char* nome, const QVariant& valor) {
     const QString n = QString::fromLatin1(nome);
     if (ExistParam(params, n))
         params.ParamByName(n).SetValue(valor);
-}
-
-QString ouTodos(const QString& valor) {
-    return Consiste::EmptyString(valor) ? kTodos : valor;
 }
 
 // "_" then the code and "_" of every box checked, in the order given.
@@ -120,8 +117,8 @@ void TfrmRelatorio::rpddPadraoBeforeGetQueryParams(TReportParams& params, bool&)
     medCdEmpresa->SetText(Consiste::Ajusta(medCdEmpresa->Text(), 2));
     AbreQryEmpresa(medCdEmpresa->Text(), QString());
 
-    poe(params, "P_CDEMPRESA", ouTodos(medCdEmpresa->Text()));
-    poe(params, "P_NRINSJURIEST", ouTodos(RetSemMascara(medInscrJurid->Text())));
+    poe(params, "P_CDEMPRESA", OuTodos(medCdEmpresa->Text()));
+    poe(params, "P_NRINSJURIEST", OuTodos(RetSemMascara(medInscrJurid->Text())));
 
     QString stIE = kTodos;
     if (!Consiste::EmptyString(medIE->Text())) {
@@ -131,7 +128,7 @@ void TfrmRelatorio::rpddPadraoBeforeGetQueryParams(TReportParams& params, bool&)
     }
     poe(params, "P_CDINSCESTA", stIE);
 
-    poe(params, "P_CDFILIORIG", ouTodos(medCdFiliOrig->Text()));
+    poe(params, "P_CDFILIORIG", OuTodos(medCdFiliOrig->Text()));
 
     QString stSerie = kTodos;
     if (!Consiste::EmptyString(medCdSerie->Text())) {

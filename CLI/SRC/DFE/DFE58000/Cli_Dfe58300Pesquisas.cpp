@@ -1,8 +1,7 @@
 // The report form's lookup fields: the queries behind their lists and checks, what a pick
 // copies, what typing empties, and the checks on leaving a field.
 
-#include <QSignalBlocker>
-
+#include "Cli_Dfe58000Pesquisa.h"
 #include "Cli_Dfe58100.h"
 #include "Cli_Dfe58300.h"
 #include "core/clientdataset.h"
@@ -16,153 +15,75 @@
 #include "ui/maskedit.h"
 
 using namespace host;
-
-namespace {
-
-const QString kTodos = QStringLiteral("T");
-
-TADOIBQuery* consulta(QObject* owner, const char* name, const QStringList& sql) {
-    auto* q = new TADOIBQuery(owner);
-    q->setObjectName(QString::fromLatin1(name));
-    q->SQL = sql;
-    return q;
-}
-
-TField& campo(TADOIBQuery* q, const char* name, int size, const char* label, bool visible = true) {
-    TField& f = q->AddField({QString::fromLatin1(name), FieldType::String, size, false});
-    f.SetDisplayLabel(QString::fromUtf8(label));
-    f.SetVisible(visible);
-    return f;
-}
-
-TDataSource* fonte(QObject* owner, const char* name, TClientDataSet* ds) {
-    auto* s = new TDataSource(owner);
-    s->setObjectName(QString::fromLatin1(name));
-    s->SetDataSet(ds);
-    return s;
-}
-
-QString ouTodos(const QString& valor) {
-    return Consiste::EmptyString(valor) ? kTodos : valor;
-}
-
-// A field of the current row, or nothing when the query found no row.
-QString valor(TADOIBQuery* q, const char* nome) {
-    if (!q->Active() || q->IsEmpty())
-        return {};
-    return q->FieldByName(QString::fromLatin1(nome)).AsString();
-}
-
-// A registration edit is typed without its mask; the change handler does not hear of it.
-void semMascara(TMaskEdit* edit) {
-    QSignalBlocker quiet(edit);
-    edit->SetEditMask(QString());
-}
-
-// Runs a check and, whatever stops it, leaves the focus in the edit it checked.
-template <typename F>
-void focoNaFalha(QWidget* edit, F&& check) {
-    try {
-        check();
-    } catch (...) {
-        edit->setFocus();
-        throw;
-    }
-}
-
-}  // namespace
+using namespace Pesquisa;
 
 void TfrmRelatorio::declareLookups() {
     qryEmpresa =
-        consulta(this, "qryEmpresa",
+        Consulta(this, "qryEmpresa",
                  {QStringLiteral("SELECT CDEMPRESA, NMEMPRESA"), QStringLiteral("FROM EMPRESA"),
                   QStringLiteral("WHERE (CDEMPRESA = :P_CDEMPRESA OR 'T' = :P_TCDEMPRESA)"),
                   QStringLiteral("ORDER BY CDEMPRESA")});
-    campo(qryEmpresa, "CDEMPRESA", 2, "Código");
-    campo(qryEmpresa, "NMEMPRESA", 40, "Nome");
-    dtsEmpresa = fonte(this, "dtsEmpresa", qryEmpresa);
+    Campo(qryEmpresa, "CDEMPRESA", 2, "Código");
+    Campo(qryEmpresa, "NMEMPRESA", 40, "Nome");
+    dtsEmpresa = Fonte(this, "dtsEmpresa", qryEmpresa);
 
-    qryPesqInscrJurid = consulta(
+    qryPesqInscrJurid = Consulta(
         this, "qryPesqInscrJurid",
         {QStringLiteral("SELECT DISTINCT NRINSJURIEST, IDTPIJURIEST"),
          QStringLiteral("  FROM INSCRESTAD"),
          QStringLiteral(" WHERE ((CDEMPRESA = :P_CDEMPRESA) OR (:P_CDEMPRESA = 'T'))"),
          QStringLiteral("   AND ((NRINSJURIEST = :P_NRINSJURIEST) OR (:P_NRINSJURIEST = 'T'))"),
          QStringLiteral(" ORDER BY NRINSJURIEST")});
-    campo(qryPesqInscrJurid, "NRINSJURIEST", 20, "Inscrição Jurídica");
-    campo(qryPesqInscrJurid, "IDTPIJURIEST", 1, "", false);
-    dtsPesqInscrJurid = fonte(this, "dtsPesqInscrJurid", qryPesqInscrJurid);
+    Campo(qryPesqInscrJurid, "NRINSJURIEST", 20, "Inscrição Jurídica");
+    Campo(qryPesqInscrJurid, "IDTPIJURIEST", 1, "", false);
+    dtsPesqInscrJurid = Fonte(this, "dtsPesqInscrJurid", qryPesqInscrJurid);
 
-    qryPesqInscrEstad = consulta(
+    qryPesqInscrEstad = Consulta(
         this, "qryPesqInscrEstad",
         {QStringLiteral("SELECT CDINSCESTA"), QStringLiteral("  FROM INSCRESTAD"),
          QStringLiteral(" WHERE ((CDEMPRESA = :P_CDEMPRESA) OR (:P_CDEMPRESA = 'T'))"),
          QStringLiteral("   AND ((NRINSJURIEST = :P_NRINSJURIEST) OR (:P_NRINSJURIEST = 'T'))"),
          QStringLiteral("   AND ((CDINSCESTA = :P_CDINSCESTA) OR (:P_CDINSCESTA = 'T'))"),
          QStringLiteral(" ORDER BY CDINSCESTA")});
-    campo(qryPesqInscrEstad, "CDINSCESTA", 16, "Inscrição Estadual");
-    dtsPesqInscrEstad = fonte(this, "dtsPesqInscrEstad", qryPesqInscrEstad);
+    Campo(qryPesqInscrEstad, "CDINSCESTA", 16, "Inscrição Estadual");
+    dtsPesqInscrEstad = Fonte(this, "dtsPesqInscrEstad", qryPesqInscrEstad);
 
-    qryPesqFilial = consulta(
+    qryPesqFilial = Consulta(
         this, "qryPesqFilial",
         {QStringLiteral("SELECT CDFILIAL, NMFILIAL, NRINSJURFILI"), QStringLiteral("  FROM FILIAL"),
          QStringLiteral(" WHERE ((CDFILIAL = :P_CDFILIAL) OR ('T' = :P_CDFILIAL))"),
          QStringLiteral(" ORDER BY CDFILIAL")});
-    campo(qryPesqFilial, "CDFILIAL", 4, "Código");
-    campo(qryPesqFilial, "NMFILIAL", 50, "Nome");
-    campo(qryPesqFilial, "NRINSJURFILI", 20, "", false);
-    dtsPesqFilial = fonte(this, "dtsPesqFilial", qryPesqFilial);
+    Campo(qryPesqFilial, "CDFILIAL", 4, "Código");
+    Campo(qryPesqFilial, "NMFILIAL", 50, "Nome");
+    Campo(qryPesqFilial, "NRINSJURFILI", 20, "", false);
+    dtsPesqFilial = Fonte(this, "dtsPesqFilial", qryPesqFilial);
 
     qryFilial =
-        consulta(this, "qryFilial",
+        Consulta(this, "qryFilial",
                  {QStringLiteral("SELECT CDFILIAL, NMFILIAL, NRINSJURFILI"),
                   QStringLiteral("  FROM FILIAL"), QStringLiteral("WHERE CDFILIAL = :P_CDFILIAL")});
-    campo(qryFilial, "CDFILIAL", 4, "Código");
-    campo(qryFilial, "NMFILIAL", 40, "Nome");
-    campo(qryFilial, "NRINSJURFILI", 20, "", false);
+    Campo(qryFilial, "CDFILIAL", 4, "Código");
+    Campo(qryFilial, "NMFILIAL", 40, "Nome");
+    Campo(qryFilial, "NRINSJURFILI", 20, "", false);
 
     qrySerieNF =
-        consulta(this, "qrySerieNF",
+        Consulta(this, "qrySerieNF",
                  {QStringLiteral("SELECT CDSERIEENTR CDSERIE, DSSERIEENTR"),
                   QStringLiteral(" FROM SERIEENTR"),
                   QStringLiteral(" WHERE ((CDSERIEENTR = :P_CDSERIE) OR (:P_TCDSERIE = 'T'))"),
                   QStringLiteral("  ORDER BY 1")});
-    campo(qrySerieNF, "CDSERIE", 5, "Código");
-    campo(qrySerieNF, "DSSERIEENTR", 20, "Descrição");
-    dtsSerieNF = fonte(this, "dtsSerieNF", qrySerieNF);
+    Campo(qrySerieNF, "CDSERIE", 5, "Código");
+    Campo(qrySerieNF, "DSSERIEENTR", 20, "Descrição");
+    dtsSerieNF = Fonte(this, "dtsSerieNF", qrySerieNF);
 
-    qryCliente = consulta(
-        this, "qryCliente",
-        {QStringLiteral("SELECT NRINSJURCLIE, IDTPIJURCLIE, NMRAZSOCCLIE, CDCLIENTE"),
-         QStringLiteral("  FROM CLIENTE"),
-         QStringLiteral("  WHERE ((NRINSJURCLIE = :P_NRINSJURCLIE) OR ('T' = :P_TNRINSJURCLIE))"),
-         QStringLiteral(" ORDER BY 3")});
-    campo(qryCliente, "NRINSJURCLIE", 20, "Código");
-    campo(qryCliente, "IDTPIJURCLIE", 1, "", false);
-    campo(qryCliente, "NMRAZSOCCLIE", 50, "Razão Social");
-    campo(qryCliente, "CDCLIENTE", 21, "", false);
-    dtsCliente = fonte(this, "dtsCliente", qryCliente);
+    qryCliente = ConsultaCliente(this);
+    dtsCliente = Fonte(this, "dtsCliente", qryCliente);
 
-    qryFornecedor = consulta(
-        this, "qryFornecedor",
-        {QStringLiteral("SELECT NRINSJURFORN, NMRAZSOCFORN, IDTPIJURFORN, CDFORNECED"),
-         QStringLiteral("  FROM FORNECEDOR"),
-         QStringLiteral(" WHERE ((NRINSJURFORN = :P_NRINSJURFORN) OR ('T' = :P_TNRINSJURFORN))"),
-         QStringLiteral(" ORDER BY 2")});
-    campo(qryFornecedor, "NRINSJURFORN", 20, "Código");
-    campo(qryFornecedor, "NMRAZSOCFORN", 40, "Razão Social");
-    campo(qryFornecedor, "IDTPIJURFORN", 1, "", false);
-    campo(qryFornecedor, "CDFORNECED", 21, "", false);
-    dtsFornecedor = fonte(this, "dtsFornecedor", qryFornecedor);
+    qryFornecedor = ConsultaFornecedor(this);
+    dtsFornecedor = Fonte(this, "dtsFornecedor", qryFornecedor);
 
-    qryOperacao = consulta(
-        this, "qryOperacao",
-        {QStringLiteral("SELECT CDTIPOOPER, NMTIPOOPER"), QStringLiteral("  FROM TIPOOPERAC"),
-         QStringLiteral("WHERE IDENTRSAIDOP = :P_IDENTRSAIDOP"),
-         QStringLiteral("ORDER BY CDTIPOOPER")});
-    campo(qryOperacao, "CDTIPOOPER", 2, "Código");
-    campo(qryOperacao, "NMTIPOOPER", 40, "Nome");
-    dtsOperacao = fonte(this, "dtsOperacao", qryOperacao);
+    qryOperacao = ConsultaOperacao(this);
+    dtsOperacao = Fonte(this, "dtsOperacao", qryOperacao);
 }
 
 void TfrmRelatorio::bindLookups() {
@@ -195,18 +116,17 @@ void TfrmRelatorio::bindLookups() {
     btpSerie->OnAfterPesq = [this](QObject* s) { btpSerieAfterPesq(s); };
     FocusEvents::setExit(medCdSerie, [this] { medCdSerieExit(); });
 
-    const auto maiuscula = [](QString& key) { key = key.toUpper(); };
     btpCliente->OnBeforePesq = [this](QObject* s, bool& a) { btpClienteBeforePesq(s, a); };
     btpCliente->OnAfterPesq = [this](QObject* s) { btpClienteAfterPesq(s); };
     FocusEvents::setEnter(medCdCliente, [this] { medCdClienteEnter(); });
-    medCdCliente->OnKeyPress = maiuscula;
+    medCdCliente->OnKeyPress = Maiuscula;
     bind(medCdCliente, &TMaskEdit::changed, this, [this] { medCdClienteChange(); });
     FocusEvents::setExit(medCdCliente, [this] { medCdClienteExit(); });
 
     btpFornecedor->OnBeforePesq = [this](QObject* s, bool& a) { btpFornecedorBeforePesq(s, a); };
     btpFornecedor->OnAfterPesq = [this](QObject* s) { btpFornecedorAfterPesq(s); };
     FocusEvents::setEnter(medCdFornecedor, [this] { medCdFornecedorEnter(); });
-    medCdFornecedor->OnKeyPress = maiuscula;
+    medCdFornecedor->OnKeyPress = Maiuscula;
     bind(medCdFornecedor, &TMaskEdit::changed, this, [this] { medCdFornecedorChange(); });
     FocusEvents::setExit(medCdFornecedor, [this] { medCdFornecedorExit(); });
 
@@ -220,71 +140,43 @@ void TfrmRelatorio::bindLookups() {
 }
 
 void TfrmRelatorio::exigeLinha(QWidget* edit, TADOIBQuery* q, const char* chave) {
-    if (q->Active() && !q->IsEmpty())
-        return;
-    edit->setFocus();
-    Consiste::MensErro(msgPadrao->Msg(QString::fromLatin1(chave)), true);
-}
-
-void TfrmRelatorio::mascaraPessoa(TMaskEdit* edit, const QString& tipoPessoa) {
-    const QString mascara =
-        Consiste::EmptyString(edit->Text()) ? QString() : Consiste::PictPess(tipoPessoa);
-    QSignalBlocker quiet(edit);
-    edit->SetEditMask(mascara);
+    ExigeLinha(edit, q, msgPadrao->Msg(QString::fromLatin1(chave)));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Query openers
 
 void TfrmRelatorio::AbreQryEmpresa(const QString& P_CDEMPRESA, const QString& P_TCDEMPRESA) {
-    qryEmpresa->Close();
-    qryEmpresa->ParamByName(QStringLiteral("P_CDEMPRESA")).SetAsString(P_CDEMPRESA);
-    qryEmpresa->ParamByName(QStringLiteral("P_TCDEMPRESA")).SetAsString(P_TCDEMPRESA);
-    qryEmpresa->Open();
+    Abre(qryEmpresa, {{"P_CDEMPRESA", P_CDEMPRESA}, {"P_TCDEMPRESA", P_TCDEMPRESA}});
 }
 
 void TfrmRelatorio::AbreQryCNPJ(const QString& P_EMPRESA, const QString& P_CNPJ) {
-    qryPesqInscrJurid->Close();
-    qryPesqInscrJurid->ParamByName(QStringLiteral("P_CDEMPRESA")).SetAsString(ouTodos(P_EMPRESA));
-    qryPesqInscrJurid->ParamByName(QStringLiteral("P_NRINSJURIEST")).SetAsString(ouTodos(P_CNPJ));
-    qryPesqInscrJurid->Open();
+    Abre(qryPesqInscrJurid,
+         {{"P_CDEMPRESA", OuTodos(P_EMPRESA)}, {"P_NRINSJURIEST", OuTodos(P_CNPJ)}});
 }
 
 void TfrmRelatorio::AbreQryIE(const QString& P_EMPRESA, const QString& P_CNPJ,
                               const QString& P_IE) {
-    qryPesqInscrEstad->Close();
-    qryPesqInscrEstad->ParamByName(QStringLiteral("P_CDEMPRESA")).SetAsString(ouTodos(P_EMPRESA));
-    qryPesqInscrEstad->ParamByName(QStringLiteral("P_NRINSJURIEST")).SetAsString(ouTodos(P_CNPJ));
-    qryPesqInscrEstad->ParamByName(QStringLiteral("P_CDINSCESTA")).SetAsString(ouTodos(P_IE));
-    qryPesqInscrEstad->Open();
+    Abre(qryPesqInscrEstad, {{"P_CDEMPRESA", OuTodos(P_EMPRESA)},
+                             {"P_NRINSJURIEST", OuTodos(P_CNPJ)},
+                             {"P_CDINSCESTA", OuTodos(P_IE)}});
 }
 
 void TfrmRelatorio::AbreQrySerie(const QString& P_CDSERIE, const QString& P_TCDSERIE) {
-    qrySerieNF->Close();
-    qrySerieNF->ParamByName(QStringLiteral("P_CDSERIE")).SetAsString(P_CDSERIE);
-    qrySerieNF->ParamByName(QStringLiteral("P_TCDSERIE")).SetAsString(P_TCDSERIE);
-    qrySerieNF->Open();
+    Abre(qrySerieNF, {{"P_CDSERIE", P_CDSERIE}, {"P_TCDSERIE", P_TCDSERIE}});
 }
 
 void TfrmRelatorio::AbreQryCliente(const QString& P_NRINSJURCLIE, const QString& P_TNRINSJURCLIE) {
-    qryCliente->Close();
-    qryCliente->ParamByName(QStringLiteral("P_NRINSJURCLIE")).SetAsString(P_NRINSJURCLIE);
-    qryCliente->ParamByName(QStringLiteral("P_TNRINSJURCLIE")).SetAsString(P_TNRINSJURCLIE);
-    qryCliente->Open();
+    Abre(qryCliente, {{"P_NRINSJURCLIE", P_NRINSJURCLIE}, {"P_TNRINSJURCLIE", P_TNRINSJURCLIE}});
 }
 
 void TfrmRelatorio::AbreQryFornecedor(const QString& P_NRINSJURFORN,
                                       const QString& P_TNRINSJURFORN) {
-    qryFornecedor->Close();
-    qryFornecedor->ParamByName(QStringLiteral("P_NRINSJURFORN")).SetAsString(P_NRINSJURFORN);
-    qryFornecedor->ParamByName(QStringLiteral("P_TNRINSJURFORN")).SetAsString(P_TNRINSJURFORN);
-    qryFornecedor->Open();
+    Abre(qryFornecedor, {{"P_NRINSJURFORN", P_NRINSJURFORN}, {"P_TNRINSJURFORN", P_TNRINSJURFORN}});
 }
 
 void TfrmRelatorio::AbreQryTipoOper(const QString& P_IDENTRSAIDOP) {
-    qryOperacao->Close();
-    qryOperacao->ParamByName(QStringLiteral("P_IDENTRSAIDOP")).SetAsString(P_IDENTRSAIDOP);
-    qryOperacao->Open();
+    Abre(qryOperacao, {{"P_IDENTRSAIDOP", P_IDENTRSAIDOP}});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -302,10 +194,7 @@ void TfrmRelatorio::btpEmpresaAfterPesq(QObject*) {
 }
 
 void TfrmRelatorio::medCdEmpresaChange() {
-    {
-        QSignalBlocker quiet(medInscrJurid);
-        medInscrJurid->SetEditMask(QString());
-    }
+    SemMascara(medInscrJurid);
     medNmEmpresa->Clear();
     medInscrJurid->Clear();
     medIE->Clear();
@@ -320,7 +209,7 @@ void TfrmRelatorio::medCdEmpresaExit() {
         return;
     AbreQryEmpresa(medCdEmpresa->Text(), QString());
     exigeLinha(medCdEmpresa, qryEmpresa, "EMPR_N");
-    medNmEmpresa->SetText(valor(qryEmpresa, "NMEMPRESA"));
+    medNmEmpresa->SetText(Valor(qryEmpresa, "NMEMPRESA"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -349,18 +238,11 @@ void TfrmRelatorio::qryPesqInscrJuridNRINSJURIESTGetText(TField& sender, QString
 }
 
 void TfrmRelatorio::medInscrJuridEnter() {
-    semMascara(medInscrJurid);
+    SemMascara(medInscrJurid);
 }
 
 void TfrmRelatorio::medInscrJuridKeyPress(QString& key) {
-    const int inicio = medInscrJurid->hasSelectedText() ? medInscrJurid->selectionStart()
-                                                        : medInscrJurid->cursorPosition();
-    const int tamanho = int(medInscrJurid->selectedText().size());
-    if (!Consiste::MaxNumber(medInscrJurid->Text(), 20, 0, key, inicio, tamanho)) {
-        key.clear();
-        return;
-    }
-    key = key.toUpper();
+    TeclaInscricao(medInscrJurid, key);
 }
 
 void TfrmRelatorio::medInscrJuridChange() {
@@ -372,11 +254,11 @@ void TfrmRelatorio::medInscrJuridChange() {
 
 void TfrmRelatorio::medInscrJuridExit() {
     Vd_InscrJurid();
-    mascaraPessoa(medInscrJurid, valor(qryPesqInscrJurid, "IDTPIJURIEST"));
+    MascaraPessoa(medInscrJurid, Valor(qryPesqInscrJurid, "IDTPIJURIEST"));
 }
 
 void TfrmRelatorio::Vd_InscrJurid() {
-    focoNaFalha(medInscrJurid, [&] {
+    FocoNaFalha(medInscrJurid, [&] {
         if (Consiste::EmptyString(medInscrJurid->Text()))
             return;
         // The number as stored, even when pasted with its mask's characters.
@@ -409,9 +291,7 @@ void TfrmRelatorio::medIEExit() {
 // Branches: origin, and issuer on page "Filial"
 
 void TfrmRelatorio::btpFiliOrigBeforePesq(QObject*, bool&) {
-    qryPesqFilial->Close();
-    qryPesqFilial->ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(kTodos);
-    qryPesqFilial->Open();
+    Abre(qryPesqFilial, {{"P_CDFILIAL", kTodos}});
 }
 
 void TfrmRelatorio::btpFiliOrigAfterPesq(QObject*) {
@@ -449,15 +329,13 @@ void TfrmRelatorio::medCdFilialExit() {
 }
 
 void TfrmRelatorio::Vd_Filial(TMaskEdit* sender) {
-    focoNaFalha(sender, [&] {
+    FocoNaFalha(sender, [&] {
         if (Consiste::EmptyString(sender->Text()))
             return;
         sender->SetText(Consiste::Ajusta(sender->Text(), 4));
-        qryFilial->Close();
-        qryFilial->ParamByName(QStringLiteral("P_CDFILIAL")).SetAsString(sender->Text());
-        qryFilial->Open();
+        Abre(qryFilial, {{"P_CDFILIAL", sender->Text()}});
         exigeLinha(sender, qryFilial, "FIL_N");
-        const QString nome = valor(qryFilial, "NMFILIAL");
+        const QString nome = Valor(qryFilial, "NMFILIAL");
         if (sender->objectName() == QLatin1String("medCdFiliOrig"))
             medNmFiliOrig->SetText(nome);
         else if (sender->objectName() == QLatin1String("medCdFilial"))
@@ -499,7 +377,7 @@ void TfrmRelatorio::btpClienteAfterPesq(QObject*) {
 }
 
 void TfrmRelatorio::medCdClienteEnter() {
-    semMascara(medCdCliente);
+    SemMascara(medCdCliente);
 }
 
 void TfrmRelatorio::medCdClienteChange() {
@@ -510,9 +388,9 @@ void TfrmRelatorio::medCdClienteExit() {
     if (!Consiste::EmptyString(medCdCliente->Text())) {
         AbreQryCliente(medCdCliente->Text(), QString());
         exigeLinha(medCdCliente, qryCliente, "CLIE_N");
-        medNmCliente->SetText(valor(qryCliente, "NMRAZSOCCLIE"));
+        medNmCliente->SetText(Valor(qryCliente, "NMRAZSOCCLIE"));
     }
-    mascaraPessoa(medCdCliente, valor(qryCliente, "IDTPIJURCLIE"));
+    MascaraPessoa(medCdCliente, Valor(qryCliente, "IDTPIJURCLIE"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -530,7 +408,7 @@ void TfrmRelatorio::btpFornecedorAfterPesq(QObject*) {
 }
 
 void TfrmRelatorio::medCdFornecedorEnter() {
-    semMascara(medCdFornecedor);
+    SemMascara(medCdFornecedor);
 }
 
 void TfrmRelatorio::medCdFornecedorChange() {
@@ -541,18 +419,18 @@ void TfrmRelatorio::medCdFornecedorExit() {
     if (!Consiste::EmptyString(medCdFornecedor->Text())) {
         AbreQryFornecedor(medCdFornecedor->Text(), QString());
         exigeLinha(medCdFornecedor, qryFornecedor, "FORN_N");
-        medNmFornecedor->SetText(valor(qryFornecedor, "NMRAZSOCFORN"));
+        medNmFornecedor->SetText(Valor(qryFornecedor, "NMRAZSOCFORN"));
     }
-    mascaraPessoa(medCdFornecedor, valor(qryFornecedor, "IDTPIJURFORN"));
+    MascaraPessoa(medCdFornecedor, Valor(qryFornecedor, "IDTPIJURFORN"));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Dates
 
 void TfrmRelatorio::depInicialExit() {
-    focoNaFalha(depInicial, [this] { depInicial->CheckValidDate(); });
+    FocoNaFalha(depInicial, [this] { depInicial->CheckValidDate(); });
 }
 
 void TfrmRelatorio::depFinalExit() {
-    focoNaFalha(depFinal, [this] { depFinal->CheckValidDate(); });
+    FocoNaFalha(depFinal, [this] { depFinal->CheckValidDate(); });
 }

@@ -53,8 +53,12 @@ QByteArray Conteudo(const QString& texto) {
     // written back. A declaration that is not one (such as "<?xml?>") is an error here, not
     // something to replace.
     QXmlStreamReader leitor(resto.toString());
+    bool declarado = false;
     while (!leitor.atEnd()) {
         switch (leitor.readNext()) {
+            case QXmlStreamReader::StartDocument:
+                declarado = !leitor.documentVersion().isEmpty();
+                break;
             case QXmlStreamReader::DTD:
                 throw EHostError(QStringLiteral("o documento traz uma DTD"));
             case QXmlStreamReader::EntityReference:
@@ -68,9 +72,10 @@ QByteArray Conteudo(const QString& texto) {
                              .arg(QString::number(leitor.lineNumber()),
                                   QString::number(leitor.columnNumber()), leitor.errorString()));
 
-    // The document's own declaration gives way to the one the file must carry.
-    if (resto.startsWith(u"<?xml") && resto.size() > 5 &&
-        (resto.at(5).isSpace() || resto.at(5) == u'?')) {
+    // The document's own declaration gives way to the one the file must carry. Whether it has
+    // one is the reader's word: "<?xml" followed by a character XML does not count as white
+    // space (a form feed) starts a processing instruction, which is content and stays.
+    if (declarado) {
         const qsizetype fim = resto.indexOf(u"?>");
         if (fim < 0)
             throw EHostError(QStringLiteral("declaração XML sem fim"));

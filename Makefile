@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 DEMO_DB ?= $(HOME)/.local/share/orvanta/demo.sqlite
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build quiet-build demo demo-pg test test-sanitize bench fuzz package test-package \
+.PHONY: all deps configure build quiet-build demo demo-pg test test-sanitize bench fuzz package test-package pictures \
 	format clean
 
 all: build
@@ -58,6 +58,10 @@ test-sanitize: deps
 
 bench: deps build
 	scripts/run-bench "$(BUILD)"
+
+# The README's pictures in docs/, taken from the suite on a fresh demo database.
+pictures: deps build
+	scripts/pictures "$(BUILD)"
 
 # libFuzzer targets (fuzz/) in a clang build of their own, each run FUZZ_SECONDS over its corpus
 # (or until it has executed FUZZ_RUNS inputs, when that is set).

@@ -15,6 +15,7 @@
 #include "mainwindow.h"
 #include "options.h"
 #include "sql/databasemodule.h"
+#include "tour.h"
 #include "ui/dialogs.h"
 #include "ui/traducoes.h"
 
@@ -72,7 +73,8 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     host::Orvanta::setContext(options.login);
-    const bool screenshot = !options.screenshotFile.isEmpty();
+    // Unattended runs print errors instead of waiting on a dialog nobody will close.
+    const bool unattended = !options.screenshotFile.isEmpty() || !options.tourFile.isEmpty();
 
     try {
         openDatabase(options.login.database);
@@ -80,14 +82,14 @@ int main(int argc, char* argv[]) {
         const QString text =
             QStringLiteral("Banco de dados %1: %2").arg(options.login.database, e.text());
         printError(text);
-        if (!screenshot)
+        if (!unattended)
             host::dialogs().error(text, nullptr);
         return 1;
     }
 
     suite::MainWindow window;
     window.setErrorsToStderr(true);
-    window.setQuietErrors(screenshot);
+    window.setQuietErrors(unattended);
     window.show();
 
     if (!options.startModule.isEmpty()) {
@@ -99,7 +101,18 @@ int main(int argc, char* argv[]) {
         });
     }
 
-    if (screenshot) {
+    if (!options.tourFile.isEmpty()) {
+        try {
+            suite::runTour(options.tourFile, &window, [](const QString& failure) {
+                if (!failure.isEmpty())
+                    printError(QStringLiteral("roteiro: ") + failure);
+                QCoreApplication::exit(failure.isEmpty() ? 0 : 4);
+            });
+        } catch (const host::EHostError& e) {
+            printError(e.text());
+            return 2;
+        }
+    } else if (!options.screenshotFile.isEmpty()) {
         afterSettling(4, [&window, file = options.screenshotFile] {
             const QImage image = window.grab().toImage();
             QImageWriter writer(file, "png");

@@ -56,7 +56,9 @@ QString checkDatabase(const QString& url) {
 
 }  // namespace
 
-QString defaultDatabase() { return companydb::defaultDatabaseUrl(); }
+QString defaultDatabase() {
+    return companydb::defaultDatabaseUrl();
+}
 
 QString sqliteFile(const QString& url) {
     return url.startsWith(QLatin1String("sqlite:")) ? url.mid(7) : QString();
@@ -97,7 +99,12 @@ Options parseOptions(const QStringList& arguments) {
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"), QStringLiteral("Grava a janela principal num PNG e termina."),
         QStringLiteral("arquivo"));
-    parser.addOptions({empresa, filial, data, operador, server, db, module, param, screenshot});
+    const QCommandLineOption tour(
+        QStringLiteral("tour"),
+        QStringLiteral("Percorre as janelas pelos passos do arquivo de roteiro e termina."),
+        QStringLiteral("arquivo"));
+    parser.addOptions(
+        {empresa, filial, data, operador, server, db, module, param, screenshot, tour});
 
     if (!parser.parse(arguments))
         throw host::EHostError(parser.errorText());
@@ -131,6 +138,11 @@ Options parseOptions(const QStringList& arguments) {
     o.screenshotFile = parser.value(screenshot);
     if (parser.isSet(screenshot) && o.screenshotFile.isEmpty())
         throw host::EHostError(QStringLiteral("Informe o arquivo de --screenshot."));
+    o.tourFile = parser.value(tour);
+    if (parser.isSet(tour) && o.tourFile.isEmpty())
+        throw host::EHostError(QStringLiteral("Informe o arquivo de --tour."));
+    if (!o.tourFile.isEmpty() && !o.screenshotFile.isEmpty())
+        throw host::EHostError(QStringLiteral("Use --tour ou --screenshot, não os dois."));
     return o;
 }
 

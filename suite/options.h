@@ -13,6 +13,7 @@ struct Options {
     QString startModule;       // module opened once the window is up (empty: none)
     QStringList startParams;   // texts handed to that module
     QString screenshotFile;    // grab the window to this PNG, then quit (empty: run normally)
+    QString tourFile;          // walk through the windows by this script, then quit (tour.h)
 };
 
 // The demo database when --db is not given.

@@ -85,8 +85,14 @@ package: deps configure
 test-package: package
 	scripts/test-package "$(BUILD)/packages"
 
+# The tree's style (.clang-format; InsertBraces needs clang-format 15 or later: Debian 12's
+# clang-format-16 package).
+CLANG_FORMAT ?= clang-format-16
 format:
-	find host db suite server CLI tests bench fuzz \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format -i
+	@command -v $(CLANG_FORMAT) >/dev/null || { \
+		echo "$(CLANG_FORMAT) is missing: apt-get install clang-format-16" >&2; exit 1; }
+	find host db suite server CLI contract tests bench fuzz \( -name '*.cpp' -o -name '*.h' \) \
+		-print0 | xargs -0 $(CLANG_FORMAT) -i
 
 clean:
 	rm -rf $(BUILD)

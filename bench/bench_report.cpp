@@ -42,8 +42,9 @@ struct Env {
 Env& env() {
     static Env* e = [] {
         auto* out = new Env;
-        if (!out->dir.isValid())
+        if (!out->dir.isValid()) {
             die(QStringLiteral("não foi possível criar a pasta temporária"));
+        }
         const QString url = QStringLiteral("sqlite:") + out->dir.filePath(QStringLiteral("e.db"));
         try {
             // Events registered without their signed documents: the report reads none.
@@ -67,11 +68,12 @@ Env& env() {
 
 void anyValue(host::TReportParams& params) {
     for (const QString& n : params.Names()) {
-        if (params.IsDate(n))
+        if (params.IsDate(n)) {
             params.ParamByName(n).SetAsDate(n == u"P_DTINICIAL" ? QDate::currentDate().addYears(-2)
                                                                 : QDate::currentDate().addDays(1));
-        else
+        } else {
             params.ParamByName(n).SetAsString(QStringLiteral("T"));
+        }
     }
 }
 
@@ -80,21 +82,24 @@ void BM_Dfe58301BareQuery(benchmark::State& state) {
     const host::ReportDefinition def =
         host::ReportDefinition::load(e.reports + QStringLiteral("/DFE58301.json"));
     host::TReportParams params;
-    for (const host::ReportParameter& p : def.parameters)
+    for (const host::ReportParameter& p : def.parameters) {
         params.Declare(p.name, p.isDate);
+    }
     anyValue(params);
     const double before = peakMegabytes();
     int rows = 0;
     for (auto _ : state) {
         host::TADOIBQuery q;
         q.SQL_SQLITE = def.sections[0].sqlSqlite.split(u'\n');
-        for (const QString& name : q.ParamNames())
+        for (const QString& name : q.ParamNames()) {
             q.ParamByName(name).SetValue(params.Find(name)->Value());
+        }
         q.Open();
         rows = q.RecordCount();
     }
-    if (rows != kNotes)
+    if (rows != kNotes) {
         state.SkipWithError("the query did not return every note");
+    }
     state.counters["rows"] = rows;
     state.counters["peak_growth_MB"] = peakMegabytes() - before;
 }
@@ -106,8 +111,9 @@ void BM_Dfe58301Fetch(benchmark::State& state) {
     host::TReportDesignerDialog engine;
     engine.BeforeGetQueryParams = [](host::TReportParams& params, bool&) { anyValue(params); };
     int rows = 0;
-    for (auto _ : state)
+    for (auto _ : state) {
         rows = engine.Fetch(QStringLiteral("DFE58301"))->rowCount();
+    }
     state.counters["rows"] = rows;
 }
 
@@ -118,8 +124,9 @@ void runReport(benchmark::State& state, host::ReportOutput output, const char* s
     const QString file = e.dir.filePath(QStringLiteral("DFE58301.") + QLatin1String(suffix));
     const double before = peakMegabytes();
     for (auto _ : state) {
-        if (!engine.Execute(QStringLiteral("DFE58301"), output, file))
+        if (!engine.Execute(QStringLiteral("DFE58301"), output, file)) {
             state.SkipWithError("the report was not written");
+        }
     }
     state.counters["rows"] = kNotes;
     state.counters["file_KB"] = double(QFile(file).size()) / 1024.0;

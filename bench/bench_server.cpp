@@ -87,24 +87,30 @@ Env* env = nullptr;
 
 QStringList firstRow(QSqlDatabase& db, const QString& sql, const QVariantList& binds = {}) {
     QSqlQuery q(db);
-    if (!q.prepare(sql))
+    if (!q.prepare(sql)) {
         die(q.lastError().text());
-    for (int i = 0; i < binds.size(); ++i)
+    }
+    for (int i = 0; i < binds.size(); ++i) {
         q.bindValue(i, binds.at(i));
-    if (!q.exec() || !q.next())
+    }
+    if (!q.exec() || !q.next()) {
         die(QStringLiteral("%1: %2").arg(sql, q.lastError().text()));
+    }
     QStringList out;
-    for (int i = 0; i < q.record().count(); ++i)
+    for (int i = 0; i < q.record().count(); ++i) {
         out << q.value(i).toString();
+    }
     return out;
 }
 
 void buildStore(Env& e) {
     e.notes = qEnvironmentVariableIntValue("BENCH_SERVER_NOTES");
-    if (e.notes <= 0)
+    if (e.notes <= 0) {
         e.notes = 200000;
-    if (!e.dir.isValid())
+    }
+    if (!e.dir.isValid()) {
         die(QStringLiteral("não foi possível criar a pasta temporária"));
+    }
     const QString kept = qEnvironmentVariable("BENCH_SERVER_STORE");
     e.url = QStringLiteral("sqlite:") +
             (kept.isEmpty() ? e.dir.filePath(QStringLiteral("store.sqlite")) : kept);
@@ -169,22 +175,26 @@ void startServer(Env& e) {
         e.process->start(program, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
                                    QStringLiteral("--db"), e.url, QStringLiteral("--workers"),
                                    QStringLiteral("2"), QStringLiteral("--quiet")});
-        if (!e.process->waitForStarted(10000))
+        if (!e.process->waitForStarted(10000)) {
             die(QStringLiteral("%1 não iniciou: %2").arg(program, e.process->errorString()));
+        }
         QByteArray line;
         while (!line.contains('\n')) {
-            if (!e.process->waitForReadyRead(30000))
+            if (!e.process->waitForReadyRead(30000)) {
                 die(QStringLiteral("%1 não respondeu: %2").arg(program, e.process->errorString()));
+            }
             line += e.process->readAll();
         }
         const QByteArray first = line.left(line.indexOf('\n')).trimmed();
-        if (!first.startsWith("listening on "))
+        if (!first.startsWith("listening on ")) {
             die(QStringLiteral("resposta inesperada do servidor: %1")
                     .arg(QString::fromUtf8(first)));
+        }
         bool ok = false;
         e.port = quint16(first.mid(first.lastIndexOf(':') + 1).toUInt(&ok));
-        if (!ok || e.port == 0)
+        if (!ok || e.port == 0) {
             die(QStringLiteral("porta ilegível: %1").arg(QString::fromUtf8(first)));
+        }
         e.serverPid = e.process->processId();
         std::fprintf(stderr, "bench_server: server process %lld on port %u\n",
                      static_cast<long long>(e.serverPid), unsigned(e.port));
@@ -213,11 +223,14 @@ void stopServer(Env& e) {
 // Resident memory of a process in MB (VmRSS of /proc/PID/status).
 double rssMb(qint64 pid) {
     QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
+    if (!f.open(QIODevice::ReadOnly)) {
         return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
+    }
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
             return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        }
+    }
     return -1;
 }
 
@@ -278,9 +291,10 @@ int callAndDecode(const QVariantList& args) {
     {
         const QVariantList result =
             connection().AppServer(QStringLiteral("GetNotasDestinadas"), args).toList();
-        if (result.size() != 5 || result.at(0).toString() != u"OK")
+        if (result.size() != 5 || result.at(0).toString() != u"OK") {
             throw host::EHostError(
                 QStringLiteral("GetNotasDestinadas falhou: %1").arg(result.value(1).toString()));
+        }
         parts.callMs += msSince(start);
         const auto loading = Clock::now();
         host::TClientDataSet ds;
@@ -295,8 +309,9 @@ int callAndDecode(const QVariantList& args) {
 
 // The parts of the calls made since the last reset, as counters (means per call).
 void reportParts(benchmark::State& state) {
-    if (parts.calls == 0)
+    if (parts.calls == 0) {
         return;
+    }
     state.counters["call_ms"] = parts.callMs / parts.calls;
     state.counters["load_ms"] = parts.loadMs / parts.calls;
     state.counters["release_ms"] = (parts.releaseMs - parts.callMs - parts.loadMs) / parts.calls;
@@ -306,14 +321,16 @@ void reportParts(benchmark::State& state) {
 // with an issuer, its kind and code, in the list's order.
 QString noteSelect(bool withIssuer) {
     QStringList columns;
-    for (const host::FieldDef& f : dfe58000::noteFields())
+    for (const host::FieldDef& f : dfe58000::noteFields()) {
         columns << f.name;
+    }
     QString sql = QStringLiteral(
                       "SELECT %1 FROM NOTADEST WHERE CDEMPRESA = ? AND DTEMISSAO >= ? "
                       "AND DTEMISSAO < ?")
                       .arg(columns.join(QStringLiteral(", ")));
-    if (withIssuer)
+    if (withIssuer) {
         sql += QStringLiteral(" AND IDORIGEMIT = ? AND CDEMITENTE = ?");
+    }
     return sql + QStringLiteral(" ORDER BY NMRAZSOCEMIT, DTEMISSAO, VRNOTAFISC, NRACESSONF");
 }
 
@@ -323,8 +340,9 @@ int bareSelect(const QDate& from, const QDate& to, const QString& issuerKind = {
     const QString sql = noteSelect(!issuerKind.isEmpty());
     QSqlQuery q(env->db);
     q.setForwardOnly(true);
-    if (!q.prepare(sql))
+    if (!q.prepare(sql)) {
         throw host::EDatabaseError(q.lastError().text());
+    }
     q.addBindValue(kCompany);
     q.addBindValue(dfe58000::dbDateTime(QDateTime(from, QTime(0, 0))));
     q.addBindValue(dfe58000::dbDateTime(QDateTime(to.addDays(1), QTime(0, 0))));
@@ -332,13 +350,15 @@ int bareSelect(const QDate& from, const QDate& to, const QString& issuerKind = {
         q.addBindValue(issuerKind);
         q.addBindValue(issuerCode);
     }
-    if (!q.exec())
+    if (!q.exec()) {
         throw host::EDatabaseError(q.lastError().text());
+    }
     const int n = int(dfe58000::noteFields().size());
     int rows = 0;
     while (q.next()) {
-        for (int i = 0; i < n; ++i)
+        for (int i = 0; i < n; ++i) {
             benchmark::DoNotOptimize(q.value(i));
+        }
         ++rows;
     }
     return rows;
@@ -351,23 +371,27 @@ int nativeSelect(const QDate& from, const QDate& to, const QString& issuerKind =
     static sqlite3* db = [] {
         sqlite3* h = nullptr;
         const QByteArray path = env->url.mid(int(qstrlen("sqlite:"))).toUtf8();
-        if (sqlite3_open_v2(path.constData(), &h, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        if (sqlite3_open_v2(path.constData(), &h, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
             die(QStringLiteral("sqlite3_open_v2: %1").arg(QString::fromUtf8(sqlite3_errmsg(h))));
+        }
         return h;
     }();
     const QString sql = noteSelect(!issuerKind.isEmpty());
     sqlite3_stmt* st = nullptr;
     const QByteArray text = sql.toUtf8();
-    if (sqlite3_prepare_v2(db, text.constData(), int(text.size()), &st, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(db, text.constData(), int(text.size()), &st, nullptr) != SQLITE_OK) {
         throw host::EDatabaseError(QString::fromUtf8(sqlite3_errmsg(db)));
+    }
     QList<QByteArray> binds = {
         kCompany.toUtf8(), dfe58000::dbDateTime(QDateTime(from, QTime(0, 0))).toString().toUtf8(),
         dfe58000::dbDateTime(QDateTime(to.addDays(1), QTime(0, 0))).toString().toUtf8()};
-    if (!issuerKind.isEmpty())
+    if (!issuerKind.isEmpty()) {
         binds << issuerKind.toUtf8() << issuerCode.toUtf8();
-    for (int i = 0; i < binds.size(); ++i)
+    }
+    for (int i = 0; i < binds.size(); ++i) {
         sqlite3_bind_text(st, i + 1, binds.at(i).constData(), int(binds.at(i).size()),
                           SQLITE_STATIC);
+    }
     const int n = sqlite3_column_count(st);
     int rows = 0;
     int rc;
@@ -391,22 +415,25 @@ int nativeSelect(const QDate& from, const QDate& to, const QString& issuerKind =
         ++rows;
     }
     sqlite3_finalize(st);
-    if (rc != SQLITE_DONE)
+    if (rc != SQLITE_DONE) {
         throw host::EDatabaseError(QString::fromUtf8(sqlite3_errmsg(db)));
+    }
     return rows;
 }
 
 // CPU time of a process (user and system) in ms, from /proc/PID/stat; 0 when unreadable.
 double processCpuMs(qint64 pid) {
     QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
+    if (!f.open(QIODevice::ReadOnly)) {
         return 0;
+    }
     const QByteArray text = f.readAll();
     // Fields after the command name, which is in parentheses and may hold spaces: state is
     // the first, utime the 12th, stime the 13th.
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
+    if (fields.size() < 13) {
         return 0;
+    }
     const double ticks = double(::sysconf(_SC_CLK_TCK));
     return (fields.at(11).toDouble() + fields.at(12).toDouble()) * 1000.0 / ticks;
 }
@@ -416,8 +443,9 @@ double processCpuMs(qint64 pid) {
 // can cost more than copying the page.
 double processMinorFaults(qint64 pid) {
     QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
+    if (!f.open(QIODevice::ReadOnly)) {
         return 0;
+    }
     const QByteArray text = f.readAll();
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
     return fields.size() < 13 ? 0 : fields.at(7).toDouble();
@@ -426,8 +454,9 @@ double processMinorFaults(qint64 pid) {
 // CPU of the whole work: this process and, when it runs apart, the server.
 double workCpuMs() {
     double ms = processCpuMs(::getpid());
-    if (env->process)
+    if (env->process) {
         ms += processCpuMs(env->serverPid);
+    }
     return ms;
 }
 
@@ -455,9 +484,10 @@ void runTimed(benchmark::State& state, F&& body, Timing* out, int* rows) {
     out->cpuMs = n ? (workCpuMs() - cpuStart) / n : 0;
     if (n) {
         state.counters["page_faults"] = (processMinorFaults(::getpid()) - faultsStart) / n;
-        if (env->process)
+        if (env->process) {
             state.counters["server_page_faults"] =
                 (processMinorFaults(env->serverPid) - serverFaultsStart) / n;
+        }
     }
     state.counters["rows"] = *rows;
     state.counters["mean_ms"] = out->wallMs;
@@ -465,14 +495,18 @@ void runTimed(benchmark::State& state, F&& body, Timing* out, int* rows) {
 }
 
 void ratios(benchmark::State& state, const Timing& t, const Timing& bare, const Timing& native) {
-    if (bare.wallMs > 0)
+    if (bare.wallMs > 0) {
         state.counters["x_bare"] = t.wallMs / bare.wallMs;
-    if (bare.cpuMs > 0)
+    }
+    if (bare.cpuMs > 0) {
         state.counters["cpu_x_bare"] = t.cpuMs / bare.cpuMs;
-    if (native.wallMs > 0)
+    }
+    if (native.wallMs > 0) {
         state.counters["x_native"] = t.wallMs / native.wallMs;
-    if (native.cpuMs > 0)
+    }
+    if (native.cpuMs > 0) {
         state.counters["cpu_x_native"] = t.cpuMs / native.cpuMs;
+    }
 }
 
 void BM_NativeSelect_Selective(benchmark::State& state) {
@@ -593,8 +627,9 @@ void BM_ReplyFrame_AllT(benchmark::State& state) {
     const host::wire::Reply reply = host::wire::Reply::success(dfe58000::getNotasDestinadas(
         store, queryArgs(env->allFirst, env->allLast), QDate::currentDate()));
     qsizetype bytes = 0;
-    for (auto _ : state)
+    for (auto _ : state) {
         bytes = host::wire::replyFrame(reply).size();
+    }
     state.counters["frame_bytes"] = double(bytes);
 }
 
@@ -620,12 +655,14 @@ void BM_ServerMemory_10000Calls(benchmark::State& state) {
     try {
         // A first round warms the server's caches and its worker connections, so what follows
         // measures growth per call rather than start-up.
-        for (int i = 0; i < 200; ++i)
+        for (int i = 0; i < 200; ++i) {
             callAndDecode(args);
+        }
         before = rssMb(env->serverPid);
         for (auto _ : state) {
-            for (int i = 0; i < calls; ++i)
+            for (int i = 0; i < calls; ++i) {
                 callAndDecode(args);
+            }
         }
         after = rssMb(env->serverPid);
     } catch (const host::EHostError& e) {
@@ -659,15 +696,16 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
+    }
     Env e;
     env = &e;
     buildStore(e);
     startServer(e);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    if (e.nativeAll.wallMs > 0 && e.getNotasAll.wallMs > 0)
+    if (e.nativeAll.wallMs > 0 && e.getNotasAll.wallMs > 0) {
         std::fprintf(stderr,
                      "bench_server: all-\"T\" GetNotasDestinadas %.1f ms, native SELECT %.1f ms: "
                      "%.2fx (target 1.5x); CPU %.2fx; selective %.3f ms (target 5 ms)\n",
@@ -675,6 +713,7 @@ int main(int argc, char** argv) {
                      e.getNotasAll.wallMs / e.nativeAll.wallMs,
                      e.nativeAll.cpuMs > 0 ? e.getNotasAll.cpuMs / e.nativeAll.cpuMs : 0.0,
                      e.getNotasSelective.wallMs);
+    }
     delete &connection();
     stopServer(e);
     e.db.close();

@@ -80,8 +80,9 @@ void BM_MarkAll(benchmark::State& state) {
         state.ResumeTiming();
         f->dbgPadraoTitleClick(marca);
     }
-    if (inMarcados != kNotes)
+    if (inMarcados != kNotes) {
         state.SkipWithError("mark-all did not mark every note");
+    }
 }
 BENCHMARK(BM_MarkAll)->Unit(benchmark::kMillisecond);
 
@@ -97,8 +98,9 @@ void BM_UnmarkAll(benchmark::State& state) {
         state.ResumeTiming();
         f->dbgPadraoTitleClick(marca);
     }
-    if (inMarcados != 0)
+    if (inMarcados != 0) {
         state.SkipWithError("unmark-all left notes marked");
+    }
 }
 BENCHMARK(BM_UnmarkAll)->Unit(benchmark::kMillisecond);
 
@@ -109,8 +111,9 @@ void BM_InsereCdsFiltradoHalfMarked(benchmark::State& state) {
     for (auto _ : state) {
         f->InsereCdsFiltrado();
     }
-    if (f->cdsMarcados->RecordCount() != kNotes / 2)
+    if (f->cdsMarcados->RecordCount() != kNotes / 2) {
         state.SkipWithError("the copy does not hold the marked half");
+    }
 }
 BENCHMARK(BM_InsereCdsFiltradoHalfMarked)->Unit(benchmark::kMillisecond);
 
@@ -128,8 +131,9 @@ BENCHMARK(BM_RepaintVisibleGrid)->Arg(1000)->Arg(kNotes)->Unit(benchmark::kMilli
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
     QTemporaryDir dir;

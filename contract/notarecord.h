@@ -60,8 +60,9 @@ inline constexpr std::array<NoteFieldSpec, kNoteFieldCount> kNoteRecord = {{
 inline const QList<host::FieldDef>& noteRecordFields() {
     static const QList<host::FieldDef> fields = [] {
         QList<host::FieldDef> out;
-        for (const NoteFieldSpec& f : kNoteRecord)
+        for (const NoteFieldSpec& f : kNoteRecord) {
             out.append({QString::fromLatin1(f.name), f.type, f.size, f.fixed});
+        }
         return out;
     }();
     return fields;

@@ -18,9 +18,10 @@ using host::SqlDialect;
 
 void execStatement(QSqlDatabase& db, const QString& statement) {
     QSqlQuery q(db);
-    if (!q.exec(statement))
+    if (!q.exec(statement)) {
         throw EDatabaseError(QStringLiteral("Erro do banco de dados: %1\nInstrução:\n%2")
                                  .arg(q.lastError().text().trimmed(), statement));
+    }
 }
 
 namespace {
@@ -34,9 +35,10 @@ bool schemaTableExists(QSqlDatabase& db, SqlDialect dialect) {
                             : QStringLiteral(
                                   "SELECT 1 FROM information_schema.tables WHERE table_schema = "
                                   "current_schema() AND upper(table_name) = 'SCHEMAVERSION'");
-    if (!q.exec(sql))
+    if (!q.exec(sql)) {
         throw EDatabaseError(QStringLiteral("Não foi possível ler o catálogo do banco: %1")
                                  .arg(q.lastError().text().trimmed()));
+    }
     return q.next();
 }
 
@@ -49,9 +51,10 @@ void recordVersion(QSqlDatabase& db, const QString& component, int version, bool
     q.addBindValue(version);
     q.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
     q.addBindValue(component);
-    if (!q.exec())
+    if (!q.exec()) {
         throw EDatabaseError(QStringLiteral("Não foi possível registrar a versão do esquema %1: %2")
                                  .arg(component, q.lastError().text().trimmed()));
+    }
 }
 
 QString uniqueConnectionName() {
@@ -67,44 +70,52 @@ QString defaultDatabaseUrl() {
 }
 
 int installedVersion(QSqlDatabase& db, SqlDialect dialect, const QString& component) {
-    if (!schemaTableExists(db, dialect))
+    if (!schemaTableExists(db, dialect)) {
         return 0;
+    }
     QSqlQuery q(db);
     q.prepare(QStringLiteral("SELECT NRVERSAO FROM SCHEMAVERSION WHERE CDCOMPONENTE = ?"));
     q.addBindValue(component);
-    if (!q.exec())
+    if (!q.exec()) {
         throw EDatabaseError(QStringLiteral("Não foi possível ler SCHEMAVERSION: %1")
                                  .arg(q.lastError().text().trimmed()));
+    }
     return q.next() ? q.value(0).toInt() : 0;
 }
 
 void ensureSchema(QSqlDatabase& db, SqlDialect dialect, int demoNotes,
                   const QList<SchemaComponent>& components) {
-    if (!schemaTableExists(db, dialect))
+    if (!schemaTableExists(db, dialect)) {
         execStatement(db, QStringLiteral("CREATE TABLE SCHEMAVERSION ("
                                          " CDCOMPONENTE VARCHAR(40) NOT NULL PRIMARY KEY,"
                                          " NRVERSAO INTEGER NOT NULL,"
                                          " DTATUALIZACAO VARCHAR(25) NOT NULL)"));
+    }
     for (const SchemaComponent& component : components) {
         const int installed = installedVersion(db, dialect, component.name);
         const int latest = component.latestVersion();
-        if (installed > latest)
+        if (installed > latest) {
             throw EDatabaseError(
                 QStringLiteral("O banco de dados tem o esquema %1 na versão %2, mais nova que a "
                                "versão %3 deste programa.")
                     .arg(component.name)
                     .arg(installed)
                     .arg(latest));
-        if (installed == latest)
-            continue;
-        for (const SchemaStep& step : component.steps) {
-            if (step.version <= installed)
-                continue;
-            for (const QString& statement : step.statements(dialect))
-                execStatement(db, statement);
         }
-        if (installed == 0 && component.seedDemo)
+        if (installed == latest) {
+            continue;
+        }
+        for (const SchemaStep& step : component.steps) {
+            if (step.version <= installed) {
+                continue;
+            }
+            for (const QString& statement : step.statements(dialect)) {
+                execStatement(db, statement);
+            }
+        }
+        if (installed == 0 && component.seedDemo) {
             component.seedDemo(db, dialect, demoNotes);
+        }
         recordVersion(db, component.name, latest, installed > 0);
     }
 }
@@ -116,9 +127,10 @@ void ensureDatabase(const QString& url, int demoNotes, const QList<SchemaCompone
     bool createdFile = false;
     if (sqlite && !memory && !QFileInfo::exists(parsed.path)) {
         const QString dir = QFileInfo(parsed.path).absolutePath();
-        if (!QDir().mkpath(dir))
+        if (!QDir().mkpath(dir)) {
             throw EDatabaseError(
                 QStringLiteral("Não foi possível criar a pasta do banco de dados: %1").arg(dir));
+        }
         createdFile = true;
     }
 
@@ -148,10 +160,12 @@ void ensureDatabase(const QString& url, int demoNotes, const QList<SchemaCompone
         }
         QSqlDatabase::removeDatabase(name);
     } catch (const host::EHostError& e) {
-        if (QSqlDatabase::contains(name))
+        if (QSqlDatabase::contains(name)) {
             QSqlDatabase::removeDatabase(name);
-        if (createdFile)
+        }
+        if (createdFile) {
             QFile::remove(parsed.path);
+        }
         throw EDatabaseError(QStringLiteral("Não foi possível preparar o banco de dados %1: %2")
                                  .arg(parsed.display(), e.text()));
     }

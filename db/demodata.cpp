@@ -36,8 +36,9 @@ const QString& DemoRandom::pick(const QStringList& list) {
 QString DemoRandom::digits(int count) {
     QString s;
     s.reserve(count);
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count; ++i) {
         s.append(QChar(u'0' + below(10)));
+    }
     return s;
 }
 
@@ -49,19 +50,23 @@ class Inserter {
     Inserter(QSqlDatabase& db, const QString& table, const QStringList& columns)
         : m_query(db), m_table(table) {
         QStringList marks;
-        for (int i = 0; i < columns.size(); ++i)
+        for (int i = 0; i < columns.size(); ++i) {
             marks << QStringLiteral("?");
+        }
         const QString sql =
             QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                 .arg(table, columns.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
-        if (!m_query.prepare(sql))
+        if (!m_query.prepare(sql)) {
             fail();
+        }
     }
     void row(const QVariantList& values) {
-        for (int i = 0; i < values.size(); ++i)
+        for (int i = 0; i < values.size(); ++i) {
             m_query.bindValue(i, values.at(i));
-        if (!m_query.exec())
+        }
+        if (!m_query.exec()) {
             fail();
+        }
     }
 
   private:
@@ -137,8 +142,9 @@ const QStringList kStates = {QStringLiteral("SP"), QStringLiteral("MG"), QString
 
 QString personName(DemoRandom& rnd) {
     QString name = rnd.pick(kFirstNames) + u' ' + rnd.pick(kSurnames);
-    if (rnd.chance(60))
+    if (rnd.chance(60)) {
         name += u' ' + rnd.pick(kSurnames);
+    }
     return name;
 }
 
@@ -158,8 +164,9 @@ QString companyName(DemoRandom& rnd, int maxLength) {
                 break;
         }
         name += u' ' + rnd.pick(kSuffixes);
-        if (name.size() <= maxLength)
+        if (name.size() <= maxLength) {
             return name;
+        }
     }
 }
 
@@ -168,10 +175,12 @@ QString companyName(DemoRandom& rnd, int maxLength) {
 QString newCnpj(DemoRandom& rnd, bool alphanumeric, int branch = 1) {
     QString root;
     if (alphanumeric) {
-        for (int i = 0; i < 8; ++i)
+        for (int i = 0; i < 8; ++i) {
             root.append(rnd.chance(50) ? QChar(u'A' + rnd.below(26)) : QChar(u'0' + rnd.below(10)));
-        if (!fiscal::isAlphanumericCnpj(root + QStringLiteral("0000")))
+        }
+        if (!fiscal::isAlphanumericCnpj(root + QStringLiteral("0000"))) {
             root[0] = u'K';
+        }
     } else {
         root = rnd.digits(8);
     }
@@ -181,8 +190,9 @@ QString newCnpj(DemoRandom& rnd, bool alphanumeric, int branch = 1) {
 QString newCpf(DemoRandom& rnd) {
     for (;;) {
         const QString cpf = fiscal::completeCpf(rnd.digits(9));
-        if (fiscal::isValidCpf(cpf))  // skips the repeated-digit numbers
+        if (fiscal::isValidCpf(cpf)) {  // skips the repeated-digit numbers
             return cpf;
+        }
     }
 }
 
@@ -209,8 +219,9 @@ void insertPartners(DemoRandom& rnd, Inserter& ins, const QString& codePrefix, i
             }
         } while (used.contains(number));
         used.insert(number);
-        if (!person)
+        if (!person) {
             ++companies;
+        }
         const QString name = person ? personName(rnd) : companyName(rnd, nameLength);
         const QString code = codePrefix + QStringLiteral("%1").arg(i, 5, 10, QChar(u'0'));
         ins.row({code, number, person ? QStringLiteral("F") : QStringLiteral("J"),
@@ -230,8 +241,9 @@ void insertCompanyDemoData(QSqlDatabase& db) {
     };
     Inserter empresa(db, QStringLiteral("EMPRESA"),
                      {QStringLiteral("CDEMPRESA"), QStringLiteral("NMEMPRESA")});
-    for (const Company& c : companies)
+    for (const Company& c : companies) {
         empresa.row({QString::fromUtf8(c.code), QString::fromUtf8(c.name)});
+    }
 
     // Branches: each establishment has a CNPJ of its company's root and one state registration.
     // Company 01 thus holds two legal registrations (head office and the Minas Gerais branch).
@@ -309,15 +321,17 @@ void insertCompanyDemoData(QSqlDatabase& db) {
         {"07", "Retorno de remessa para conserto"},
         {"08", "Entrada em bonificação"},
     };
-    for (const auto& [code, name] : entries)
+    for (const auto& [code, name] : entries) {
         oper.row({QString::fromUtf8(code), QString::fromUtf8(name), QStringLiteral("E")});
+    }
     const std::pair<const char*, const char*> exits[] = {
         {"51", "Venda de mercadoria"},   {"52", "Venda de produção do estabelecimento"},
         {"53", "Devolução de compra"},   {"54", "Transferência para filial"},
         {"55", "Remessa para conserto"}, {"56", "Remessa em bonificação"},
     };
-    for (const auto& [code, name] : exits)
+    for (const auto& [code, name] : exits) {
         oper.row({QString::fromUtf8(code), QString::fromUtf8(name), QStringLiteral("S")});
+    }
 }
 
 }  // namespace companydb

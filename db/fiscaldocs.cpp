@@ -33,18 +33,23 @@ int mod11Digit(const QString& text, int maxWeight) {
 }
 
 bool allDigits(const QString& s) {
-    for (QChar c : s)
-        if (!isDigit(c))
+    for (QChar c : s) {
+        if (!isDigit(c)) {
             return false;
+        }
+    }
     return true;
 }
 
 bool validCnpjBase(const QString& base) {
-    if (base.size() != 12)
+    if (base.size() != 12) {
         return false;
-    for (QChar c : base)
-        if (!isDigit(c) && !isUpperLetter(c))
+    }
+    for (QChar c : base) {
+        if (!isDigit(c) && !isUpperLetter(c)) {
             return false;
+        }
+    }
     return true;
 }
 
@@ -55,18 +60,20 @@ QString stripMask(const QString& text) {
     out.reserve(text.size());
     for (QChar c : text) {
         if (c == u'.' || c == u'/' || c == u'-' || c == u'(' || c == u')' || c == u',' ||
-            c.isSpace())
+            c.isSpace()) {
             continue;
+        }
         out.append(c);
     }
     return out;
 }
 
 QString cnpjCheckDigits(const QString& base12) {
-    if (!validCnpjBase(base12))
+    if (!validCnpjBase(base12)) {
         throw host::EHostError(
             QStringLiteral("Base de CNPJ inválida: \"%1\" (12 caracteres, 0-9 ou A-Z).")
                 .arg(base12));
+    }
     // CNPJ weights run 2..9 from the right, which gives 5,4,3,2,9,...,2 over 12 characters and
     // 6,5,4,3,2,9,...,2 over 13.
     const int d1 = mod11Digit(base12, 9);
@@ -79,27 +86,33 @@ QString completeCnpj(const QString& base12) {
 }
 
 bool isValidCnpj(const QString& cnpj) {
-    if (cnpj.size() != 14)
+    if (cnpj.size() != 14) {
         return false;
+    }
     const QString base = cnpj.left(12);
-    if (!validCnpjBase(base) || !allDigits(cnpj.right(2)))
+    if (!validCnpjBase(base) || !allDigits(cnpj.right(2))) {
         return false;
-    if (cnpj == QString(14, u'0'))
+    }
+    if (cnpj == QString(14, u'0')) {
         return false;
+    }
     return cnpjCheckDigits(base) == cnpj.right(2);
 }
 
 bool isAlphanumericCnpj(const QString& cnpj) {
-    for (QChar c : cnpj.left(12))
-        if (isUpperLetter(c))
+    for (QChar c : cnpj.left(12)) {
+        if (isUpperLetter(c)) {
             return true;
+        }
+    }
     return false;
 }
 
 QString cpfCheckDigits(const QString& base9) {
-    if (base9.size() != 9 || !allDigits(base9))
+    if (base9.size() != 9 || !allDigits(base9)) {
         throw host::EHostError(
             QStringLiteral("Base de CPF inválida: \"%1\" (9 dígitos).").arg(base9));
+    }
     // CPF weights 10..2 and 11..2: never wrap within 9 or 10 characters.
     const int d1 = mod11Digit(base9, 11);
     const int d2 = mod11Digit(base9 + QString::number(d1), 11);
@@ -111,31 +124,37 @@ QString completeCpf(const QString& base9) {
 }
 
 bool isValidCpf(const QString& cpf) {
-    if (cpf.size() != 11 || !allDigits(cpf))
+    if (cpf.size() != 11 || !allDigits(cpf)) {
         return false;
-    if (cpf == QString(11, cpf.at(0)))
+    }
+    if (cpf == QString(11, cpf.at(0))) {
         return false;
+    }
     return cpfCheckDigits(cpf.left(9)) == cpf.right(2);
 }
 
 bool isValidRegistration(const QString& personType, const QString& number) {
-    if (personType == u"J")
+    if (personType == u"J") {
         return isValidCnpj(number);
-    if (personType == u"F")
+    }
+    if (personType == u"F") {
         return isValidCpf(number);
+    }
     return false;
 }
 
 QString formatCnpj(const QString& cnpj) {
-    if (cnpj.size() != 14)
+    if (cnpj.size() != 14) {
         return cnpj;
+    }
     return QStringLiteral("%1.%2.%3/%4-%5")
         .arg(cnpj.mid(0, 2), cnpj.mid(2, 3), cnpj.mid(5, 3), cnpj.mid(8, 4), cnpj.mid(12, 2));
 }
 
 QString formatCpf(const QString& cpf) {
-    if (cpf.size() != 11)
+    if (cpf.size() != 11) {
         return cpf;
+    }
     return QStringLiteral("%1.%2.%3-%4")
         .arg(cpf.mid(0, 3), cpf.mid(3, 3), cpf.mid(6, 3), cpf.mid(9, 2));
 }
@@ -146,24 +165,27 @@ QString formatCpf(const QString& cpf) {
 static bool validKeyBody(const QString& body) {
     for (qsizetype i = 0; i < body.size(); ++i) {
         const QChar c = body.at(i);
-        if (!isDigit(c) && !(i >= 6 && i < 18 && isUpperLetter(c)))
+        if (!isDigit(c) && !(i >= 6 && i < 18 && isUpperLetter(c))) {
             return false;
+        }
     }
     return true;
 }
 
 int accessKeyCheckDigit(const QString& first43) {
-    if (first43.size() != 43 || !validKeyBody(first43))
+    if (first43.size() != 43 || !validKeyBody(first43)) {
         throw host::EHostError(
             QStringLiteral("Chave de acesso inválida: \"%1\" (43 caracteres antes do dígito "
                            "verificador).")
                 .arg(first43));
+    }
     return mod11Digit(first43, 9);
 }
 
 bool isValidAccessKey(const QString& key44) {
-    if (key44.size() != 44 || !validKeyBody(key44.left(43)) || !isDigit(key44.at(43)))
+    if (key44.size() != 44 || !validKeyBody(key44.left(43)) || !isDigit(key44.at(43))) {
         return false;
+    }
     return accessKeyCheckDigit(key44.left(43)) == key44.at(43).unicode() - u'0';
 }
 

@@ -9,8 +9,9 @@ QStringList SchemaStep::statements(host::SqlDialect dialect) const {
 
 int SchemaComponent::latestVersion() const {
     int v = 0;
-    for (const SchemaStep& s : steps)
+    for (const SchemaStep& s : steps) {
         v = qMax(v, s.version);
+    }
     return v;
 }
 

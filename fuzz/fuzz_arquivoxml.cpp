@@ -36,11 +36,13 @@ QStringList listing(const QString& dir) {
 // the working directory, where other programs may be making files of their own.
 QStringList beside() {
     QStringList out;
-    for (const QString& dir : {QDir::currentPath(), g_root->path() + QStringLiteral("/..")})
+    for (const QString& dir : {QDir::currentPath(), g_root->path() + QStringLiteral("/..")}) {
         for (const QString& name : QDir(dir).entryList(
                  {QStringLiteral("*NFe*")},
-                 QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+                 QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
             out << dir + u'/' + name;
+        }
+    }
     return out;
 }
 
@@ -51,19 +53,24 @@ QStringList tokens(QXmlStreamReader& r, bool& ok) {
     int depth = 0;
     while (!r.atEnd()) {
         const QXmlStreamReader::TokenType t = r.readNext();
-        if (t == QXmlStreamReader::StartDocument || t == QXmlStreamReader::Invalid)
+        if (t == QXmlStreamReader::StartDocument || t == QXmlStreamReader::Invalid) {
             continue;
-        if (t == QXmlStreamReader::Characters && depth == 0 && r.isWhitespace())
+        }
+        if (t == QXmlStreamReader::Characters && depth == 0 && r.isWhitespace()) {
             continue;
-        if (t == QXmlStreamReader::StartElement)
+        }
+        if (t == QXmlStreamReader::StartElement) {
             ++depth;
-        if (t == QXmlStreamReader::EndElement)
+        }
+        if (t == QXmlStreamReader::EndElement) {
             --depth;
+        }
         QStringList item = {QString::number(int(t)), r.qualifiedName().toString(),
                             r.text().toString(), r.processingInstructionTarget().toString(),
                             r.processingInstructionData().toString()};
-        for (const QXmlStreamAttribute& a : r.attributes())
+        for (const QXmlStreamAttribute& a : r.attributes()) {
             item << a.qualifiedName().toString() + u'=' + a.value().toString();
+        }
         out << item.join(u'|');
     }
     ok = !r.hasError();
@@ -78,8 +85,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     static QTemporaryDir root(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
                                   ? QStringLiteral("/dev/shm/fuzz_arquivoxml-XXXXXX")
                                   : QDir::tempPath() + QStringLiteral("/fuzz_arquivoxml-XXXXXX"));
-    if (!root.isValid() || !QDir(root.path()).mkdir(QStringLiteral("out")))
+    if (!root.isValid() || !QDir(root.path()).mkdir(QStringLiteral("out"))) {
         fuzz::fail("no temporary directory");
+    }
     g_root = &root;
     g_out = root.filePath(QStringLiteral("out"));
     g_rootListing = listing(root.path());
@@ -134,8 +142,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::check(r.gravados == 1 && r.recusas.isEmpty(), "the written document was not counted");
 
     QFile file(QDir(g_out).filePath(name));
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         fuzz::fail("the written file cannot be read");
+    }
     const QByteArray content = file.readAll();
     file.close();
     file.remove();
@@ -148,8 +157,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::check(fileOk, "the written file is not well-formed", fromFile.errorString());
 
     QStringView body(text);
-    if (body.startsWith(QChar(0xFEFF)))
+    if (body.startsWith(QChar(0xFEFF))) {
         body = body.mid(1);
+    }
     QXmlStreamReader fromText(body.toString());
     bool textOk = false;
     const QStringList inText = tokens(fromText, textOk);

@@ -31,16 +31,18 @@ dfe58000::Store* g_store = nullptr;
 void checkPackets(const QVariant& v) {
     if (v.typeId() == QMetaType::QByteArray) {
         const QByteArray bytes = v.toByteArray();
-        if (bytes.isEmpty())
+        if (bytes.isEmpty()) {
             return;
+        }
         try {
             host::decodePacket(bytes);
         } catch (const host::EPacketError& e) {
             fuzz::fail("the reply carries a byte string that is not a packet", e.text());
         }
     } else if (v.typeId() == QMetaType::QVariantList) {
-        for (const QVariant& item : v.toList())
+        for (const QVariant& item : v.toList()) {
             checkPackets(item);
+        }
     }
 }
 
@@ -55,8 +57,9 @@ extern "C" const char* __asan_default_options() {
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     static QCoreApplication app(*argc, *argv);
     static QTemporaryDir dir;
-    if (!dir.isValid())
+    if (!dir.isValid()) {
         fuzz::fail("no temporary directory");
+    }
     const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("fuzz.db"));
     companydb::ensureDatabase(url, kDemoNotes, {dfe58000::storeSchema()});
     static dfe58000::Store store(url);
@@ -84,9 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const host::ENetError& e) {
         fuzz::fail("the reply cannot be sent", e.text());
     }
-    if (reply.ok)
+    if (reply.ok) {
         checkPackets(reply.result);
-    else
+    } else {
         fuzz::check(!reply.error.isEmpty(), "an error reply without its text");
+    }
     return 0;
 }

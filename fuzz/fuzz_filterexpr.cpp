@@ -41,8 +41,9 @@ void fill(TClientDataSet& ds) {
     };
     for (const QVariantList& row : rows) {
         ds.Append();
-        for (int f = 0; f < ds.FieldCount(); ++f)
+        for (int f = 0; f < ds.FieldCount(); ++f) {
             ds.Fields(f).SetValue(row.at(f));
+        }
         ds.Post();
     }
 }
@@ -60,8 +61,9 @@ int passing(const QString& expression) {
         return -1;
     }
     int n = 0;
-    for (g_ds->First(); !g_ds->Eof(); g_ds->Next())
+    for (g_ds->First(); !g_ds->Eof(); g_ds->Next()) {
         ++n;
+    }
     fuzz::check(n == g_ds->RecordCount(), "the view's count differs from its rows");
     return n;
 }
@@ -81,11 +83,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     const int total = 5;
     const int yes = passing(expression);
-    if (yes < 0)
+    if (yes < 0) {
         return 0;
+    }
     fuzz::check(yes <= total, "more rows pass than there are");
-    if (expression.trimmed().isEmpty())
+    if (expression.trimmed().isEmpty()) {
         return 0;
+    }
     const int no = passing(QStringLiteral("NOT (") + expression + QStringLiteral(")"));
     fuzz::check(no >= 0, "the negation of a valid expression is refused", expression);
     fuzz::check(yes + no == total, "a row passes both or neither of e and NOT (e)", expression);

@@ -22,11 +22,12 @@ void checkLaid(const EditMask& m, const QString& laid, const QString& value) {
     for (qsizetype i = 0; i < laid.size(); ++i) {
         const EditMask::Slot& s = m.positions[size_t(i)];
         const QChar c = laid.at(i);
-        if (s.kind == EditMask::Kind::Literal)
+        if (s.kind == EditMask::Kind::Literal) {
             fuzz::check(c == s.ch, "a literal is not in its place", value);
-        else
+        } else {
             fuzz::check(c == m.blank || (EditMask::accepts(s, c) && EditMask::applyCase(s, c) == c),
                         "a position holds a character it does not accept", value);
+        }
     }
 }
 
@@ -73,16 +74,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkLaid(m, m.place(held), held);
 
     const QString formatted = host::FormatMaskText(mask, value);
-    if (value.isEmpty())
+    if (value.isEmpty()) {
         fuzz::check(formatted.isEmpty(), "an empty value formats to a text");
-    else if (m.isEmpty())
+    } else if (m.isEmpty()) {
         fuzz::check(formatted == value, "a value without mask changed");
-    else
+    } else {
         fuzz::check(formatted == laid, "the list shows another text than the edit's layout");
+    }
 
     // Long masks cost the widget more than they find.
-    if (m.positions.size() > 64)
+    if (m.positions.size() > 64) {
         return 0;
+    }
     g_edit->SetEditMask(QString());
     g_edit->SetEditMask(mask);
     g_edit->SetText(value);

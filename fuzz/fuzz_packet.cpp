@@ -66,8 +66,9 @@ void readAll(TClientDataSet& ds) {
                 readAs(field, field.DataType());
                 continue;
             }
-            for (FieldType t : kTypes)
+            for (FieldType t : kTypes) {
                 readAs(field, t);
+            }
         }
     }
 }
@@ -90,8 +91,9 @@ bool load(TClientDataSet& ds, const QByteArray& input) {
 }
 
 void declareNoteRecord(TClientDataSet& ds) {
-    for (const host::FieldDef& def : rdmManifestacao::noteRecordFields())
+    for (const host::FieldDef& def : rdmManifestacao::noteRecordFields()) {
         ds.AddField(def);
+    }
 }
 
 }  // namespace
@@ -111,13 +113,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     notes.Append();
     notes.FieldByName(QStringLiteral("NRNOTAFISC")).SetAsString(QStringLiteral("123"));
     notes.Post();
-    if (load(notes, input))
+    if (load(notes, input)) {
         readAll(notes);
+    }
 
     // Without fields: the packet's own definitions become the fields.
     TClientDataSet bare;
-    if (!load(bare, input))
+    if (!load(bare, input)) {
         return 0;
+    }
     readAll(bare);
 
     // What loaded writes back as a packet that loads to the same content.

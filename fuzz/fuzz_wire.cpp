@@ -39,8 +39,9 @@ Frames readFrames(QByteArrayView stream, quint8 pieceSeed) {
             }
             buffer.append(stream.sliced(at, piece));
             at += piece;
-            while (std::optional<QByteArray> p = buffer.takeFrame())
+            while (std::optional<QByteArray> p = buffer.takeFrame()) {
                 out.payloads << *p;
+            }
         }
     } catch (const ENetError&) {
         out.broken = true;
@@ -95,8 +96,9 @@ void decodeReply(const QByteArray& payload) {
         const wire::Reply back = wire::decodeReply(frame.sliced(wire::kHeaderSize));
         fuzz::check(back.ok == r.ok && back.error == r.error, "a reply changed on its way back");
         QByteArray pieces;
-        for (const QByteArray& piece : wire::replyFramePieces(r))
+        for (const QByteArray& piece : wire::replyFramePieces(r)) {
             pieces += piece;
+        }
         fuzz::check(pieces == frame, "a reply's pieces are not its frame");
     } catch (const ENetError& e) {
         fuzz::fail("a decoded reply cannot be sent again", e.text());
@@ -111,8 +113,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0)
+    if (size == 0) {
         return 0;
+    }
     const QByteArrayView stream(reinterpret_cast<const char*>(data) + 1, qsizetype(size - 1));
     const Frames whole = readFrames(stream, 0);
     const Frames pieces = readFrames(stream, data[0]);

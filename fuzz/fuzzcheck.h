@@ -16,8 +16,9 @@ namespace fuzz {
 }
 
 inline void check(bool ok, const char* what, const QString& detail = QString()) {
-    if (!ok)
+    if (!ok) {
         fail(what, detail);
+    }
 }
 
 }  // namespace fuzz

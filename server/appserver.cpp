@@ -19,8 +19,9 @@ QString peerOf(const QTcpSocket* socket) {
     QHostAddress address = socket->peerAddress();
     bool v4 = false;
     const quint32 ip4 = address.toIPv4Address(&v4);
-    if (v4)
+    if (v4) {
         address = QHostAddress(ip4);
+    }
     return QStringLiteral("%1:%2").arg(address.toString()).arg(socket->peerPort());
 }
 
@@ -49,8 +50,9 @@ class ClientConnection : public QObject {
     }
 
     void readAvailable() {
-        if (m_closing)
+        if (m_closing) {
             return;
+        }
         m_frames.readFrom(*m_socket);
         try {
             while (auto payload = m_frames.takeFrame()) {
@@ -82,8 +84,9 @@ class ClientConnection : public QObject {
     // that does not read holds back its own requests and nobody else's, and the server keeps
     // at most one reply of it unsent.
     void next() {
-        if (m_busy || m_closing || m_queue.isEmpty() || m_socket->bytesToWrite() > 0)
+        if (m_busy || m_closing || m_queue.isEmpty() || m_socket->bytesToWrite() > 0) {
             return;
+        }
         m_busy = true;
         const QByteArray payload = m_queue.dequeue();
         m_queuedBytes -= payload.size();
@@ -92,18 +95,21 @@ class ClientConnection : public QObject {
 
     void replied(const QList<QByteArray>& frame) {
         m_busy = false;
-        if (m_closing)
+        if (m_closing) {
             return;
+        }
         // Written piece by piece: the socket keeps a large piece (a packet) as it is, shared
         // with the reply, instead of copying it.
-        for (const QByteArray& piece : frame)
+        for (const QByteArray& piece : frame) {
             m_socket->write(piece);
+        }
         next();
     }
 
     void close() {
-        if (m_closing)
+        if (m_closing) {
             return;
+        }
         m_closing = true;
         m_server->forget(m_id);
         deleteLater();
@@ -137,11 +143,12 @@ AppServer::~AppServer() {
 }
 
 void AppServer::listen(const QHostAddress& address, quint16 port) {
-    if (!m_server.listen(address, port))
+    if (!m_server.listen(address, port)) {
         throw host::ENetError(QStringLiteral("Não foi possível escutar em %1:%2: %3")
                                   .arg(address.toString())
                                   .arg(port)
                                   .arg(m_server.errorString()));
+    }
 }
 
 void AppServer::accept() {
@@ -160,8 +167,9 @@ namespace {
 Store& workerStore(const QString& url) {
     thread_local std::unique_ptr<Store> store;
     thread_local QString storeUrl;
-    if (store && storeUrl == url && !store->connectionWorks())
+    if (store && storeUrl == url && !store->connectionWorks()) {
         store.reset();
+    }
     if (!store || storeUrl != url) {
         store.reset();
         store = std::make_unique<Store>(url);
@@ -172,8 +180,9 @@ Store& workerStore(const QString& url) {
 
 // What the call log says of a reply: the result's status, or the error.
 QString statusOf(const Reply& reply) {
-    if (!reply.ok)
+    if (!reply.ok) {
         return QStringLiteral("erro: ") + reply.error;
+    }
     const QVariantList list = reply.result.toList();
     const QString status = list.isEmpty() ? QString() : list.first().toString();
     return status.isEmpty() ? QStringLiteral("-") : status;
@@ -232,8 +241,9 @@ void AppServer::submit(quint64 connectionId, const QString& client, const QByteA
 }
 
 void AppServer::deliver(quint64 connectionId, const QList<QByteArray>& frame) {
-    if (ClientConnection* c = m_clients.value(connectionId))
+    if (ClientConnection* c = m_clients.value(connectionId)) {
         c->replied(frame);
+    }
 }
 
 void AppServer::forget(quint64 connectionId) {
@@ -255,8 +265,9 @@ void AppServer::clearReceivedRequests() {
 }
 
 void AppServer::record(const Request& request) {
-    if (!m_recordRequests)
+    if (!m_recordRequests) {
         return;
+    }
     QMutexLocker lock(&m_requestsLock);
     m_requests.append(request);
 }

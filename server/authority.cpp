@@ -19,9 +19,10 @@ QString newProtocol(Store& store, const QDateTime& when, qint64* order) {
     constexpr qint64 kLast = 9999999999;
     for (;;) {
         const qint64 seq = store.nextProtocolNumber();
-        if (seq < 1 || seq > kLast)
+        if (seq < 1 || seq > kLast) {
             throw host::EDatabaseError(
                 QStringLiteral("A sequência dos protocolos está esgotada (%1).").arg(seq));
+        }
         const QString protocol = QStringLiteral("191") + when.toString(QStringLiteral("yy")) +
                                  QStringLiteral("%1").arg(seq, 10, 10, QChar(u'0'));
         if (!store.protocolTaken(protocol)) {
@@ -34,8 +35,9 @@ QString newProtocol(Store& store, const QDateTime& when, qint64* order) {
 // The author of every event of a lot: a CPF (11 characters, as the event writes it) or a CNPJ,
 // numeric or alphanumeric, with right check digits. 0 when it passes, else 490 or 489.
 int authorRejection(const QString& author) {
-    if (author.size() == 11)
+    if (author.size() == 11) {
         return fiscal::isValidCpf(author) ? 0 : 490;
+    }
     return fiscal::isValidCnpj(author) ? 0 : 489;
 }
 
@@ -44,26 +46,33 @@ int authorRejection(const QString& author) {
 int keyPartsRejection(const QString& key, const QDate& today) {
     static const QSet<int> ufCodes = {11, 12, 13, 14, 15, 16, 17, 21, 22, 23, 24, 25, 26, 27,
                                       28, 29, 31, 32, 33, 35, 41, 42, 43, 50, 51, 52, 53};
-    if (!ufCodes.contains(key.left(2).toInt()))
+    if (!ufCodes.contains(key.left(2).toInt())) {
         return 614;
+    }
     const int year = key.mid(2, 2).toInt();
-    if (year < 6 || year > today.year() % 100)
+    if (year < 6 || year > today.year() % 100) {
         return 615;
+    }
     const int month = key.mid(4, 2).toInt();
-    if (month < 1 || month > 12)
+    if (month < 1 || month > 12) {
         return 616;
+    }
     const QString issuer = key.mid(6, 14);
     if (!fiscal::isValidCnpj(issuer) &&
-        !(issuer.startsWith(QStringLiteral("000")) && fiscal::isValidCpf(issuer.mid(3))))
+        !(issuer.startsWith(QStringLiteral("000")) && fiscal::isValidCpf(issuer.mid(3)))) {
         return 617;
+    }
     const QString model = key.mid(20, 2);
-    if (model != u"55" && model != u"65")
+    if (model != u"55" && model != u"65") {
         return 618;
-    if (key.mid(25, 9).toLongLong() == 0)
+    }
+    if (key.mid(25, 9).toLongLong() == 0) {
         return 619;
+    }
     const int tpEmis = key.mid(34, 1).toInt();
-    if (tpEmis < 1 || tpEmis > 7)
+    if (tpEmis < 1 || tpEmis > 7) {
         return 236;
+    }
     return 0;
 }
 
@@ -79,8 +88,9 @@ EventResult reject(const StoredNote& note, int cStat) {
 // The justification as the event log keeps it: a registered one exactly as sent (the layout check
 // bounds it); one rejected or not part of the event only as far as the column holds.
 QString storedJustification(const EventRequest& req, const EventResult& r) {
-    if (r.registered && req.rule->justificationAllowed)
+    if (r.registered && req.rule->justificationAllowed) {
         return req.justification;
+    }
     return req.justification.left(rules::kJustificationMax);
 }
 
@@ -116,8 +126,9 @@ EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req)
     Store::Transaction tx(store);
     // Everything about one key is decided by one client at a time: what is registered, the
     // sequence drawn and the note's situation; also for a key no note of the store has (136).
-    if (validKey)
+    if (validKey) {
         store.lockKey(key);
+    }
     // The author's own note of the key, when the key is stored for more than one recipient.
     const StoredNote note = validKey ? store.noteByKey(key, req.author) : StoredNote();
     EventResult r;
@@ -181,8 +192,9 @@ EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req)
             }
         }
     }
-    if (r.sequence == 0)
+    if (r.sequence == 0) {
         r.sequence = 1;
+    }
     const QDateTime registeredAt = r.registered ? store.clock().now() : QDateTime();
 
     EventLogRow log;
@@ -202,11 +214,12 @@ EventResult SimulatedAuthority::sendEvent(Store& store, const EventRequest& req)
     store.logEvent(log);
     // Only the author's own notes of the key change: a note of the same key kept for another
     // recipient (another company or registration) is not the author's to touch.
-    if (r.registered && note.found)
+    if (r.registered && note.found) {
         store.markManifested(key, req.author, rule.moduleCode, rule.conclusive, req.when,
                              r.sequence);
-    else if (note.found)
+    } else if (note.found) {
         store.markRejected(key, req.author, QStringLiteral("%1 - %2").arg(r.cStat).arg(r.xMotivo));
+    }
     tx.commit();
     return r;
 }

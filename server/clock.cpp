@@ -11,10 +11,12 @@ const QTimeZone& brasiliaZone() {
 }
 
 QDateTime inBrasilia(const QDateTime& moment) {
-    if (!moment.isValid())
+    if (!moment.isValid()) {
         return {};
-    if (moment.timeSpec() == Qt::LocalTime)
+    }
+    if (moment.timeSpec() == Qt::LocalTime) {
         return QDateTime(moment.date(), moment.time(), brasiliaZone());
+    }
     return moment.toTimeZone(brasiliaZone());
 }
 

@@ -11,10 +11,11 @@ DemoEntryWriter::DemoEntryWriter(QSqlDatabase& db) : m_insert(db) {
     if (!m_insert.prepare(QStringLiteral(
             "INSERT INTO LANCTONF (CDEMPRESA, CDFILIAL, NRLANCTONF, NRACESSONF, NRINSJUREMIT, "
             "IDTPIJUREMIT, NMRAZSOCEMIT, NRNOTAFISC, CDSERIE, DTEMISSAO, DTENTRSAID, VRNOTAFISC) "
-            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))) {
         throw host::EDatabaseError(
             QStringLiteral("Não foi possível preparar os lançamentos de demonstração: %1")
                 .arg(m_insert.lastError().text().trimmed()));
+    }
 }
 
 void DemoEntryWriter::book(const NoteRecord& note, const QString& branch, const QString& entry,
@@ -31,12 +32,14 @@ void DemoEntryWriter::book(const NoteRecord& note, const QString& branch, const 
                                  dbDateTime(note.DTEMISSAO),
                                  dbDateTime(entered),
                                  note.VRNOTAFISC};
-    for (int i = 0; i < values.size(); ++i)
+    for (int i = 0; i < values.size(); ++i) {
         m_insert.bindValue(i, values.at(i));
-    if (!m_insert.exec())
+    }
+    if (!m_insert.exec()) {
         throw host::EDatabaseError(
             QStringLiteral("Não foi possível gravar o lançamento de demonstração da nota %1: %2")
                 .arg(note.NRACESSONF, m_insert.lastError().text().trimmed()));
+    }
 }
 
 }  // namespace dfe58000

@@ -36,25 +36,31 @@ QVariantList failure(const QString& status, const QString& text) {
 QStringList markedKeys(const QByteArray& marked) {
     const host::DecodedPacket p = host::decodePacket(marked);
     int col = -1;
-    for (int i = 0; i < p.fields.size(); ++i)
-        if (p.fields.at(i).name.compare(QStringLiteral("NRACESSONF"), Qt::CaseInsensitive) == 0)
+    for (int i = 0; i < p.fields.size(); ++i) {
+        if (p.fields.at(i).name.compare(QStringLiteral("NRACESSONF"), Qt::CaseInsensitive) == 0) {
             col = i;
-    if (col < 0)
+        }
+    }
+    if (col < 0) {
         throw host::EHostError(
             QStringLiteral("O pacote de notas marcadas não tem o campo NRACESSONF."));
+    }
     QStringList keys;
-    for (const QVariantList& row : p.rows)
+    for (const QVariantList& row : p.rows) {
         keys << row.at(col).toString().trimmed();
+    }
     return keys;
 }
 
 QString nfeProcXml(Store& store, const QString& key) {
     const NoteDocumentRow row = store.noteForDocument(key);
-    if (!row.found)
+    if (!row.found) {
         return {};
-    if (!fiscal::isValidAccessKey(key))
+    }
+    if (!fiscal::isValidAccessKey(key)) {
         throw host::EHostError(
             QStringLiteral("Chave de acesso inválida para gerar o XML: %1").arg(key));
+    }
     NfeData n;
     n.key = key;
     n.issuerCpf = row.personType == u"F";
@@ -74,12 +80,14 @@ QString nfeProcXml(Store& store, const QString& key) {
     n.issued = row.issued.isValid() ? row.issued : n.authorised;
     n.value = row.value;
     n.recipient = registrationOf(row.recipient);
-    if (!isCpfShape(n.recipient) && !isCnpjShape(n.recipient))
+    if (!isCpfShape(n.recipient) && !isCnpjShape(n.recipient)) {
         throw host::EHostError(
             QStringLiteral("A nota %1 não tem destinatário válido (CNPJ/CPF).").arg(key));
+    }
     n.recipientIe = digitsOnly(row.recipientIe).left(14);
-    if (n.recipientIe.size() < 2)
+    if (n.recipientIe.size() < 2) {
         n.recipientIe.clear();
+    }
     n.entry = row.direction == u"0";
     n.tpAmb = environmentOf(row.environment);
     return signXml(nfeProcDocument(n), QStringLiteral("infNFe"),
@@ -103,8 +111,9 @@ const QString kFailed = QStringLiteral("E");
 const QString kLimited = QStringLiteral("L");
 
 QString reasonOf(const std::exception& e) {
-    if (const auto* h = dynamic_cast<const host::EHostError*>(&e))
+    if (const auto* h = dynamic_cast<const host::EHostError*>(&e)) {
         return h->text();
+    }
     return QString::fromLocal8Bit(e.what());
 }
 
@@ -118,8 +127,9 @@ void fail(NoteOutcome& o, const QString& text) {
 void build(Store& store, NoteOutcome& o) {
     try {
         o.xml = nfeProcXml(store, o.key);
-        if (o.xml.isEmpty())
+        if (o.xml.isEmpty()) {
             fail(o, QStringLiteral("Nota não encontrada."));
+        }
     } catch (const std::exception& e) {
         fail(o, QStringLiteral("Falha ao gerar o XML: %1").arg(reasonOf(e)));
     }
@@ -142,25 +152,30 @@ void storeOutcomes(Store& store, QList<NoteOutcome>& notes, const NoteWrites& se
     for (qsizetype from = 0; from < notes.size(); from += kNotesPerWrite) {
         const auto first = notes.begin() + from;
         const auto last = notes.begin() + std::min(from + kNotesPerWrite, notes.size());
-        if (std::none_of(first, last, pending))
+        if (std::none_of(first, last, pending)) {
             continue;
+        }
         try {
             Store::Transaction tx(store);
             for (auto it = first; it != last; ++it) {
                 NoteOutcome& o = *it;
                 if (o.status == kServed) {
                     const QString reason = store.inSavepoint([&] { served(o); });
-                    if (!reason.isEmpty())
+                    if (!reason.isEmpty()) {
                         fail(o, QStringLiteral("Falha ao gravar o XML: %1").arg(reason));
+                    }
                 }
-                if (o.status == kFailed && failed)
+                if (o.status == kFailed && failed) {
                     store.inSavepoint([&] { failed(o); });
+                }
             }
             tx.commit();
         } catch (const std::exception& e) {
-            for (auto it = first; it != last; ++it)
-                if (it->status == kServed)
+            for (auto it = first; it != last; ++it) {
+                if (it->status == kServed) {
                     fail(*it, QStringLiteral("Falha ao gravar o XML: %1").arg(reasonOf(e)));
+                }
+            }
         }
     }
 }
@@ -172,8 +187,9 @@ int servedCount(const QList<NoteOutcome>& notes) {
 
 QByteArray documentPacket(const QList<NoteOutcome>& notes) {
     host::PacketWriter w(documentFields(), notes.size());
-    for (const NoteOutcome& o : notes)
+    for (const NoteOutcome& o : notes) {
         w.row(o.row());
+    }
     return w.finish();
 }
 
@@ -186,8 +202,9 @@ QVariant geraXml(Store& store, const QByteArray& marked, const QString&) {
     } catch (const host::EHostError& e) {
         return failure(QStringLiteral("ERRO"), e.text());
     }
-    if (keys.isEmpty())
+    if (keys.isEmpty()) {
         return failure(QStringLiteral("ERRO"), QStringLiteral("Nenhuma nota marcada."));
+    }
     // Which notes get their document: reads only, so no lock is held while they are signed.
     QList<NoteOutcome> notes;
     for (const QString& key : keys) {
@@ -195,29 +212,34 @@ QVariant geraXml(Store& store, const QByteArray& marked, const QString&) {
         o.key = key;
         try {
             const StoredNote d = store.noteByKey(key);
-            if (!d.found)
+            if (!d.found) {
                 o.text = QStringLiteral("Nota não encontrada.");
-            else if (d.xmlAvailable != u"S")
+            } else if (d.xmlAvailable != u"S") {
                 o.text = QStringLiteral("XML da nota não disponível para geração.");
-            else if (!fiscal::isValidAccessKey(key))
+            } else if (!fiscal::isValidAccessKey(key)) {
                 o.text = QStringLiteral("Chave de acesso inválida.");
-            else
+            } else {
                 o.status = kServed;
+            }
         } catch (const std::exception& e) {
             fail(o, reasonOf(e));
         }
         notes.append(o);
     }
-    for (NoteOutcome& o : notes)
-        if (o.status == kServed)
+    for (NoteOutcome& o : notes) {
+        if (o.status == kServed) {
             build(store, o);
+        }
+    }
     const QDateTime generatedAt = store.clock().now();
     storeOutcomes(store, notes,
                   [&](const NoteOutcome& o) { store.archiveDocument(o.key, generatedAt, o.xml); },
                   {});
-    for (NoteOutcome& o : notes)
-        if (o.status == kServed)
+    for (NoteOutcome& o : notes) {
+        if (o.status == kServed) {
             o.text = QStringLiteral("XML gerado.");
+        }
+    }
     const int generated = servedCount(notes);
     return QVariantList{QStringLiteral("S"), QString(), QString::number(generated),
                         QString::number(keys.size() - generated), documentPacket(notes)};
@@ -237,19 +259,22 @@ QVariant downloadXml(Store& store, const QByteArray& marked, const QString& regi
     } catch (const host::EHostError& e) {
         return failure(QStringLiteral("ERRO"), e.text());
     }
-    if (registration.isEmpty())
+    if (registration.isEmpty()) {
         return failure(QStringLiteral("ERRO"),
                        QStringLiteral("Inscrição jurídica deve ser informada."));
+    }
     try {
-        if (!store.legalRegistrationExists(registration))
+        if (!store.legalRegistrationExists(registration)) {
             return failure(QStringLiteral("ERRO"), QStringLiteral("Inscrição jurídica %1 não "
                                                                   "cadastrada.")
                                                        .arg(registrationArg));
+        }
     } catch (const host::EHostError& e) {
         return failure(QStringLiteral("ERRO_DOWN"), e.text());
     }
-    if (keys.isEmpty())
+    if (keys.isEmpty()) {
         return failure(QStringLiteral("ERRO"), QStringLiteral("Nenhuma nota marcada."));
+    }
 
     // Which notes the registration may receive: reads only, nothing locked.
     QList<NoteOutcome> notes;
@@ -299,8 +324,9 @@ QVariant downloadXml(Store& store, const QByteArray& marked, const QString& regi
             store.downloadsSince(registration, since, true) > 0 || used >= rules::kDownloadsPerHour;
         limitAtStart = blocked;
         for (NoteOutcome& o : notes) {
-            if (!blocked && used >= rules::kDownloadsPerHour)
+            if (!blocked && used >= rules::kDownloadsPerHour) {
                 blocked = true;
+            }
             if (blocked) {
                 o.status = kLimited;
                 o.text = rules::describe(656);
@@ -315,9 +341,11 @@ QVariant downloadXml(Store& store, const QByteArray& marked, const QString& regi
         return failure(QStringLiteral("ERRO_DOWN"), reasonOf(e));
     }
 
-    for (NoteOutcome& o : notes)
-        if (o.status == kServed)
+    for (NoteOutcome& o : notes) {
+        if (o.status == kServed) {
             build(store, o);
+        }
+    }
     const QDateTime generatedAt = store.clock().now();
     storeOutcomes(
         store, notes,
@@ -326,9 +354,11 @@ QVariant downloadXml(Store& store, const QByteArray& marked, const QString& regi
             store.markXmlAvailable(o.key);
         },
         [&](const NoteOutcome& o) { store.markDownloadFailed(registration, now, o.key); });
-    for (NoteOutcome& o : notes)
-        if (o.status == kServed)
+    for (NoteOutcome& o : notes) {
+        if (o.status == kServed) {
             o.text = QStringLiteral("XML recebido.");
+        }
+    }
     const int received = servedCount(notes);
     const QString status = limitAtStart   ? QStringLiteral("L")
                            : limitPartWay ? QStringLiteral("LCA")

@@ -15,19 +15,22 @@ using host::EHostError;
 namespace {
 
 QByteArray packetFromRows(const QJsonValue& rowsValue) {
-    if (!rowsValue.isArray())
+    if (!rowsValue.isArray()) {
         throw EHostError(QStringLiteral("\"packet\" deve ser uma lista de linhas."));
+    }
     const QJsonArray rows = rowsValue.toArray();
     QStringList names;
     QList<int> sizes;
     for (const QJsonValue& r : rows) {
-        if (!r.isObject())
+        if (!r.isObject()) {
             throw EHostError(QStringLiteral("Cada linha de \"packet\" deve ser um objeto."));
+        }
         const QJsonObject o = r.toObject();
         for (auto it = o.begin(); it != o.end(); ++it) {
-            if (!it.value().isString() && !it.value().isNull())
+            if (!it.value().isString() && !it.value().isNull()) {
                 throw EHostError(
                     QStringLiteral("O campo %1 de \"packet\" deve ser texto.").arg(it.key()));
+            }
             qsizetype i = names.indexOf(it.key());
             if (i < 0) {
                 names << it.key();
@@ -38,14 +41,16 @@ QByteArray packetFromRows(const QJsonValue& rowsValue) {
         }
     }
     QList<host::FieldDef> fields;
-    for (int i = 0; i < names.size(); ++i)
+    for (int i = 0; i < names.size(); ++i) {
         fields.append({names[i], host::FieldType::String, sizes[i], false});
+    }
     QList<QVariantList> values;
     for (const QJsonValue& r : rows) {
         const QJsonObject o = r.toObject();
         QVariantList row;
-        for (const QString& n : names)
+        for (const QString& n : names) {
             row << (o.value(n).isString() ? QVariant(o.value(n).toString()) : QVariant());
+        }
         values << row;
     }
     return host::encodePacket(fields, values);
@@ -60,30 +65,34 @@ QVariant argument(const QJsonValue& v) {
             return v.toBool();
         case QJsonValue::Double: {
             const double d = v.toDouble();
-            if (d == double(qint64(d)))
+            if (d == double(qint64(d))) {
                 return QVariant(qint64(d));
+            }
             return d;
         }
         case QJsonValue::String: {
             const QString s = v.toString();
             if (datePattern.match(s).hasMatch()) {
                 const QDate d = QDate::fromString(s, QStringLiteral("yyyy-MM-dd"));
-                if (!d.isValid())
+                if (!d.isValid()) {
                     throw EHostError(QStringLiteral("Data inválida: \"%1\".").arg(s));
+                }
                 return d;
             }
             return s;
         }
         case QJsonValue::Array: {
             QVariantList list;
-            for (const QJsonValue& e : v.toArray())
+            for (const QJsonValue& e : v.toArray()) {
                 list << argument(e);
+            }
             return list;
         }
         case QJsonValue::Object: {
             const QJsonObject o = v.toObject();
-            if (o.size() == 1 && o.contains(QStringLiteral("packet")))
+            if (o.size() == 1 && o.contains(QStringLiteral("packet"))) {
                 return packetFromRows(o.value(QStringLiteral("packet")));
+            }
             throw EHostError(
                 QStringLiteral("Um objeto só é aceito na forma {\"packet\": [{linha}, ...]}."));
         }
@@ -97,32 +106,38 @@ QVariant argument(const QJsonValue& v) {
 QVariantList argumentsFromJson(const QByteArray& text) {
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError)
+    if (error.error != QJsonParseError::NoError) {
         throw EHostError(QStringLiteral("Argumentos JSON inválidos (posição %1): %2")
                              .arg(error.offset)
                              .arg(error.errorString()));
-    if (!doc.isArray())
+    }
+    if (!doc.isArray()) {
         throw EHostError(QStringLiteral("Os argumentos devem ser uma lista JSON, como [\"01\"]."));
+    }
     QVariantList args;
-    for (const QJsonValue& v : doc.array())
+    for (const QJsonValue& v : doc.array()) {
         args << argument(v);
+    }
     return args;
 }
 
 QJsonValue resultToJson(const QVariant& value) {
-    if (!value.isValid() || value.isNull())
+    if (!value.isValid() || value.isNull()) {
         return QJsonValue::Null;
+    }
     switch (value.typeId()) {
         case QMetaType::QByteArray: {
             const host::DecodedPacket p = host::decodePacket(value.toByteArray());
             QJsonArray fields;
-            for (const host::FieldDef& f : p.fields)
+            for (const host::FieldDef& f : p.fields) {
                 fields << f.name;
+            }
             QJsonArray rows;
             for (const QVariantList& r : p.rows) {
                 QJsonArray row;
-                for (const QVariant& v : r)
+                for (const QVariant& v : r) {
                     row << resultToJson(v);
+                }
                 rows << row;
             }
             return QJsonObject{{QStringLiteral("fields"), fields}, {QStringLiteral("rows"), rows}};
@@ -130,8 +145,9 @@ QJsonValue resultToJson(const QVariant& value) {
         case QMetaType::QVariantList:
         case QMetaType::QStringList: {
             QJsonArray a;
-            for (const QVariant& v : value.toList())
+            for (const QVariant& v : value.toList()) {
                 a << resultToJson(v);
+            }
             return a;
         }
         case QMetaType::QDate:

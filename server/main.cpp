@@ -48,18 +48,21 @@ int main(int argc, char** argv) {
     bool portOk = false;
     const int port = colon > 0 ? listen.mid(colon + 1).toInt(&portOk) : -1;
     const QHostAddress address(colon > 0 ? listen.left(colon) : QString());
-    if (!portOk || port < 0 || port > 65535 || address.isNull())
+    if (!portOk || port < 0 || port > 65535 || address.isNull()) {
         return fail(QStringLiteral("--listen inválido: \"%1\" (use HOST:PORTA, por exemplo "
                                    "127.0.0.1:0).")
                         .arg(listen));
+    }
     bool notesOk = false;
     const int notes = parser.value(QStringLiteral("notes")).toInt(&notesOk);
-    if (!notesOk || notes < 0)
+    if (!notesOk || notes < 0) {
         return fail(QStringLiteral("--notes inválido: \"%1\".").arg(parser.value("notes")));
+    }
     bool workersOk = false;
     const int workers = parser.value(QStringLiteral("workers")).toInt(&workersOk);
-    if (!workersOk || workers < 1 || workers > 64)
+    if (!workersOk || workers < 1 || workers > 64) {
         return fail(QStringLiteral("--workers inválido: \"%1\".").arg(parser.value("workers")));
+    }
     const QString url = parser.isSet(QStringLiteral("db")) ? parser.value(QStringLiteral("db"))
                                                            : companydb::defaultDatabaseUrl();
     try {
@@ -67,22 +70,24 @@ int main(int argc, char** argv) {
         dfe58000::AppServer server(url, workers);
         // One line per call on standard error, for the operator: time, client, method,
         // milliseconds and the answer's status or error.
-        if (!parser.isSet(QStringLiteral("quiet")))
+        if (!parser.isSet(QStringLiteral("quiet"))) {
             server.setCallLog([](const QString& line) {
                 std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
                 std::fflush(stderr);
             });
+        }
         server.listen(address, quint16(port));
         std::printf("listening on %s:%u\n", server.address().toString().toUtf8().constData(),
                     unsigned(server.port()));
         // The server authenticates no one: anybody who reaches the port can act for any
         // registration. Off loopback, the operator is told so on every start.
-        if (!server.address().isLoopback())
+        if (!server.address().isLoopback()) {
             std::fprintf(stderr,
                          "aviso: o servidor escuta em %s, fora do loopback, e não autentica "
                          "clientes nem cifra a conexão; proteja a porta (firewall, VPN ou túnel "
                          "TLS).\n",
                          server.address().toString().toUtf8().constData());
+        }
         std::fflush(stdout);
         return app.exec();
     } catch (const host::EHostError& e) {

@@ -31,8 +31,9 @@ class EBadCall : public EHostError {
 const QString kT = QStringLiteral("T");
 
 QString typeName(const QVariant& v) {
-    if (!v.isValid() || v.isNull())
+    if (!v.isValid() || v.isNull()) {
         return QStringLiteral("nulo");
+    }
     switch (v.typeId()) {
         case QMetaType::QString:
             return QStringLiteral("texto");
@@ -54,40 +55,45 @@ QString typeName(const QVariant& v) {
 }
 
 void checkCount(const Request& r, qsizetype expected) {
-    if (r.args.size() != expected)
+    if (r.args.size() != expected) {
         throw EBadCall(QStringLiteral("%1 espera %2 argumento(s), recebeu %3.")
                            .arg(r.method)
                            .arg(expected)
                            .arg(r.args.size()));
+    }
 }
 
 QString stringArg(const Request& r, int index, const char* name) {
     const QVariant& v = r.args.at(index);
-    if (v.typeId() != QMetaType::QString)
+    if (v.typeId() != QMetaType::QString) {
         throw EBadCall(QStringLiteral("%1: o argumento %2 (%3) deve ser texto, recebeu %4.")
                            .arg(r.method)
                            .arg(index + 1)
                            .arg(QLatin1String(name), typeName(v)));
+    }
     return v.toString();
 }
 
 QByteArray packetArg(const Request& r, int index, const char* name) {
     const QVariant& v = r.args.at(index);
-    if (v.typeId() != QMetaType::QByteArray)
+    if (v.typeId() != QMetaType::QByteArray) {
         throw EBadCall(QStringLiteral("%1: o argumento %2 (%3) deve ser um pacote de dados, "
                                       "recebeu %4.")
                            .arg(r.method)
                            .arg(index + 1)
                            .arg(QLatin1String(name), typeName(v)));
+    }
     return v.toByteArray();
 }
 
 QDate dateArg(const Request& r, int index, const char* name) {
     const QVariant& v = r.args.at(index);
-    if (v.typeId() == QMetaType::QDate && v.toDate().isValid())
+    if (v.typeId() == QMetaType::QDate && v.toDate().isValid()) {
         return v.toDate();
-    if (v.typeId() == QMetaType::QDateTime && v.toDateTime().isValid())
+    }
+    if (v.typeId() == QMetaType::QDateTime && v.toDateTime().isValid()) {
         return v.toDateTime().date();
+    }
     throw EBadCall(QStringLiteral("%1: o argumento %2 (%3) deve ser uma data válida, recebeu %4.")
                        .arg(r.method)
                        .arg(index + 1)
@@ -127,8 +133,9 @@ QVariantList checkedArgs(const Request& r, std::span<const rm::ArgSpec> params) 
 QString adjust(const QString& text, int width) {
     const QString t = text.trimmed();
     static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
-    if (t.size() < width && digits.match(t).hasMatch())
+    if (t.size() < width && digits.match(t).hasMatch()) {
         return t.rightJustified(width, u'0');
+    }
     return t;
 }
 
@@ -148,61 +155,73 @@ QVariantList notesFailure(const QString& text) {
 std::optional<QStringList> parseSituationList(const QString& text, const QString& allowed,
                                               const QString& argumentName) {
     const QString t = text.trimmed();
-    if (t == kT)
+    if (t == kT) {
         return std::nullopt;
-    if (t == u"_")
+    }
+    if (t == u"_") {
         return QStringList();  // every box unchecked on the client: no note matches
+    }
     auto bad = [&] {
         return EHostError(QStringLiteral("%1 inválida: \"%2\". Informe \"T\" ou os códigos entre "
                                          "sublinhados, como \"_0_1_\".")
                               .arg(argumentName, text));
     };
-    if (t.size() < 3 || !t.startsWith(u'_') || !t.endsWith(u'_'))
+    if (t.size() < 3 || !t.startsWith(u'_') || !t.endsWith(u'_')) {
         throw bad();
+    }
     QStringList codes;
     for (const QString& part : t.mid(1, t.size() - 2).split(u'_')) {
-        if (part.size() != 1 || !allowed.contains(part.at(0)))
+        if (part.size() != 1 || !allowed.contains(part.at(0))) {
             throw bad();
-        if (!codes.contains(part))
+        }
+        if (!codes.contains(part)) {
             codes << part;
+        }
     }
     return codes;
 }
 
 QStringList parseOperationTypes(const QString& text) {
     const QString t = text.trimmed();
-    if (t.isEmpty())
+    if (t.isEmpty()) {
         throw EHostError(QStringLiteral("Tipo de operação deve ser informado (\"T\" para todos)."));
-    if (t == kT)
+    }
+    if (t == kT) {
         return {};
+    }
     QStringList codes;
     static const QRegularExpression code(QStringLiteral("^[0-9A-Za-z]{1,2}$"));
     for (const QString& part : t.split(u',')) {
         const QString c = part.trimmed();
-        if (!code.match(c).hasMatch())
+        if (!code.match(c).hasMatch()) {
             throw EHostError(QStringLiteral("Lista de tipos de operação inválida: \"%1\". Informe "
                                             "\"T\" ou os códigos separados por vírgula.")
                                  .arg(text));
+        }
         const QString adjusted = adjust(c, 2);
-        if (!codes.contains(adjusted))
+        if (!codes.contains(adjusted)) {
             codes << adjusted;
+        }
     }
     return codes;
 }
 
 QVariant getCarregaPesquisas(Store& store, const QString& companyArg) {
     const QString company = adjust(companyArg, 2);
-    if (company.isEmpty())
+    if (company.isEmpty()) {
         return QStringLiteral("Empresa deve ser informada.");
-    if (!store.companyExists(company))
+    }
+    if (!store.companyExists(company)) {
         return QStringLiteral("Empresa %1 não cadastrada.").arg(company);
+    }
     static const QList<FieldDef> fields = {
         {QStringLiteral("NRINSJURIEST"), FieldType::String, 20, false},
         {QStringLiteral("IDTPIJURIEST"), FieldType::String, 1, true},
     };
     QList<QVariantList> rows;
-    for (const Registration& r : store.registrations(company))
+    for (const Registration& r : store.registrations(company)) {
         rows.append({r.number, r.personType});
+    }
     QVariantList result(rm::getCarregaPesquisas::Inscricoes + 1);
     result[rm::getCarregaPesquisas::Status] = QLatin1String(rm::getCarregaPesquisas::kOk);
     result[rm::getCarregaPesquisas::Inscricoes] = host::encodePacket(fields, rows);
@@ -214,13 +233,15 @@ namespace {
 // A note number of the range; "" (or blanks) leaves that end open.
 std::optional<qint64> noteNumber(const QString& text, const char* which) {
     const QString t = text.trimmed();
-    if (t.isEmpty())
+    if (t.isEmpty()) {
         return std::nullopt;
+    }
     bool ok = false;
     const qint64 v = t.toLongLong(&ok);
-    if (!ok || v < 0)
+    if (!ok || v < 0) {
         throw EHostError(
             QStringLiteral("Número de nota %1 inválido: \"%2\".").arg(QLatin1String(which), text));
+    }
     return v;
 }
 
@@ -229,10 +250,12 @@ NoteFilter buildFilter(Store& store, const QStringList& s, const QDate& from, co
     using namespace notas;
     NoteFilter f;
     f.company = adjust(s[stCdEmpresa], 2);
-    if (f.company.isEmpty() || isAny(f.company))
+    if (f.company.isEmpty() || isAny(f.company)) {
         throw EHostError(QStringLiteral("Empresa deve ser informada."));
-    if (!store.companyExists(f.company))
+    }
+    if (!store.companyExists(f.company)) {
         throw EHostError(QStringLiteral("Empresa %1 não cadastrada.").arg(f.company));
+    }
 
     f.statusNFe = parseSituationList(s[stSituacaoNF], QStringLiteral("0123"),
                                      QStringLiteral("Lista de situações da NF-e"));
@@ -244,14 +267,15 @@ NoteFilter buildFilter(Store& store, const QStringList& s, const QDate& from, co
                                QStringLiteral("Lista de situações de sincronização"))) {
         QStringList groups;
         for (const QString& c : *sync) {
-            if (c == u"0")
+            if (c == u"0") {
                 groups << QStringLiteral("5") << QStringLiteral("6") << QStringLiteral("7");
-            else if (c == u"1")
+            } else if (c == u"1") {
                 groups << QStringLiteral("1");
-            else if (c == u"2")
+            } else if (c == u"2") {
                 groups << QStringLiteral("2") << QStringLiteral("3");
-            else
+            } else {
                 groups << QStringLiteral("4");
+            }
         }
         f.idNota = groups;
     }
@@ -260,57 +284,69 @@ NoteFilter buildFilter(Store& store, const QStringList& s, const QDate& from, co
     // (or "T" in the second) is open.
     if (!isAny(s[stNrNotaInicial])) {
         f.noteFrom = noteNumber(s[stNrNotaInicial], "inicial");
-        if (!isAny(s[stNrNotaFinal]))
+        if (!isAny(s[stNrNotaFinal])) {
             f.noteTo = noteNumber(s[stNrNotaFinal], "final");
-        if (f.noteFrom && f.noteTo && *f.noteTo < *f.noteFrom)
+        }
+        if (f.noteFrom && f.noteTo && *f.noteTo < *f.noteFrom) {
             throw EHostError(QStringLiteral(
                 "Número da nota fiscal inicial deve ser menor ou igual ao número final."));
+        }
     }
     if (!isAny(s[stChaveAcesso])) {
         f.accessKey = s[stChaveAcesso].trimmed();
-        if (f.accessKey.size() != 44)
+        if (f.accessKey.size() != 44) {
             throw EHostError(QStringLiteral("A chave de acesso deve ter 44 caracteres: \"%1\".")
                                  .arg(s[stChaveAcesso]));
+        }
     }
-    if (!isAny(s[stFiliOrig]) && !s[stFiliOrig].trimmed().isEmpty())
+    if (!isAny(s[stFiliOrig]) && !s[stFiliOrig].trimmed().isEmpty()) {
         f.branch = adjust(s[stFiliOrig], 4);
-    if (!isAny(s[stSerie]) && !s[stSerie].trimmed().isEmpty())
+    }
+    if (!isAny(s[stSerie]) && !s[stSerie].trimmed().isEmpty()) {
         f.series = s[stSerie].trimmed();
+    }
 
     // Issuer kind and code; the client sends both empty for an issuer kind it does not know.
     const QString kind = s[stIdEmitente].trimmed().toUpper();
     if (!kind.isEmpty() && kind != kT) {
-        if (kind != u"C" && kind != u"F" && kind != u"L")
+        if (kind != u"C" && kind != u"F" && kind != u"L") {
             throw EHostError(QStringLiteral("Tipo de emitente inválido: \"%1\". Use T, C, F ou L.")
                                  .arg(s[stIdEmitente]));
+        }
         f.issuerKind = kind;
-        if (!isAny(s[stEmitente]) && !s[stEmitente].trimmed().isEmpty())
+        if (!isAny(s[stEmitente]) && !s[stEmitente].trimmed().isEmpty()) {
             f.issuerCode = kind == u"L" ? adjust(s[stEmitente], 4) : s[stEmitente].trimmed();
+        }
     }
     f.operTypes = parseOperationTypes(s[stTipoOper]);
     const QString direction = s[stFiltroIdEntrsaidOp].trimmed().toUpper();
     if (direction != kT) {
-        if (direction != u"E" && direction != u"S")
+        if (direction != u"E" && direction != u"S") {
             throw EHostError(
                 QStringLiteral("Tipo de entrada/saída da operação inválido: \"%1\". Use E ou S.")
                     .arg(s[stFiltroIdEntrsaidOp]));
+        }
         f.direction = direction;
     }
-    if (!isAny(s[stInscEstadual]) && !s[stInscEstadual].trimmed().isEmpty())
+    if (!isAny(s[stInscEstadual]) && !s[stInscEstadual].trimmed().isEmpty()) {
         f.stateRegistration = s[stInscEstadual].trimmed();
+    }
     if (!isAny(s[stInscrJurid]) && !s[stInscrJurid].trimmed().isEmpty()) {
         f.legalRegistration = fiscal::stripMask(s[stInscrJurid]).toUpper();
         bool known = false;
-        for (const Registration& r : store.registrations(f.company))
+        for (const Registration& r : store.registrations(f.company)) {
             known = known || r.number == f.legalRegistration;
-        if (!known)
+        }
+        if (!known) {
             throw EHostError(
                 QStringLiteral("Inscrição jurídica %1 não cadastrada para a empresa %2.")
                     .arg(s[stInscrJurid].trimmed(), f.company));
+        }
     }
-    if (from > to)
+    if (from > to) {
         throw EHostError(
             QStringLiteral("Data de emissão final deve ser maior ou igual à inicial."));
+    }
     f.issuedFrom = from;
     f.issuedTo = to;
     return f;
@@ -320,8 +356,9 @@ NoteFilter buildFilter(Store& store, const QStringList& s, const QDate& from, co
 
 QVariant getNotasDestinadas(Store& store, const QVariantList& args, const QDate& today) {
     QStringList s;
-    for (int i = 0; i < args.size(); ++i)
+    for (int i = 0; i < args.size(); ++i) {
         s << (i == notas::dtIniEmis || i == notas::dtFinEmis ? QString() : args.at(i).toString());
+    }
     NoteFilter filter;
     try {
         filter = buildFilter(store, s, args.at(notas::dtIniEmis).toDate(),
@@ -376,23 +413,27 @@ QVariant setManifestacao(Store& store, const QString& registrationArg, const QBy
                          const QString& code, const QString& justification,
                          const QString& operatorCode) {
     const rules::EventRule* rule = rules::eventByModuleCode(code.trimmed());
-    if (!rule)
+    if (!rule) {
         return notesFailure(
             QStringLiteral("Tipo de manifestação inválido: \"%1\". Use 1, 2, 3 ou 4.").arg(code));
+    }
     const QString registration = fiscal::stripMask(registrationArg).toUpper();
-    if (registration.isEmpty())
+    if (registration.isEmpty()) {
         return notesFailure(QStringLiteral("Inscrição jurídica deve ser informada."));
-    if (!store.legalRegistrationExists(registration))
+    }
+    if (!store.legalRegistrationExists(registration)) {
         return notesFailure(
             QStringLiteral("Inscrição jurídica %1 não cadastrada.").arg(registrationArg));
+    }
     QStringList keys;
     try {
         keys = markedKeys(marked);
     } catch (const EHostError& e) {
         return notesFailure(QStringLiteral("Pacote de notas marcadas inválido: %1").arg(e.text()));
     }
-    if (keys.isEmpty())
+    if (keys.isEmpty()) {
         return notesFailure(QStringLiteral("Nenhuma nota marcada."));
+    }
 
     static const QList<FieldDef> wrongFields = {
         {QStringLiteral("NRACESSONF"), FieldType::String, 44, false},
@@ -420,11 +461,12 @@ QVariant setManifestacao(Store& store, const QString& registrationArg, const QBy
             wrong.append(failedNoteRow(store, key, e.text()));
             continue;
         }
-        if (r.registered)
+        if (r.registered) {
             ++registered;
-        else
+        } else {
             wrong.append({key.left(44), r.issuerRegistration, r.issuerName.left(200),
                           QStringLiteral("%1 - %2").arg(r.cStat).arg(r.xMotivo).left(200)});
+        }
     }
     namespace manif = rm::setManifestacao;
     QVariantList result(rm::kResultSize);
@@ -475,12 +517,14 @@ constexpr Method kMethodTable[] = {
 };
 
 constexpr bool coversTheModule() {
-    if (std::size(kMethodTable) != rm::kMethods.size())
+    if (std::size(kMethodTable) != rm::kMethods.size()) {
         return false;
+    }
     for (std::size_t i = 0; i < rm::kMethods.size(); ++i) {
         if (kMethodTable[i].name != rm::kMethods[i].name ||
-            kMethodTable[i].args.data() != rm::kMethods[i].args.data())
+            kMethodTable[i].args.data() != rm::kMethods[i].args.data()) {
             return false;
+        }
     }
     return true;
 }
@@ -491,14 +535,16 @@ static_assert(coversTheModule(), "every method of the module, in its order, has 
 Reply dispatch(Store& store, const Request& request) {
     try {
         const QDate today = store.clock().today();
-        if (request.server.compare(QLatin1String(kServerName), Qt::CaseInsensitive) != 0)
+        if (request.server.compare(QLatin1String(kServerName), Qt::CaseInsensitive) != 0) {
             return Reply::failure(
                 QStringLiteral("Servidor de aplicação desconhecido: \"%1\". Este servidor atende "
                                "\"%2\".")
                     .arg(request.server, QLatin1String(kServerName)));
+        }
         for (const Method& m : kMethodTable) {
-            if (request.method.compare(QLatin1String(m.name), Qt::CaseInsensitive) == 0)
+            if (request.method.compare(QLatin1String(m.name), Qt::CaseInsensitive) == 0) {
                 return Reply::success(m.run(store, checkedArgs(request, m.args), today));
+            }
         }
         return Reply::failure(QStringLiteral("Método desconhecido em %1: \"%2\".")
                                   .arg(QLatin1String(kServerName), request.method));

@@ -53,9 +53,11 @@ const Place& placeOf(int uf) {
                                    {51, "5103403", "Cuiaba", "MT", "78005000"},
                                    {52, "5208707", "Goiania", "GO", "74003000"},
                                    {53, "5300108", "Brasilia", "DF", "70040000"}};
-    for (const Place& p : places)
-        if (p.uf == uf)
+    for (const Place& p : places) {
+        if (p.uf == uf) {
             return p;
+        }
+    }
     return places[19];  // Sao Paulo
 }
 
@@ -118,8 +120,9 @@ void writeNFe(QXmlStreamWriter& w, const NfeData& n) {
     text(w, n.recipient.size() == 11 ? QStringLiteral("CPF") : QStringLiteral("CNPJ"), n.recipient);
     text(w, QStringLiteral("indIEDest"),
          n.recipientIe.isEmpty() ? QStringLiteral("9") : QStringLiteral("1"));
-    if (!n.recipientIe.isEmpty())
+    if (!n.recipientIe.isEmpty()) {
         text(w, QStringLiteral("IE"), n.recipientIe);
+    }
     w.writeEndElement();  // dest
 
     w.writeStartElement(kNfeNs, QStringLiteral("det"));
@@ -164,12 +167,14 @@ void writeNFe(QXmlStreamWriter& w, const NfeData& n) {
     w.writeStartElement(kNfeNs, QStringLiteral("ICMSTot"));
     const QString zero = QStringLiteral("0.00");
     for (const char* name :
-         {"vBC", "vICMS", "vICMSDeson", "vFCP", "vBCST", "vST", "vFCPST", "vFCPSTRet"})
+         {"vBC", "vICMS", "vICMSDeson", "vFCP", "vBCST", "vST", "vFCPST", "vFCPSTRet"}) {
         text(w, QLatin1String(name), zero);
+    }
     text(w, QStringLiteral("vProd"), value);
     for (const char* name :
-         {"vFrete", "vSeg", "vDesc", "vII", "vIPI", "vIPIDevol", "vPIS", "vCOFINS", "vOutro"})
+         {"vFrete", "vSeg", "vDesc", "vII", "vIPI", "vIPIDevol", "vPIS", "vCOFINS", "vOutro"}) {
         text(w, QLatin1String(name), zero);
+    }
     text(w, QStringLiteral("vNF"), value);
     w.writeEndElement();  // ICMSTot
     w.writeEndElement();  // total
@@ -203,20 +208,23 @@ QString brTime(const QDateTime& dt) {
 QString layoutText(const QString& text, int max, const QString& fallback) {
     QString clean;
     clean.reserve(text.size());
-    for (const QChar c : text)
+    for (const QChar c : text) {
         clean += (c.unicode() < 0x20 || c.unicode() > 0xFF || c.unicode() == 0x7F ||
                   (c.unicode() >= 0x80 && c.unicode() < 0xA0))
                      ? QChar(u' ')
                      : c;
+    }
     clean = clean.simplified().left(max).trimmed();
     return clean.size() < 2 ? fallback : clean;
 }
 
 QString digitsOnly(const QString& text) {
     QString d;
-    for (const QChar c : text)
-        if (c.isDigit() && c.unicode() < 0x80)
+    for (const QChar c : text) {
+        if (c.isDigit() && c.unicode() < 0x80) {
             d += c;
+        }
+    }
     return d;
 }
 
@@ -229,11 +237,14 @@ bool isCpfShape(const QString& s) {
 }
 
 bool isCnpjShape(const QString& s) {
-    if (s.size() != 14 || digitsOnly(s.right(2)).size() != 2)
+    if (s.size() != 14 || digitsOnly(s.right(2)).size() != 2) {
         return false;
-    for (const QChar c : s.left(12))
-        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z')))
+    }
+    for (const QChar c : s.left(12)) {
+        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z'))) {
             return false;
+        }
+    }
     return true;
 }
 
@@ -296,8 +307,9 @@ QString procEventoDocument(const EventData& e) {
     w.writeAttribute(QStringLiteral("versao"), QStringLiteral("1.00"));
     text(w, QStringLiteral("descEvento"), e.rule->descEvento);
     // As sent: the authority only registers a justification that fits the layout.
-    if (e.rule->justificationAllowed && !e.justification.isEmpty())
+    if (e.rule->justificationAllowed && !e.justification.isEmpty()) {
         text(w, QStringLiteral("xJust"), e.justification);
+    }
     w.writeEndElement();  // detEvento
     w.writeEndElement();  // infEvento
     writeSignatureTemplate(w, id);
@@ -314,10 +326,11 @@ QString procEventoDocument(const EventData& e) {
     text(w, QStringLiteral("tpEvento"), tp);
     text(w, QStringLiteral("xEvento"), e.rule->xEvento);
     text(w, QStringLiteral("nSeqEvento"), QString::number(e.sequence));
-    if (isCpfShape(e.recipient))
+    if (isCpfShape(e.recipient)) {
         text(w, QStringLiteral("CPFDest"), e.recipient);
-    else if (isCnpjShape(e.recipient))
+    } else if (isCnpjShape(e.recipient)) {
         text(w, QStringLiteral("CNPJDest"), e.recipient);
+    }
     text(w, QStringLiteral("dhRegEvento"), brTime(e.registeredAt));
     text(w, QStringLiteral("nProt"), e.protocol);
     w.writeEndElement();  // infEvento

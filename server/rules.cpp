@@ -23,25 +23,32 @@ const QList<EventRule>& events() {
 }
 
 const EventRule* eventByModuleCode(const QString& code) {
-    for (const EventRule& e : events())
-        if (e.moduleCode == code)
+    for (const EventRule& e : events()) {
+        if (e.moduleCode == code) {
             return &e;
+        }
+    }
     return nullptr;
 }
 
 const EventRule* eventByTpEvento(int tpEvento) {
-    for (const EventRule& e : events())
-        if (e.tpEvento == tpEvento)
+    for (const EventRule& e : events()) {
+        if (e.tpEvento == tpEvento) {
             return &e;
+        }
+    }
     return nullptr;
 }
 
 bool justificationFitsLayout(const QString& text) {
-    if (text.size() < kJustificationMin || text.size() > kJustificationMax)
+    if (text.size() < kJustificationMin || text.size() > kJustificationMax) {
         return false;
-    for (const QChar c : text)
-        if (c.unicode() < 0x20 || c.unicode() > 0xFF)
+    }
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() > 0xFF) {
             return false;
+        }
+    }
     return text.front() != u' ' && text.back() != u' ';
 }
 
@@ -63,8 +70,9 @@ int businessDaysAfter(const QDate& from, const QDate& to) {
     int weekday = from.dayOfWeek();  // 1 Monday .. 7 Sunday
     for (qint64 i = 0; i < days % 7; ++i) {
         weekday = weekday % 7 + 1;
-        if (weekday <= 5)
+        if (weekday <= 5) {
             ++n;
+        }
     }
     return n;
 }
@@ -80,22 +88,28 @@ int businessDaysLeft(const QDate& today, const QDate& deadline) {
 
 DeadlineClass classifyDeadline(const QString& statusNFe, const QString& statusManif,
                                const QDate& authorised, const QDate& today) {
-    if (!authorised.isValid())
+    if (!authorised.isValid()) {
         return DeadlineClass::None;
+    }
     const QChar nfe = statusNFe.isEmpty() ? QChar() : statusNFe.at(0);
     const QChar manif = statusManif.isEmpty() ? QChar() : statusManif.at(0);
-    if (nfe != u'0' && nfe != u'1')
+    if (nfe != u'0' && nfe != u'1') {
         return DeadlineClass::None;
-    if (manif != u'0' && manif != u'4' && manif != u'5')
+    }
+    if (manif != u'0' && manif != u'4' && manif != u'5') {
         return DeadlineClass::None;
+    }
     const QDate deadline = conclusiveDeadline(authorised, today);
-    if (deadline < today)
+    if (deadline < today) {
         return DeadlineClass::None;
+    }
     const int left = businessDaysLeft(today, deadline);
-    if (left <= kManifestNowBusinessDays)
+    if (left <= kManifestNowBusinessDays) {
         return DeadlineClass::Now;
-    if (left <= kNearDeadlineBusinessDays)
+    }
+    if (left <= kNearDeadlineBusinessDays) {
         return DeadlineClass::Near;
+    }
     return DeadlineClass::None;
 }
 
@@ -136,9 +150,11 @@ const QList<Status>& statuses() {
 }
 
 QString motivo(int cStat) {
-    for (const Status& s : statuses())
-        if (s.cStat == cStat)
+    for (const Status& s : statuses()) {
+        if (s.cStat == cStat) {
             return s.xMotivo;
+        }
+    }
     throw host::EProgrammingError(
         QStringLiteral("Código de situação sem texto na tabela de regras: %1").arg(cStat));
 }

@@ -74,15 +74,17 @@ void ensureXmlSec() {
     static QString failure;
     std::call_once(once, [] {
         xmlInitParser();
-        if (xmlSecInit() < 0)
+        if (xmlSecInit() < 0) {
             failure = QStringLiteral("a biblioteca xmlsec não iniciou");
-        else if (xmlSecCheckVersion() != 1)
+        } else if (xmlSecCheckVersion() != 1) {
             failure = QStringLiteral("versão da biblioteca xmlsec incompatível");
-        else if (xmlSecCryptoAppInit(nullptr) < 0 || xmlSecCryptoInit() < 0)
+        } else if (xmlSecCryptoAppInit(nullptr) < 0 || xmlSecCryptoInit() < 0) {
             failure = QStringLiteral("o motor criptográfico da xmlsec não iniciou");
+        }
     });
-    if (!failure.isEmpty())
+    if (!failure.isEmpty()) {
         throw host::EHostError(QStringLiteral("Falha ao assinar o XML: %1.").arg(failure));
+    }
 }
 
 struct DocFree {
@@ -109,9 +111,10 @@ xmlSecKeyPtr signingKey(const DemoCertificate& cert) {
         const QByteArray certFile = QFile::encodeName(cert.certFile);
         key = xmlSecCryptoAppKeyLoad(keyFile.constData(), xmlSecKeyDataFormatPem, nullptr, nullptr,
                                      nullptr);
-        if (!key)
+        if (!key) {
             throw host::EHostError(
                 QStringLiteral("Falha ao assinar o XML: chave %1 ilegível.").arg(cert.keyFile));
+        }
         if (xmlSecCryptoAppKeyCertLoad(key, certFile.constData(), xmlSecKeyDataFormatPem) < 0) {
             xmlSecKeyDestroy(key);
             throw host::EHostError(QStringLiteral("Falha ao assinar o XML: certificado %1 "
@@ -121,8 +124,9 @@ xmlSecKeyPtr signingKey(const DemoCertificate& cert) {
         keys->insert(id, key);
     }
     xmlSecKeyPtr copy = xmlSecKeyDuplicate(key);
-    if (!copy)
+    if (!copy) {
         throw host::EHostError(QStringLiteral("Falha ao assinar o XML: sem memória."));
+    }
     return copy;
 }
 
@@ -130,14 +134,16 @@ xmlSecKeyPtr signingKey(const DemoCertificate& cert) {
 // finds them (the documents carry no DTD saying so).
 void registerIds(xmlNodePtr node, const QByteArray& elementName) {
     for (xmlNodePtr n = node; n; n = n->next) {
-        if (n->type != XML_ELEMENT_NODE)
+        if (n->type != XML_ELEMENT_NODE) {
             continue;
+        }
         if (xmlStrEqual(n->name, BAD_CAST elementName.constData()) && n->ns &&
             xmlStrEqual(n->ns->href, BAD_CAST "http://www.portalfiscal.inf.br/nfe")) {
             if (xmlAttrPtr attr = xmlHasProp(n, BAD_CAST "Id")) {
                 xmlChar* value = xmlNodeListGetString(n->doc, attr->children, 1);
-                if (value && !xmlGetID(n->doc, value))
+                if (value && !xmlGetID(n->doc, value)) {
                     xmlAddID(nullptr, n->doc, value, attr);
+                }
                 xmlFree(value);
             }
         }
@@ -147,12 +153,14 @@ void registerIds(xmlNodePtr node, const QByteArray& elementName) {
 
 void collectSignatures(xmlNodePtr node, QList<xmlNodePtr>& out) {
     for (xmlNodePtr n = node; n; n = n->next) {
-        if (n->type != XML_ELEMENT_NODE)
+        if (n->type != XML_ELEMENT_NODE) {
             continue;
-        if (xmlSecCheckNodeName(n, xmlSecNodeSignature, xmlSecDSigNs))
+        }
+        if (xmlSecCheckNodeName(n, xmlSecNodeSignature, xmlSecDSigNs)) {
             out.append(n);
-        else
+        } else {
             collectSignatures(n->children, out);
+        }
     }
 }
 
@@ -160,10 +168,12 @@ void collectSignatures(xmlNodePtr node, QList<xmlNodePtr>& out) {
 
 QString demoCertDir(const QString& databaseFile) {
     const QString fromEnv = qEnvironmentVariable("DFE58000_CERT_DIR");
-    if (!fromEnv.isEmpty())
+    if (!fromEnv.isEmpty()) {
         return QDir(fromEnv).absolutePath();
-    if (!databaseFile.isEmpty())
+    }
+    if (!databaseFile.isEmpty()) {
         return QFileInfo(databaseFile).absoluteDir().filePath(QStringLiteral("democert"));
+    }
     return QDir::home().filePath(QStringLiteral(".dfe58000/democert"));
 }
 
@@ -172,23 +182,27 @@ DemoCertificate ensureDemoCertificate(const QString& dirPath) {
     DemoCertificate cert{dir.filePath(QStringLiteral("key.pem")),
                          dir.filePath(QStringLiteral("cert.pem"))};
     QMutexLocker lock(&certMutex());
-    if (QFileInfo::exists(cert.keyFile) && QFileInfo::exists(cert.certFile))
+    if (QFileInfo::exists(cert.keyFile) && QFileInfo::exists(cert.certFile)) {
         return cert;
-    if (!dir.mkpath(QStringLiteral(".")))
+    }
+    if (!dir.mkpath(QStringLiteral("."))) {
         throw host::EHostError(
             QStringLiteral("Não foi possível criar o diretório do certificado de demonstração %1.")
                 .arg(dirPath));
+    }
     // One process at a time makes the pair: two server processes starting together must not
     // end up with the key of one and the certificate of the other.
     QLockFile creating(dir.filePath(QStringLiteral(".criando.lock")));
     creating.setStaleLockTime(120000);
-    if (!creating.tryLock(120000))
+    if (!creating.tryLock(120000)) {
         throw host::EHostError(
             QStringLiteral("O certificado de demonstração em %1 está sendo criado por outro "
                            "processo há tempo demais.")
                 .arg(dirPath));
-    if (QFileInfo::exists(cert.keyFile) && QFileInfo::exists(cert.certFile))
+    }
+    if (QFileInfo::exists(cert.keyFile) && QFileInfo::exists(cert.certFile)) {
         return cert;
+    }
     const QString tag = QUuid::createUuid().toString(QUuid::Id128);
     const QString keyTmp = cert.keyFile + QStringLiteral(".") + tag;
     const QString certTmp = cert.certFile + QStringLiteral(".") + tag;
@@ -223,10 +237,11 @@ DemoCertificate ensureDemoCertificate(const QString& dirPath) {
     if (!QFile::rename(certTmp, cert.certFile) || !QFile::rename(keyTmp, cert.keyFile)) {
         QFile::remove(keyTmp);
         QFile::remove(certTmp);
-        if (!QFileInfo::exists(cert.keyFile) || !QFileInfo::exists(cert.certFile))
+        if (!QFileInfo::exists(cert.keyFile) || !QFileInfo::exists(cert.certFile)) {
             throw host::EHostError(
                 QStringLiteral("Não foi possível gravar o certificado de demonstração em %1.")
                     .arg(dirPath));
+        }
     }
     return cert;
 }
@@ -265,23 +280,27 @@ QString signXml(const QString& xml, const QString& elementName, const DemoCertif
     const QByteArray text = xml.toUtf8();
     XmlDoc doc(
         xmlReadMemory(text.constData(), int(text.size()), nullptr, nullptr, XML_PARSE_NONET));
-    if (!doc)
+    if (!doc) {
         throw host::EHostError(QStringLiteral("Falha ao assinar o XML: documento mal formado."));
+    }
     const QByteArray name = elementName.toUtf8();
     registerIds(xmlDocGetRootElement(doc.get()), name);
     QList<xmlNodePtr> templates;
     collectSignatures(xmlDocGetRootElement(doc.get()), templates);
-    if (templates.isEmpty())
+    if (templates.isEmpty()) {
         throw host::EHostError(QStringLiteral("Falha ao assinar o XML: documento sem assinatura."));
+    }
     for (xmlNodePtr node : templates) {
         SignContext ctx(xmlSecDSigCtxCreate(nullptr));
-        if (!ctx)
+        if (!ctx) {
             throw host::EHostError(QStringLiteral("Falha ao assinar o XML: sem memória."));
+        }
         ctx->signKey = signingKey(cert);
-        if (xmlSecDSigCtxSign(ctx.get(), node) < 0 || ctx->status != xmlSecDSigStatusSucceeded)
+        if (xmlSecDSigCtxSign(ctx.get(), node) < 0 || ctx->status != xmlSecDSigStatusSucceeded) {
             throw host::EHostError(
                 QStringLiteral("Falha ao assinar o XML: a assinatura de %1 não foi feita.")
                     .arg(elementName));
+        }
     }
     xmlChar* out = nullptr;
     int size = 0;
@@ -289,8 +308,9 @@ QString signXml(const QString& xml, const QString& elementName, const DemoCertif
     const QString signedXml = QString::fromUtf8(reinterpret_cast<const char*>(out), size);
     xmlFree(out);
     if (signedXml.isEmpty() || signedXml.contains(QStringLiteral("<DigestValue/>")) ||
-        signedXml.contains(QStringLiteral("<SignatureValue/>")))
+        signedXml.contains(QStringLiteral("<SignatureValue/>"))) {
         throw host::EHostError(QStringLiteral("Falha ao assinar o XML: assinatura incompleta."));
+    }
     return signedXml;
 }
 

@@ -72,15 +72,17 @@ void SqliteRows::exec(const QString& sql, const QVariantList& binds) {
                 break;
             }
         }
-        if (rc != SQLITE_OK)
+        if (rc != SQLITE_OK) {
             fail(QStringLiteral("Não foi possível passar o valor %1 à consulta").arg(i + 1));
+        }
     }
     m_active = true;
 }
 
 bool SqliteRows::next() {
-    if (!m_active)
+    if (!m_active) {
         return false;
+    }
     switch (sqlite3_step(m_stmt)) {
         case SQLITE_ROW:
             return true;
@@ -112,8 +114,9 @@ bool SqliteRows::textUnlessNull(int column, QByteArrayView& out) const {
         return true;
     }
     // No text: a null, or a value SQLite could not give as text (an empty one for text()).
-    if (sqlite3_column_type(m_stmt, column) == SQLITE_NULL)
+    if (sqlite3_column_type(m_stmt, column) == SQLITE_NULL) {
         return false;
+    }
     out = QByteArrayView();
     return true;
 }
@@ -123,8 +126,9 @@ double SqliteRows::real(int column) const {
 }
 
 void SqliteRows::finish() {
-    if (m_stmt && m_active)
+    if (m_stmt && m_active) {
         sqlite3_reset(m_stmt);
+    }
     m_active = false;
 }
 

@@ -34,8 +34,9 @@ const QStringList kExtraColumns = {QStringLiteral("IDORIGEMIT"), QStringLiteral(
 
 QString noteColumnList() {
     QStringList names;
-    for (const FieldDef& f : noteFields())
+    for (const FieldDef& f : noteFields()) {
         names << f.name;
+    }
     return names.join(QStringLiteral(", "));
 }
 
@@ -60,26 +61,31 @@ char16_t unitAt(QByteArrayView s, qsizetype i) {
 // Qt driver gives it or as SQLite keeps it (UTF-8).
 template <typename View>
 bool parseStoredParts(View s, QDate& date, QTime& time) {
-    if (s.size() != 19 && s.size() != 23)
+    if (s.size() != 19 && s.size() != 23) {
         return false;
+    }
     auto number = [&](int from, int width) {
         int v = 0;
         for (int i = from; i < from + width; ++i) {
             const char16_t c = unitAt(s, i);
-            if (c < u'0' || c > u'9')
+            if (c < u'0' || c > u'9') {
                 return -1;
+            }
             v = v * 10 + (c - u'0');
         }
         return v;
     };
     if (unitAt(s, 4) != u'-' || unitAt(s, 7) != u'-' || unitAt(s, 10) != u' ' ||
-        unitAt(s, 13) != u':' || unitAt(s, 16) != u':' || (s.size() == 23 && unitAt(s, 19) != u'.'))
+        unitAt(s, 13) != u':' || unitAt(s, 16) != u':' ||
+        (s.size() == 23 && unitAt(s, 19) != u'.')) {
         return false;
+    }
     const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
     const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
     const int ms = s.size() == 23 ? number(20, 3) : 0;
-    if (year < 0 || month < 0 || day < 0 || hour < 0 || minute < 0 || second < 0 || ms < 0)
+    if (year < 0 || month < 0 || day < 0 || hour < 0 || minute < 0 || second < 0 || ms < 0) {
         return false;
+    }
     date = QDate(year, month, day);
     time = QTime(hour, minute, second, ms);
     return date.isValid() && time.isValid();
@@ -88,8 +94,9 @@ bool parseStoredParts(View s, QDate& date, QTime& time) {
 QDateTime parseStoredDateTime(QStringView s) {
     QDate date;
     QTime time;
-    if (!parseStoredParts(s, date, time))
+    if (!parseStoredParts(s, date, time)) {
         return {};
+    }
     return QDateTime(date, time);
 }
 
@@ -105,8 +112,9 @@ const NoteSlots& noteSlots() {
         NoteSlots s{};
         const QList<FieldDef>& fields = noteFields();
         Q_ASSERT(fields.size() == kNoteFieldCount);
-        for (int i = 0; i < kNoteFieldCount; ++i)
+        for (int i = 0; i < kNoteFieldCount; ++i) {
             s.type[i] = fields.at(i).type;
+        }
         return s;
     }();
     return layout;
@@ -126,14 +134,16 @@ QVariantList noteValues(const NoteRecord& n) {
 }
 
 QVariant dbDateTime(const QDateTime& v) {
-    if (!v.isValid())
+    if (!v.isValid()) {
         return QVariant(QMetaType::fromType<QString>());
+    }
     return inBrasilia(v).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
 }
 
 QDateTime fromDbDateTime(const QVariant& v) {
-    if (v.isNull() || !v.isValid())
+    if (v.isNull() || !v.isValid()) {
         return {};
+    }
     if (v.typeId() == QMetaType::QDateTime) {
         QDateTime d = v.toDateTime();
         return QDateTime(d.date(), d.time());  // naive local time, whatever the driver said
@@ -141,25 +151,31 @@ QDateTime fromDbDateTime(const QVariant& v) {
     const QString s = v.toString();
     // The stored form, read by hand: the format parser costs tens of microseconds a value,
     // which dominated the answer of a query of tens of thousands of notes.
-    if (const QDateTime fast = parseStoredDateTime(s); fast.isValid())
+    if (const QDateTime fast = parseStoredDateTime(s); fast.isValid()) {
         return fast;
+    }
     QDateTime d = QDateTime::fromString(s, QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-    if (!d.isValid())
+    if (!d.isValid()) {
         d = QDateTime::fromString(s, Qt::ISODateWithMs);
-    if (!d.isValid())
+    }
+    if (!d.isValid()) {
         d = QDateTime::fromString(s, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    }
     return d.isValid() ? QDateTime(d.date(), d.time()) : QDateTime();
 }
 
 QSqlQuery runSql(QSqlDatabase& db, const QString& sql, const QVariantList& binds,
                  const QString& what) {
     QSqlQuery q(db);
-    if (!q.prepare(sql))
+    if (!q.prepare(sql)) {
         fail(q, what);
-    for (int i = 0; i < binds.size(); ++i)
+    }
+    for (int i = 0; i < binds.size(); ++i) {
         q.bindValue(i, binds.at(i));
-    if (!q.exec())
+    }
+    if (!q.exec()) {
         fail(q, what);
+    }
     return q;
 }
 
@@ -190,13 +206,15 @@ StoredNote Store::noteByKey(const QString& key, const QString& recipient) {
 void insertNoteInto(QSqlDatabase& db, const NoteRecord& n) {
     QSqlQuery q(db);
     QStringList marks;
-    for (int i = 0; i < noteFields().size() + kExtraColumns.size(); ++i)
+    for (int i = 0; i < noteFields().size() + kExtraColumns.size(); ++i) {
         marks << QStringLiteral("?");
+    }
     const QString sql = QStringLiteral("INSERT INTO NOTADEST (%1, %2) VALUES (%3)")
                             .arg(noteColumnList(), kExtraColumns.join(QStringLiteral(", ")),
                                  marks.join(QStringLiteral(", ")));
-    if (!q.prepare(sql))
+    if (!q.prepare(sql)) {
         fail(q, QStringLiteral("Não foi possível preparar a gravação da nota"));
+    }
     QVariantList values = noteValues(n);
     bool numeric = false;
     const qint64 number = n.NRNOTAFISC.toLongLong(&numeric);
@@ -205,13 +223,15 @@ void insertNoteInto(QSqlDatabase& db, const NoteRecord& n) {
     for (int i = 0; i < values.size(); ++i) {
         const QVariant& v = values.at(i);
         if (v.typeId() == QMetaType::QDateTime ||
-            (i < noteFields().size() && noteFields().at(i).type == FieldType::DateTime))
+            (i < noteFields().size() && noteFields().at(i).type == FieldType::DateTime)) {
             q.bindValue(i, dbDateTime(v.toDateTime()));
-        else
+        } else {
             q.bindValue(i, v);
+        }
     }
-    if (!q.exec())
+    if (!q.exec()) {
         fail(q, QStringLiteral("Não foi possível gravar a nota %1").arg(n.NRACESSONF));
+    }
 }
 
 const companydb::SchemaComponent& storeSchema() {
@@ -366,16 +386,18 @@ Store::Store(const QString& url) : m_connection(uniqueConnectionName()) {
 }
 
 bool Store::connectionWorks() {
-    if (m_dialect == SqlDialect::SQLite)
+    if (m_dialect == SqlDialect::SQLite) {
         return true;
+    }
     QSqlQuery q(m_db);
     return q.exec(QStringLiteral("SELECT 1")) && q.next();
 }
 
 QString Store::databaseFile() const {
     if (m_dialect != SqlDialect::SQLite || m_path.isEmpty() || m_path == u":memory:" ||
-        m_path.startsWith(u"file:"))
+        m_path.startsWith(u"file:")) {
         return {};
+    }
     return m_path;
 }
 
@@ -391,8 +413,9 @@ bool Store::companyExists(const QString& company) {
     QSqlQuery q(m_db);
     q.prepare(QStringLiteral("SELECT 1 FROM EMPRESA WHERE CDEMPRESA = ?"));
     q.addBindValue(company);
-    if (!q.exec())
+    if (!q.exec()) {
         fail(q, QStringLiteral("Não foi possível consultar a empresa"));
+    }
     return q.next();
 }
 
@@ -402,11 +425,13 @@ QList<Registration> Store::registrations(const QString& company) {
         QStringLiteral("SELECT DISTINCT NRINSJURIEST, IDTPIJURIEST FROM INSCRESTAD "
                        "WHERE CDEMPRESA = ? ORDER BY NRINSJURIEST"));
     q.addBindValue(company);
-    if (!q.exec())
+    if (!q.exec()) {
         fail(q, QStringLiteral("Não foi possível consultar as inscrições da empresa"));
+    }
     QList<Registration> out;
-    while (q.next())
+    while (q.next()) {
         out.append({q.value(0).toString(), q.value(1).toString()});
+    }
     return out;
 }
 
@@ -415,8 +440,9 @@ bool Store::hasStateRegistration(const QString& company, const QString& stateReg
     q.prepare(QStringLiteral("SELECT 1 FROM INSCRESTAD WHERE CDEMPRESA = ? AND CDINSCESTA = ?"));
     q.addBindValue(company);
     q.addBindValue(stateRegistration);
-    if (!q.exec())
+    if (!q.exec()) {
         fail(q, QStringLiteral("Não foi possível consultar a inscrição estadual"));
+    }
     return q.next();
 }
 
@@ -432,8 +458,9 @@ NoteQuery noteQuery(const NoteFilter& f) {
     QStringList where;
     QVariantList binds;
     auto equal = [&](const char* column, const QString& value) {
-        if (value.isEmpty())
+        if (value.isEmpty()) {
             return;
+        }
         where << QStringLiteral("%1 = ?").arg(QLatin1String(column));
         binds << value;
     };
@@ -443,23 +470,27 @@ NoteQuery noteQuery(const NoteFilter& f) {
             marks << QStringLiteral("?");
             binds << v;
         }
-        if (marks.isEmpty())
+        if (marks.isEmpty()) {
             where << QStringLiteral("1 = 0");
-        else
+        } else {
             where << QStringLiteral("%1 IN (%2)")
                          .arg(QLatin1String(column), marks.join(QStringLiteral(", ")));
+        }
     };
     where << QStringLiteral("CDEMPRESA = ?");
     binds << f.company;
     where << QStringLiteral("DTEMISSAO >= ?") << QStringLiteral("DTEMISSAO < ?");
     binds << dbDateTime(QDateTime(f.issuedFrom, QTime(0, 0)))
           << dbDateTime(QDateTime(f.issuedTo.addDays(1), QTime(0, 0)));
-    if (f.statusNFe)
+    if (f.statusNFe) {
         in("IDSTATUSNFE", *f.statusNFe);
-    if (f.statusManif)
+    }
+    if (f.statusManif) {
         in("IDSTATUSMANIF", *f.statusManif);
-    if (f.idNota)
+    }
+    if (f.idNota) {
         in("IDNOTA", *f.idNota);
+    }
     if (f.noteFrom) {
         where << QStringLiteral("NRNOTANUM >= ?");
         binds << *f.noteFrom;
@@ -473,8 +504,9 @@ NoteQuery noteQuery(const NoteFilter& f) {
     equal("CDSERIE", f.series);
     equal("IDORIGEMIT", f.issuerKind);
     equal("CDEMITENTE", f.issuerCode);
-    if (!f.operTypes.isEmpty())
+    if (!f.operTypes.isEmpty()) {
         in("CDTIPOOPER", f.operTypes);
+    }
     equal("IDENTRSAIDOP", f.direction);
     equal("CDINSCESTADEST", f.stateRegistration);
     equal("NRINSJURIESTDEST", f.legalRegistration);
@@ -497,8 +529,9 @@ bool storedMillis(View text, Other&& other, QDate& date, qint64& millis) {
         return true;
     }
     const QDateTime d = fromDbDateTime(other());
-    if (!d.isValid() || !host::packetMillisInRange(host::packetMillis(d)))
+    if (!d.isValid() || !host::packetMillisInRange(host::packetMillis(d))) {
         return false;  // no date-time a packet can carry
+    }
     date = d.date();
     millis = host::packetMillis(d);
     return true;
@@ -513,25 +546,29 @@ class DriverRows {
     explicit DriverRows(QSqlQuery& q) : m_q(q) {}
     bool next() { return m_q.next(); }
     bool text(int i, host::PacketWriter& w, QString* keep) {
-        if (!cell(i))
+        if (!cell(i)) {
             return false;
+        }
         const QString t = m_v.toString();
         w.string(t);
-        if (keep)
+        if (keep) {
             *keep = t;
+        }
         return true;
     }
     bool real(int i, double& out) {
-        if (!cell(i))
+        if (!cell(i)) {
             return false;
+        }
         out = m_v.toDouble();
         return true;
     }
     // A date-time cell: false for null; else as storedMillis(), with valid false when the
     // value is no date-time.
     bool millis(int i, QDate& date, qint64& out, bool& valid) {
-        if (!cell(i))
+        if (!cell(i)) {
             return false;
+        }
         const QString t = m_v.typeId() == QMetaType::QString ? m_v.toString() : QString();
         valid = storedMillis(
             QStringView(t), [this] { return m_v; }, date, out);
@@ -554,9 +591,11 @@ class DriverRows {
 class CodeStrings {
   public:
     const QString& of(QByteArrayView bytes) {
-        for (qsizetype i = 0; i < m_bytes.size(); ++i)
-            if (m_bytes[i] == bytes)
+        for (qsizetype i = 0; i < m_bytes.size(); ++i) {
+            if (m_bytes[i] == bytes) {
                 return m_strings[i];
+            }
+        }
         if (m_bytes.size() == kMax) {
             m_other = QString::fromUtf8(bytes);
             return m_other;
@@ -580,23 +619,27 @@ class NativeRows {
     bool next() { return m_rows.next(); }
     bool text(int i, host::PacketWriter& w, QString* keep) {
         QByteArrayView t;
-        if (!m_rows.textUnlessNull(i, t))
+        if (!m_rows.textUnlessNull(i, t)) {
             return false;
+        }
         w.utf8(t);
-        if (keep)
+        if (keep) {
             *keep = m_codes[i].of(t);
+        }
         return true;
     }
     bool real(int i, double& out) {
-        if (m_rows.isNull(i))
+        if (m_rows.isNull(i)) {
             return false;
+        }
         out = m_rows.real(i);
         return true;
     }
     bool millis(int i, QDate& date, qint64& out, bool& valid) {
         QByteArrayView t;
-        if (!m_rows.textUnlessNull(i, t))
+        if (!m_rows.textUnlessNull(i, t)) {
             return false;
+        }
         valid = storedMillis(
             t, [t] { return QVariant(QString::fromUtf8(t)); }, date, out);
         return true;
@@ -626,38 +669,43 @@ qsizetype writeRows(Rows& rows, host::PacketWriter& w,
                         QDate date;
                         qint64 millis = 0;
                         bool valid = false;
-                        if (!rows.millis(i, date, millis, valid))
+                        if (!rows.millis(i, date, millis, valid)) {
                             w.null();
-                        else if (valid)
+                        } else if (valid) {
                             w.dateTimeMillis(millis);
-                        else
+                        } else {
                             w.null();
-                        if (i == iRecbto)
+                        }
+                        if (i == iRecbto) {
                             note.authorised = date;
+                        }
                         break;
                     }
                     case FieldType::Float: {
                         double v = 0;
-                        if (rows.real(i, v))
+                        if (rows.real(i, v)) {
                             w.floating(v);
-                        else
+                        } else {
                             w.null();
+                        }
                         break;
                     }
                     default:
                         if (!rows.text(i, w,
                                        i == iNfe     ? &note.statusNFe
                                        : i == iManif ? &note.statusManif
-                                                     : nullptr))
+                                                     : nullptr)) {
                             w.null();
+                        }
                         break;
                 }
             }
             w.endRow();
             ++count;
             note.to = w.position();
-            if (written)
+            if (written) {
                 written(note);
+            }
             note.statusNFe.clear();
             note.statusManif.clear();
         }
@@ -679,14 +727,16 @@ QSqlQuery& Store::execNoteQuery(const QString& sql, const QVariantList& binds) {
         m_notesSql.clear();
         auto q = std::make_unique<QSqlQuery>(m_db);
         q->setForwardOnly(true);
-        if (!q->prepare(sql))
+        if (!q->prepare(sql)) {
             fail(*q, QStringLiteral("Não foi possível preparar a consulta das notas"));
+        }
         m_notesQuery = std::move(q);
         m_notesSql = sql;
     }
     QSqlQuery& q = *m_notesQuery;
-    for (int i = 0; i < binds.size(); ++i)
+    for (int i = 0; i < binds.size(); ++i) {
         q.bindValue(i, binds.at(i));
+    }
     if (!q.exec()) {
         // A statement that failed is not reused: the next call prepares it afresh.
         const QString text = q.lastError().text().trimmed();
@@ -701,8 +751,9 @@ qsizetype Store::writeNotes(const NoteFilter& f, host::PacketWriter& w,
                             const std::function<void(const WrittenNote&)>& written) {
     const NoteQuery query = noteQuery(f);
     if (m_dialect == SqlDialect::SQLite && m_nativeReads) {
-        if (!m_native)
+        if (!m_native) {
             m_native = std::make_unique<SqliteRows>(m_path);
+        }
         m_native->exec(query.sql, query.binds);
         NativeRows rows(*m_native);
         return writeRows(rows, w, written);
@@ -729,8 +780,9 @@ int Store::noteCount(const QString& company) {
         q.prepare(QStringLiteral("SELECT COUNT(*) FROM NOTADEST WHERE CDEMPRESA = ?"));
         q.addBindValue(company);
     }
-    if (!q.exec() || !q.next())
+    if (!q.exec() || !q.next()) {
         fail(q, QStringLiteral("Não foi possível contar as notas"));
+    }
     return q.value(0).toInt();
 }
 

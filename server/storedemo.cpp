@@ -51,15 +51,17 @@ struct Branch {
 
 QList<QStringList> select(QSqlDatabase& db, const QString& sql) {
     QSqlQuery q(db);
-    if (!q.exec(sql))
+    if (!q.exec(sql)) {
         throw host::EDatabaseError(
             QStringLiteral("Não foi possível ler os cadastros para as notas de demonstração: %1")
                 .arg(q.lastError().text().trimmed()));
+    }
     QList<QStringList> rows;
     while (q.next()) {
         QStringList row;
-        for (int i = 0; i < q.record().count(); ++i)
+        for (int i = 0; i < q.record().count(); ++i) {
             row << q.value(i).toString();
+        }
         rows << row;
     }
     return rows;
@@ -85,8 +87,9 @@ int weighted(companydb::DemoRandom& rnd, std::initializer_list<int> weights) {
     int r = rnd.below(100);
     int i = 0;
     for (int w : weights) {
-        if (r < w)
+        if (r < w) {
             return i;
+        }
         r -= w;
         ++i;
     }
@@ -125,10 +128,12 @@ QString demoJustification(const rules::EventRule& rule, int noteIndex) {
         QStringLiteral("Não reconhecemos o pedido nem o fornecedor desta nota."),
         QStringLiteral("Nota emitida para o CNPJ errado; o pedido é de outra empresa."),
     };
-    if (!rule.justificationAllowed)
+    if (!rule.justificationAllowed) {
         return {};
-    if (rule.justificationRequired)
+    }
+    if (rule.justificationRequired) {
         return notPerformed.at(noteIndex % notPerformed.size());
+    }
     return noteIndex % 2 == 0 ? unknown.at(noteIndex / 2 % unknown.size()) : QString();
 }
 
@@ -137,8 +142,9 @@ QString demoJustification(const rules::EventRule& rule, int noteIndex) {
 QString databaseFileOf(const QSqlDatabase& db, host::SqlDialect dialect) {
     const QString name = db.databaseName();
     if (dialect != host::SqlDialect::SQLite || name.isEmpty() || name == u":memory:" ||
-        name.startsWith(u"file:"))
+        name.startsWith(u"file:")) {
         return {};
+    }
     return name;
 }
 
@@ -153,21 +159,24 @@ void drawProtocols(QSqlDatabase& db, std::vector<DemoEvent>& events) {
     QSqlQuery q =
         runSql(db, QStringLiteral("SELECT NRULTIMOPROT FROM SEQPROTOCOLO WHERE IDSEQUENCIA = 1"),
                {}, what);
-    if (!q.next())
+    if (!q.next()) {
         throw host::EDatabaseError(
             QStringLiteral("A sequência dos protocolos não existe no banco de dados."));
+    }
     qint64 last = q.value(0).toLongLong();
     QSet<QString> taken;
     QSqlQuery held = runSql(db, QStringLiteral("SELECT NRPROTOCOLO FROM EVENTOREG"), {}, what);
-    while (held.next())
+    while (held.next()) {
         taken.insert(held.value(0).toString());
+    }
     constexpr qint64 kLast = 9999999999;
     for (DemoEvent& e : events) {
         const QString prefix = QStringLiteral("191") + e.when.toString(QStringLiteral("yy"));
         do {
-            if (++last > kLast)
+            if (++last > kLast) {
                 throw host::EDatabaseError(
                     QStringLiteral("A sequência dos protocolos está esgotada (%1).").arg(last));
+            }
             e.protocol = prefix + pad(last, 10);
         } while (taken.contains(e.protocol));
         e.order = last;
@@ -206,7 +215,7 @@ std::vector<QString> signedDocuments(const std::vector<DemoEvent>& events, qsize
     const int threads = std::max(2, QThread::idealThreadCount());
     QThreadPool pool;
     pool.setMaxThreadCount(threads);
-    for (int t = 0; t < threads; ++t)
+    for (int t = 0; t < threads; ++t) {
         pool.start([&] {
             for (qsizetype i = next++; i < to && !failed; i = next++) {
                 try {
@@ -214,15 +223,18 @@ std::vector<QString> signedDocuments(const std::vector<DemoEvent>& events, qsize
                                                      QStringLiteral("infEvento"), cert);
                 } catch (...) {
                     QMutexLocker lock(&failureMutex);
-                    if (!failure)
+                    if (!failure) {
                         failure = std::current_exception();
+                    }
                     failed = true;
                 }
             }
         });
+    }
     pool.waitForDone();
-    if (failure)
+    if (failure) {
         std::rethrow_exception(failure);
+    }
     return docs;
 }
 
@@ -231,12 +243,14 @@ std::vector<QString> signedDocuments(const std::vector<DemoEvent>& events, qsize
 // document.
 void writeDemoEvents(QSqlDatabase& db, host::SqlDialect dialect, std::vector<DemoEvent>& events,
                      DemoEvents mode) {
-    if (events.empty())
+    if (events.empty()) {
         return;
+    }
     drawProtocols(db, events);
     std::optional<DemoCertificate> cert;
-    if (mode == DemoEvents::Archived)
+    if (mode == DemoEvents::Archived) {
         cert = ensureDemoCertificate(demoCertDir(databaseFileOf(db, dialect)));
+    }
 
     QSqlQuery reg(db), log(db);
     if (!reg.prepare(
@@ -245,10 +259,11 @@ void writeDemoEvents(QSqlDatabase& db, host::SqlDialect dialect, std::vector<Dem
         !log.prepare(QStringLiteral(
             "INSERT INTO EVENTONFE (CDEMPRESA, NRACESSONF, TPEVENTO, NRSEQEVENTO, NRINSJURAUTOR, "
             "DTHREVENTO, DTHRREGISTRO, CDSTAT, DSMOTIVO, NRPROTOCOLO, DSJUSTIFICATIVA, "
-            "DSXMLEVENTO, CDOPERADOR) VALUES (?, ?, ?, 1, ?, ?, ?, 135, ?, ?, ?, ?, ?)")))
+            "DSXMLEVENTO, CDOPERADOR) VALUES (?, ?, ?, 1, ?, ?, ?, 135, ?, ?, ?, ?, ?)"))) {
         throw host::EDatabaseError(
             QStringLiteral("Não foi possível preparar os eventos de demonstração: %1")
                 .arg((reg.lastError().isValid() ? reg : log).lastError().text().trimmed()));
+    }
     const QString registered = rules::motivo(135);
     const qsizetype total = qsizetype(events.size());
     for (qsizetype from = 0; from < total; from += kEventBatch) {
@@ -273,14 +288,16 @@ void writeDemoEvents(QSqlDatabase& db, host::SqlDialect dialect, std::vector<Dem
                                          e.justification,
                                          docs.empty() ? QString() : docs[size_t(i - from)],
                                          kDemoOperator};
-            for (int v = 0; v < values.size(); ++v)
+            for (int v = 0; v < values.size(); ++v) {
                 log.bindValue(v, values.at(v));
-            if (!reg.exec() || !log.exec())
+            }
+            if (!reg.exec() || !log.exec()) {
                 throw host::EDatabaseError(
                     QStringLiteral("Não foi possível gravar o evento de demonstração da nota "
                                    "%1: %2")
                         .arg(e.key,
                              (reg.lastError().isValid() ? reg : log).lastError().text().trimmed()));
+            }
         }
     }
 }
@@ -289,34 +306,40 @@ void writeDemoEvents(QSqlDatabase& db, host::SqlDialect dialect, std::vector<Dem
 
 void insertDemoNotes(QSqlDatabase& db, host::SqlDialect dialect, int count, const QDate& today,
                      DemoEvents events) {
-    if (count <= 0)
+    if (count <= 0) {
         return;
+    }
     companydb::DemoRandom rnd(58001ull ^ quint64(today.toJulianDay()));
 
     QList<Branch> branches;
     for (const QStringList& r :
          select(db, QStringLiteral("SELECT CDFILIAL, CDEMPRESA, NRINSJURFILI, CDINSCESTA, "
-                                   "SGESTADO, NMFILIAL FROM FILIAL ORDER BY CDFILIAL")))
+                                   "SGESTADO, NMFILIAL FROM FILIAL ORDER BY CDFILIAL"))) {
         branches.append({r[0], r[1], r[2], r[3], r[4], r[5]});
+    }
     QList<Partner> suppliers, clients;
     for (const QStringList& r :
          select(db, QStringLiteral("SELECT CDFORNECED, NRINSJURFORN, IDTPIJURFORN, NMRAZSOCFORN, "
-                                   "SGESTADO FROM FORNECEDOR ORDER BY CDFORNECED")))
+                                   "SGESTADO FROM FORNECEDOR ORDER BY CDFORNECED"))) {
         suppliers.append({QStringLiteral("F"), r[0], r[1], r[2], r[3], r[4]});
+    }
     for (const QStringList& r :
          select(db, QStringLiteral("SELECT CDCLIENTE, NRINSJURCLIE, IDTPIJURCLIE, NMRAZSOCCLIE, "
-                                   "SGESTADO FROM CLIENTE ORDER BY CDCLIENTE")))
+                                   "SGESTADO FROM CLIENTE ORDER BY CDCLIENTE"))) {
         clients.append({QStringLiteral("C"), r[0], r[1], r[2], r[3], r[4]});
+    }
     QStringList entryTypes, exitTypes;
     for (const QStringList& r :
          select(db, QStringLiteral("SELECT CDTIPOOPER, IDENTRSAIDOP FROM TIPOOPERAC "
-                                   "ORDER BY CDTIPOOPER")))
+                                   "ORDER BY CDTIPOOPER"))) {
         (r[1] == u"E" ? entryTypes : exitTypes) << r[0];
+    }
     if (branches.isEmpty() || suppliers.isEmpty() || clients.isEmpty() || entryTypes.isEmpty() ||
-        exitTypes.isEmpty())
+        exitTypes.isEmpty()) {
         throw host::EDatabaseError(QStringLiteral(
             "As notas de demonstração precisam das filiais, clientes, fornecedores e tipos de "
             "operação de demonstração."));
+    }
 
     const QStringList companies = {QStringLiteral("01"), QStringLiteral("02"),
                                    QStringLiteral("03")};
@@ -330,11 +353,14 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect dialect, int count, cons
         NoteRecord n;
         n.CDEMPRESA = companies.at(i % 10 < 6 ? 0 : i % 10 < 8 ? 1 : 2);
         QList<const Branch*> own;
-        for (const Branch& b : branches)
-            if (b.company == n.CDEMPRESA)
+        for (const Branch& b : branches) {
+            if (b.company == n.CDEMPRESA) {
                 own << &b;
-        if (own.isEmpty())
+            }
+        }
+        if (own.isEmpty()) {
             continue;
+        }
         const Branch& dest = *own.at(rnd.below(int(own.size())));
         n.CDFILIALORIG = dest.code;
         n.NRINSJURIESTDEST = dest.cnpj;
@@ -414,17 +440,19 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect dialect, int count, cons
         if (manif != u'0') {
             QDateTime event = n.DTRECBTO.addSecs(3600 * rnd.between(1, 240));
             const QDateTime now(today, QTime(0, 0));
-            if (event > now)
+            if (event > now) {
                 event = n.DTRECBTO.addSecs(60);
+            }
             n.DTHREVENTO = event;
             n.NRSEQEVENTO = QStringLiteral("1");
         }
-        if (manif == u'5')
+        if (manif == u'5') {
             n.DSOBSSTATUSMANIF = rnd.chance(50)
                                      ? QStringLiteral("%1 - %2")
                                            .arg(rules::kOutOfDeadline)
                                            .arg(rules::outOfDeadlineMotivo(conclusiveDays))
                                      : rules::describe(575);
+        }
 
         // Booked notes: those the company's records hold (synchronised groups 2 and 3). A few
         // notes still listed as not in the system (group 1) were booked after the last
@@ -450,14 +478,16 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect dialect, int count, cons
             issuer.number.rightJustified(14, u'0') + QStringLiteral("55") +
             pad(n.CDSERIE.toInt(), 3) + pad(number, 9) + QStringLiteral("1") + rnd.digits(8);
         n.NRACESSONF = first43 + QString::number(fiscal::accessKeyCheckDigit(first43));
-        if (group == u'2' || group == u'3' || group == u'4')
+        if (group == u'2' || group == u'3' || group == u'4') {
             n.NRACESSOINTG = n.NRACESSONF;
+        }
         insertNoteInto(db, n);
-        if (!n.NRLANCTONF.isEmpty())
+        if (!n.NRLANCTONF.isEmpty()) {
             books.book(n, n.CDFILIAL, n.NRLANCTONF, n.DTENTRSAID);
-        else if (bookedLate)
+        } else if (bookedLate) {
             books.book(n, dest.code, pad(100000 + i, 10), *bookedLate);
-        if (const rules::EventRule* rule = rules::eventByModuleCode(n.IDSTATUSMANIF))
+        }
+        if (const rules::EventRule* rule = rules::eventByModuleCode(n.IDSTATUSMANIF)) {
             registered.push_back({n.CDEMPRESA,
                                   n.NRACESSONF,
                                   n.NRINSJURIESTDEST,
@@ -467,6 +497,7 @@ void insertDemoNotes(QSqlDatabase& db, host::SqlDialect dialect, int count, cons
                                   n.DTHREVENTO,
                                   {},
                                   0});
+        }
     }
     writeDemoEvents(db, dialect, registered, events);
 }

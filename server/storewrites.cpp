@@ -19,9 +19,10 @@ QSqlQuery run(QSqlDatabase& db, const QString& sql, const QVariantList& binds) {
 
 void execOrThrow(QSqlDatabase& db, const QString& sql) {
     QSqlQuery q(db);
-    if (!q.exec(sql))
+    if (!q.exec(sql)) {
         throw EDatabaseError(
             QStringLiteral("Erro do banco de dados: %1").arg(q.lastError().text().trimmed()));
+    }
 }
 
 int count(QSqlQuery q) {
@@ -35,10 +36,12 @@ int count(QSqlQuery q) {
 bool isKeyConflict(SqlDialect dialect, const QSqlError& error, QSqlDatabase& db, const QString& key,
                    int tpEvento, int seq) {
     const QString code = error.nativeErrorCode();
-    if (dialect != SqlDialect::SQLite)
+    if (dialect != SqlDialect::SQLite) {
         return code == u"23505";  // unique_violation
-    if (code != u"19" && code != u"1555" && code != u"2067")
+    }
+    if (code != u"19" && code != u"1555" && code != u"2067") {
         return false;
+    }
     QSqlQuery q(db);
     q.prepare(
         QStringLiteral("SELECT 1 FROM EVENTOREG WHERE NRACESSONF = ? AND TPEVENTO = ? AND "
@@ -56,8 +59,9 @@ Store::Transaction::Transaction(Store& store) : m_store(store) {
 }
 
 Store::Transaction::~Transaction() {
-    if (m_open)
+    if (m_open) {
         m_store.m_db.rollback();
+    }
 }
 
 void Store::Transaction::begin() {
@@ -65,17 +69,19 @@ void Store::Transaction::begin() {
     const bool ok = m_store.m_dialect == SqlDialect::SQLite
                         ? QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE"))
                         : db.transaction();
-    if (!ok)
+    if (!ok) {
         throw EDatabaseError(QStringLiteral("Não foi possível iniciar a transação: %1")
                                  .arg(db.lastError().text().trimmed()));
+    }
     m_open = true;
 }
 
 void Store::Transaction::commit() {
     QSqlDatabase& db = m_store.m_db;
-    if (!db.commit())
+    if (!db.commit()) {
         throw EDatabaseError(QStringLiteral("Não foi possível gravar no banco de dados: %1")
                                  .arg(db.lastError().text().trimmed()));
+    }
     m_open = false;
 }
 
@@ -103,8 +109,9 @@ QString Store::inSavepoint(const std::function<void()>& writes) {
 // ---- Events
 
 void Store::lockKey(const QString& key) {
-    if (m_dialect != SqlDialect::SQLite)
+    if (m_dialect != SqlDialect::SQLite) {
         run(m_db, QStringLiteral("SELECT pg_advisory_xact_lock(58000, hashtext(?))"), {key});
+    }
 }
 
 int Store::registeredEventCount(const QString& key, int tpEvento) {
@@ -131,9 +138,10 @@ qint64 Store::nextProtocolNumber() {
         {});
     QSqlQuery q = run(
         m_db, QStringLiteral("SELECT NRULTIMOPROT FROM SEQPROTOCOLO WHERE IDSEQUENCIA = 1"), {});
-    if (!q.next())
+    if (!q.next()) {
         throw EDatabaseError(
             QStringLiteral("A sequência dos protocolos não existe no banco de dados."));
+    }
     return q.value(0).toLongLong();
 }
 
@@ -153,14 +161,16 @@ bool Store::insertRegisteredEvent(Transaction& tx, const QString& key, int tpEve
     ins.addBindValue(sequence);
     ins.addBindValue(protocol);
     ins.addBindValue(order);
-    if (ins.exec())
+    if (ins.exec()) {
         return true;
+    }
     const bool conflict = isKeyConflict(m_dialect, ins.lastError(), m_db, key, tpEvento, sequence);
     const QString failure = ins.lastError().text().trimmed();
     // Undone while the statement still lives: PostgreSQL frees nothing in an aborted transaction.
     tx.restart();
-    if (!conflict)
+    if (!conflict) {
         throw EDatabaseError(QStringLiteral("Erro ao gravar o evento: %1").arg(failure));
+    }
     return false;
 }
 
@@ -214,8 +224,9 @@ NoteDocumentRow Store::noteForDocument(const QString& key) {
                                      "WHERE NRACESSONF = ? ORDER BY CDEMPRESA"),
                       {key});
     NoteDocumentRow n;
-    if (!q.next())
+    if (!q.next()) {
         return n;
+    }
     n.found = true;
     n.issuer = q.value(0).toString();
     n.personType = q.value(1).toString();
@@ -243,8 +254,9 @@ void Store::markXmlAvailable(const QString& key) {
 }
 
 void Store::lockRegistration(const QString& registration) {
-    if (m_dialect == SqlDialect::PostgreSQL)
+    if (m_dialect == SqlDialect::PostgreSQL) {
         run(m_db, QStringLiteral("SELECT pg_advisory_xact_lock(hashtext(?))"), {registration});
+    }
 }
 
 int Store::downloadsSince(const QString& registration, const QDateTime& since, bool limited) {

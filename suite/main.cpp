@@ -32,9 +32,10 @@ void openDatabase(const QString& url) {
     const QString file = suite::sqliteFile(url);
     if (!file.isEmpty() && file != QLatin1String(":memory:")) {
         const QString dir = QFileInfo(file).absolutePath();
-        if (!QDir().mkpath(dir))
+        if (!QDir().mkpath(dir)) {
             throw host::EDatabaseError(
                 QStringLiteral("Não foi possível criar a pasta do banco de dados: %1").arg(dir));
+        }
     }
     companydb::ensureDatabase(url);
     host::DatabaseModule::Open(url);
@@ -59,11 +60,12 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral(ORVANTA_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Orvanta"));
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
-    if (!host::InstalaTraducoesQt(app))
+    if (!host::InstalaTraducoesQt(app)) {
         printError(
             QStringLiteral("traduções do Qt em português não encontradas; as janelas "
                            "padrão do sistema aparecem em inglês (instale "
                            "qt6-translations-l10n)."));
+    }
 
     suite::Options options;
     try {
@@ -82,8 +84,9 @@ int main(int argc, char* argv[]) {
         const QString text =
             QStringLiteral("Banco de dados %1: %2").arg(options.login.database, e.text());
         printError(text);
-        if (!unattended)
+        if (!unattended) {
             host::dialogs().error(text, nullptr);
+        }
         return 1;
     }
 
@@ -94,8 +97,9 @@ int main(int argc, char* argv[]) {
 
     if (!options.startModule.isEmpty()) {
         QVariantList params;
-        for (const QString& p : options.startParams)
+        for (const QString& p : options.startParams) {
             params << p;
+        }
         QTimer::singleShot(0, &window, [&window, code = options.startModule, params] {
             window.openModule(code, params.isEmpty() ? QVariant() : QVariant(params));
         });
@@ -104,8 +108,9 @@ int main(int argc, char* argv[]) {
     if (!options.tourFile.isEmpty()) {
         try {
             suite::runTour(options.tourFile, &window, [](const QString& failure) {
-                if (!failure.isEmpty())
+                if (!failure.isEmpty()) {
                     printError(QStringLiteral("roteiro: ") + failure);
+                }
                 QCoreApplication::exit(failure.isEmpty() ? 0 : 4);
             });
         } catch (const host::EHostError& e) {

@@ -40,8 +40,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 }
 
 MainWindow::~MainWindow() {
-    if (host::MdiHost::area() == m_area)
+    if (host::MdiHost::area() == m_area) {
         host::MdiHost::setArea(nullptr);
+    }
 }
 
 const QList<QPair<QString, QString>>& MainWindow::knownModules() {
@@ -84,8 +85,9 @@ void MainWindow::askModuleCode() {
     const QString code =
         QInputDialog::getText(this, QStringLiteral("Abrir módulo"),
                               QStringLiteral("Código do módulo:"), QLineEdit::Normal, {}, &ok);
-    if (ok && !code.trimmed().isEmpty())
+    if (ok && !code.trimmed().isEmpty()) {
         openModule(code.trimmed().toUpper());
+    }
 }
 
 bool MainWindow::openModule(const QString& code, const QVariant& params) {
@@ -120,8 +122,9 @@ void MainWindow::reportError(const QString& text) {
         std::fprintf(stderr, "orvanta: %s\n", qUtf8Printable(text));
         std::fflush(stderr);
     }
-    if (!m_quietErrors)
+    if (!m_quietErrors) {
         host::dialogs().error(text, this);
+    }
 }
 
 QString MainWindow::loginSummary() const {

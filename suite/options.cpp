@@ -16,8 +16,9 @@ namespace {
 QDate parseDate(const QString& text) {
     for (const char* format : {"dd/MM/yyyy", "yyyy-MM-dd"}) {
         const QDate d = QDate::fromString(text.trimmed(), QLatin1String(format));
-        if (d.isValid())
+        if (d.isValid()) {
             return d;
+        }
     }
     throw host::EHostError(
         QString("Data inválida em --data: \"%1\" (use dd/mm/aaaa ou aaaa-mm-dd).").arg(text));
@@ -26,10 +27,11 @@ QDate parseDate(const QString& text) {
 QString digitsCode(const QString& option, const QString& text, int width) {
     const QString t = text.trimmed();
     static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
-    if (!digits.match(t).hasMatch() || t.size() > width)
+    if (!digits.match(t).hasMatch() || t.size() > width) {
         throw host::EHostError(QString("Valor inválido em --%1: \"%2\" (até %3 dígitos).")
                                    .arg(option, text)
                                    .arg(width));
+    }
     return t.rightJustified(width, QLatin1Char('0'));
 }
 
@@ -37,18 +39,21 @@ void parseServer(const QString& text, host::LoginContext& login) {
     const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
     bool ok = false;
     const int port = colon > 0 ? text.mid(colon + 1).toInt(&ok) : 0;
-    if (colon <= 0 || !ok || port < 0 || port > 65535)
+    if (colon <= 0 || !ok || port < 0 || port > 65535) {
         throw host::EHostError(
             QString("Servidor inválido em --server: \"%1\" (use HOST:PORTA).").arg(text));
+    }
     login.webUrl = text.left(colon);
     login.webPort = port;
 }
 
 QString checkDatabase(const QString& url) {
-    if (url.startsWith(QLatin1String("sqlite:")) && url.size() > 7)
+    if (url.startsWith(QLatin1String("sqlite:")) && url.size() > 7) {
         return url;
-    if (url.startsWith(QLatin1String("postgres:")) && url.size() > 9)
+    }
+    if (url.startsWith(QLatin1String("postgres:")) && url.size() > 9) {
         return url;
+    }
     throw host::EHostError(
         QString("Banco de dados inválido em --db: \"%1\" (use sqlite:ARQUIVO ou postgres:CONEXÃO).")
             .arg(url));
@@ -106,43 +111,53 @@ Options parseOptions(const QStringList& arguments) {
     parser.addOptions(
         {empresa, filial, data, operador, server, db, module, param, screenshot, tour});
 
-    if (!parser.parse(arguments))
+    if (!parser.parse(arguments)) {
         throw host::EHostError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
         parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version")))
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
         parser.showVersion();
-    if (!parser.positionalArguments().isEmpty())
+    }
+    if (!parser.positionalArguments().isEmpty()) {
         throw host::EHostError(QString("Argumento inesperado: \"%1\".")
                                    .arg(parser.positionalArguments().constFirst()));
+    }
 
     Options o;
     o.login.empresa = digitsCode(QStringLiteral("empresa"), parser.value(empresa), 2);
     o.login.filial = digitsCode(QStringLiteral("filial"), parser.value(filial), 4);
     o.login.dataProc = parser.isSet(data) ? parseDate(parser.value(data)) : QDate::currentDate();
     o.login.operador = parser.value(operador).trimmed().toUpper();
-    if (o.login.operador.isEmpty())
+    if (o.login.operador.isEmpty()) {
         throw host::EHostError(QStringLiteral("O operador (--operador) não pode ser vazio."));
+    }
     parseServer(parser.value(server), o.login);
     o.login.database = checkDatabase(parser.value(db));
     o.login.moduleDir =
         QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../modules"));
     if (parser.isSet(module)) {
         o.startModule = parser.value(module).trimmed().toUpper();
-        if (o.startModule.isEmpty())
+        if (o.startModule.isEmpty()) {
             throw host::EHostError(QStringLiteral("O código do módulo (--module) está vazio."));
+        }
     }
     o.startParams = parser.values(param);
-    if (!o.startParams.isEmpty() && o.startModule.isEmpty())
+    if (!o.startParams.isEmpty() && o.startModule.isEmpty()) {
         throw host::EHostError(QStringLiteral("--param só vale com --module."));
+    }
     o.screenshotFile = parser.value(screenshot);
-    if (parser.isSet(screenshot) && o.screenshotFile.isEmpty())
+    if (parser.isSet(screenshot) && o.screenshotFile.isEmpty()) {
         throw host::EHostError(QStringLiteral("Informe o arquivo de --screenshot."));
+    }
     o.tourFile = parser.value(tour);
-    if (parser.isSet(tour) && o.tourFile.isEmpty())
+    if (parser.isSet(tour) && o.tourFile.isEmpty()) {
         throw host::EHostError(QStringLiteral("Informe o arquivo de --tour."));
-    if (!o.tourFile.isEmpty() && !o.screenshotFile.isEmpty())
+    }
+    if (!o.tourFile.isEmpty() && !o.screenshotFile.isEmpty()) {
         throw host::EHostError(QStringLiteral("Use --tour ou --screenshot, não os dois."));
+    }
     return o;
 }
 

@@ -53,13 +53,16 @@ QWidget* findWidget(const QString& name) {
     QWidget* hidden = nullptr;
     for (QWidget* top : QApplication::topLevelWidgets()) {
         QList<QWidget*> all = top->findChildren<QWidget*>(name);
-        if (top->objectName() == name)
+        if (top->objectName() == name) {
             all.prepend(top);
+        }
         for (QWidget* w : all) {
-            if (w->isVisible())
+            if (w->isVisible()) {
                 return w;
-            if (!hidden)
+            }
+            if (!hidden) {
                 hidden = w;
+            }
         }
     }
     return hidden;
@@ -70,8 +73,9 @@ QDate parseDate(const QString& text) {
     if (text.startsWith(kHoje)) {
         bool ok = true;
         const int back = text.size() == kHoje.size() ? 0 : text.mid(kHoje.size() + 1).toInt(&ok);
-        if (ok && (text.size() == kHoje.size() || text.at(kHoje.size()) == u'-'))
+        if (ok && (text.size() == kHoje.size() || text.at(kHoje.size()) == u'-')) {
             return QDate::currentDate().addDays(-back);
+        }
         return {};
     }
     return QDate::fromString(text, QStringLiteral("dd/MM/yyyy"));
@@ -98,9 +102,11 @@ class TourDialogs final : public host::DialogSeam {
     host::MsgButton message(const QString& text, host::MsgType, host::MsgButtons buttons,
                             QWidget*) override {
         say(QStringLiteral("mensagem: ") + text);
-        for (host::MsgButton b : {host::MsgButton::Yes, host::MsgButton::Ok})
-            if (buttons.testFlag(b))
+        for (host::MsgButton b : {host::MsgButton::Yes, host::MsgButton::Ok}) {
+            if (buttons.testFlag(b)) {
                 return b;
+            }
+        }
         return host::MsgButton::None;
     }
     void error(const QString& text, QWidget*) override { say(QStringLiteral("erro: ") + text); }
@@ -139,14 +145,16 @@ class TourRunner : public QObject {
 
   private:
     void poll() {
-        if (m_busy)
+        if (m_busy) {
             return;
+        }
         if (m_next >= m_steps.size()) {
             finish({});
             return;
         }
-        if (m_clock.elapsed() < m_pauseUntil)
+        if (m_clock.elapsed() < m_pauseUntil) {
             return;
+        }
         const TourStep& step = m_steps.at(m_next);
         m_busy = true;
         QString failure;
@@ -157,12 +165,13 @@ class TourRunner : public QObject {
             failure = e.text();
         }
         m_busy = false;
-        if (failure.isEmpty() && !done && m_clock.elapsed() - m_stepStart > kWaitMs)
+        if (failure.isEmpty() && !done && m_clock.elapsed() - m_stepStart > kWaitMs) {
             failure = QStringLiteral("em %1 s, %2 não apareceu ou a espera não terminou")
                           .arg(kWaitMs / 1000)
                           .arg(step.verb == QLatin1String("shot")
                                    ? step.args.value(1, QStringLiteral("a janela"))
                                    : step.args.value(0));
+        }
         if (!failure.isEmpty()) {
             finish(QStringLiteral("linha %1 (%2): %3").arg(step.line).arg(step.verb, failure));
             return;
@@ -182,41 +191,46 @@ class TourRunner : public QObject {
             return true;
         }
         // Each step waits for the work in progress to end and for its widget to show.
-        if (host::Showavi::Level() > 0)
+        if (host::Showavi::Level() > 0) {
             return false;
+        }
         QWidget* w = nullptr;
         if (v != QLatin1String("shot") || step.args.size() > 1) {
             const QString& name = v == QLatin1String("shot") ? step.args.at(1) : step.args.at(0);
             w = findWidget(name);
-            if (!w || !w->isVisible())
+            if (!w || !w->isVisible()) {
                 return false;
+            }
         }
-        if (v == QLatin1String("wait"))
+        if (v == QLatin1String("wait")) {
             return true;
-        if (v == QLatin1String("set"))
+        }
+        if (v == QLatin1String("set")) {
             set(w, step.args.at(1));
-        else if (v == QLatin1String("focus"))
+        } else if (v == QLatin1String("focus")) {
             // Queued, as a click: the field left may open a modal window from its exit check.
             QMetaObject::invokeMethod(
                 w, [w] { w->setFocus(Qt::OtherFocusReason); }, Qt::QueuedConnection);
-        else if (v == QLatin1String("key"))
+        } else if (v == QLatin1String("key")) {
             keys(w, step.args.mid(1));
-        else if (v == QLatin1String("click"))
+        } else if (v == QLatin1String("click")) {
             click(w);
-        else if (v == QLatin1String("action"))
+        } else if (v == QLatin1String("action")) {
             trigger(w, step.args.at(1));
-        else if (v == QLatin1String("shot"))
+        } else if (v == QLatin1String("shot")) {
             shot(w ? w->window() : m_main.data(), step.args.at(0));
-        else if (v == QLatin1String("close"))
+        } else if (v == QLatin1String("close")) {
             QMetaObject::invokeMethod(w, &QWidget::close, Qt::QueuedConnection);
+        }
         return true;
     }
 
     static void set(QWidget* w, const QString& value) {
         if (auto* date = qobject_cast<host::TDateEditPlus*>(w)) {
             const QDate d = parseDate(value);
-            if (!d.isValid())
+            if (!d.isValid()) {
                 throw host::EHostError(QStringLiteral("data inválida: ") + value);
+            }
             date->SetDate(d);
         } else if (auto* mask = qobject_cast<host::TMaskEdit*>(w)) {
             mask->SetText(value);
@@ -226,9 +240,10 @@ class TourRunner : public QObject {
             check->setChecked(value == QLatin1String("1"));
         } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
             const int i = combo->findText(value);
-            if (i < 0)
+            if (i < 0) {
                 throw host::EHostError(
                     QStringLiteral("%1 não tem o item \"%2\"").arg(w->objectName(), value));
+            }
             combo->setCurrentIndex(i);
         } else {
             throw host::EHostError(w->objectName() + QStringLiteral(" não é um campo"));
@@ -238,8 +253,9 @@ class TourRunner : public QObject {
     static void keys(QWidget* w, const QStringList& names) {
         for (const QString& name : names) {
             const QKeySequence seq = QKeySequence::fromString(name, QKeySequence::PortableText);
-            if (seq.isEmpty() || seq.count() != 1)
+            if (seq.isEmpty() || seq.count() != 1) {
                 throw host::EHostError(QStringLiteral("tecla desconhecida: ") + name);
+            }
             const QKeyCombination k = seq[0];
             const QString text = k.key() == Qt::Key_Space ? QStringLiteral(" ") : QString();
             QCoreApplication::postEvent(
@@ -252,19 +268,23 @@ class TourRunner : public QObject {
     // Queued, so a button that opens a modal window does not hold the walk inside it.
     static void click(QWidget* w) {
         auto* button = qobject_cast<QAbstractButton*>(w);
-        if (!button)
+        if (!button) {
             throw host::EHostError(w->objectName() + QStringLiteral(" não é um botão"));
-        if (!button->isEnabled())
+        }
+        if (!button->isEnabled()) {
             throw host::EHostError(w->objectName() + QStringLiteral(" está desabilitado"));
+        }
         QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
     }
 
     static void trigger(QWidget* w, const QString& text) {
         QMenu* menu = qobject_cast<QMenu*>(w);
-        if (auto* tool = qobject_cast<QToolButton*>(w))
+        if (auto* tool = qobject_cast<QToolButton*>(w)) {
             menu = tool->menu();
-        if (!menu)
+        }
+        if (!menu) {
             throw host::EHostError(w->objectName() + QStringLiteral(" não tem menu"));
+        }
         for (QAction* a : menu->actions()) {
             if (!a->isSeparator() && withoutAccelerator(a->text()).startsWith(text)) {
                 QMetaObject::invokeMethod(a, &QAction::trigger, Qt::QueuedConnection);
@@ -278,9 +298,10 @@ class TourRunner : public QObject {
     void shot(QWidget* window, const QString& file) const {
         const QString path = QDir(m_dir).filePath(file);
         QImageWriter writer(path, "png");
-        if (!writer.write(window->grab().toImage()))
+        if (!writer.write(window->grab().toImage())) {
             throw host::EHostError(
                 QStringLiteral("não foi possível gravar %1: %2").arg(path, writer.errorString()));
+        }
         say(QStringLiteral("imagem ") + path);
     }
 
@@ -288,8 +309,9 @@ class TourRunner : public QObject {
         m_timer.stop();
         std::function<void(QString)> done = std::move(m_done);
         deleteLater();
-        if (done)
+        if (done) {
             done(failure);
+        }
     }
 
     QList<TourStep> m_steps;
@@ -313,35 +335,43 @@ QList<TourStep> parseTour(const QString& text) {
     const QStringList lines = text.split(u'\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QString rest = lines.at(i).trimmed();
-        if (rest.isEmpty() || rest.startsWith(u'#'))
+        if (rest.isEmpty() || rest.startsWith(u'#')) {
             continue;
+        }
         TourStep step;
         step.line = int(i + 1);
         step.verb = takeWord(rest);
         const Verb* verb = nullptr;
-        for (const Verb& v : kVerbs)
-            if (step.verb == QLatin1String(v.name))
+        for (const Verb& v : kVerbs) {
+            if (step.verb == QLatin1String(v.name)) {
                 verb = &v;
-        if (!verb)
+            }
+        }
+        if (!verb) {
             throw host::EHostError(QStringLiteral("roteiro, linha %1: passo desconhecido \"%2\".")
                                        .arg(step.line)
                                        .arg(step.verb));
+        }
         // A verb whose last argument may hold spaces takes the rest of the line for it.
         const int words = verb->maxArgs < 0 ? verb->minArgs - 1 : verb->maxArgs;
-        while (!rest.isEmpty() && step.args.size() < words)
+        while (!rest.isEmpty() && step.args.size() < words) {
             step.args << takeWord(rest);
-        if (!rest.isEmpty())
+        }
+        if (!rest.isEmpty()) {
             step.args << rest;
+        }
         const bool fits = step.args.size() >= verb->minArgs &&
                           (verb->maxArgs < 0 || step.args.size() <= verb->maxArgs);
         bool ok = true;
-        if (fits && step.verb == QLatin1String("pause"))
+        if (fits && step.verb == QLatin1String("pause")) {
             step.args.at(0).toInt(&ok);
-        if (!fits || !ok)
+        }
+        if (!fits || !ok) {
             throw host::EHostError(
                 QStringLiteral("roteiro, linha %1: argumentos errados para \"%2\".")
                     .arg(step.line)
                     .arg(step.verb));
+        }
         steps << step;
     }
     return steps;
@@ -349,9 +379,10 @@ QList<TourStep> parseTour(const QString& text) {
 
 void runTour(const QString& file, QWidget* mainWindow, std::function<void(QString)> done) {
     QFile f(file);
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
         throw host::EHostError(
             QStringLiteral("Não foi possível ler o roteiro %1: %2").arg(file, f.errorString()));
+    }
     QList<TourStep> steps = parseTour(QString::fromUtf8(f.readAll()));
     new TourRunner(std::move(steps), QFileInfo(file).absolutePath(), mainWindow, std::move(done));
 }

@@ -34,16 +34,18 @@ QString g_out;
 int g_written = 0;
 
 void seed(const char* target, const QByteArray& bytes) {
-    if (bytes.size() > kMaxSeed)
+    if (bytes.size() > kMaxSeed) {
         return;
+    }
     const QString dir = g_out + u'/' + QLatin1String(target);
     QDir().mkpath(dir);
     // Named by content, so a seed written twice is one file.
     const QString name = QString::fromLatin1(
         QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().left(16));
     QFile f(dir + u'/' + name);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(f.fileName()));
+    }
     ++g_written;
 }
 
@@ -88,20 +90,23 @@ QByteArray handPacket(bool indefiniteRows, bool oddValues) {
         w.endArray();
     }
     w.endArray();
-    if (indefiniteRows)
+    if (indefiniteRows) {
         w.startArray();
-    else
+    } else {
         w.startArray(2);
+    }
     for (int r = 0; r < 2; ++r) {
-        if (oddValues)
+        if (oddValues) {
             w.startArray();
-        else
+        } else {
             w.startArray(3);
+        }
         w.append(QStringLiteral("row%1").arg(r));
-        if (oddValues)
+        if (oddValues) {
             w.append(qfloat16(1.5));
-        else
+        } else {
             w.append(qint64(r * 7));
+        }
         w.append(qint64(1765200000000LL + r));
         w.endArray();
     }
@@ -116,20 +121,24 @@ void packetSeeds() {
     seed("packet", host::encodePacket(allTypes(), allTypesRows().mid(0, 1)));
     seed("packet", host::encodePacket({{QStringLiteral("X"), FieldType::Integer, 0, false}},
                                       {{1}, {2}, {QVariant()}}));
-    for (bool indefinite : {false, true})
-        for (bool odd : {false, true})
+    for (bool indefinite : {false, true}) {
+        for (bool odd : {false, true}) {
             seed("packet", handPacket(indefinite, odd));
+        }
+    }
     // Rows counted at the end, as the server streams them.
     host::PacketWriter w(allTypes(), host::PacketWriter::kRowsCountedAtFinish);
-    for (const QVariantList& row : allTypesRows())
+    for (const QVariantList& row : allTypesRows()) {
         w.row(row);
+    }
     seed("packet", w.finish());
 }
 
 QByteArray markedOf(const QStringList& keys) {
     QList<QVariantList> rows;
-    for (const QString& k : keys)
+    for (const QString& k : keys) {
         rows.append({k, QStringLiteral("N")});
+    }
     return host::encodePacket({{QStringLiteral("NRACESSONF"), FieldType::String, 50, false},
                                {QStringLiteral("IDCONSULTADO"), FieldType::String, 1, false}},
                               rows);
@@ -270,29 +279,35 @@ void storeSeeds() {
         const wire::Reply reply = dfe58000::dispatch(store, r);
         const QByteArray replyFrame = wire::replyFrame(reply);
         seed("wire", QByteArray(1, '\x00') + replyFrame);
-        if (!reply.ok)
+        if (!reply.ok) {
             continue;
+        }
         // The packets of the reply, and the documents they carry.
         const QVariantList result = reply.result.toList();
         for (const QVariant& v : result) {
-            if (v.typeId() != QMetaType::QByteArray || v.toByteArray().isEmpty())
+            if (v.typeId() != QMetaType::QByteArray || v.toByteArray().isEmpty()) {
                 continue;
+            }
             const QByteArray packet = v.toByteArray();
             seed("packet", packet);
             const host::DecodedPacket p = host::decodePacket(packet);
             int keyAt = -1, xmlAt = -1;
             for (int i = 0; i < p.fields.size(); ++i) {
-                if (p.fields.at(i).name == u"NRACESSONF")
+                if (p.fields.at(i).name == u"NRACESSONF") {
                     keyAt = i;
-                if (p.fields.at(i).name == u"DSTEXTOXML")
+                }
+                if (p.fields.at(i).name == u"DSTEXTOXML") {
                     xmlAt = i;
+                }
             }
-            if (keyAt < 0 || xmlAt < 0)
+            if (keyAt < 0 || xmlAt < 0) {
                 continue;
+            }
             for (const QVariantList& row : p.rows) {
                 const QString xml = row.at(xmlAt).toString();
-                if (!xml.isEmpty())
+                if (!xml.isEmpty()) {
                     seed("arquivoxml", (row.at(keyAt).toString() + u'\n' + xml).toUtf8());
+                }
             }
         }
     }
@@ -358,8 +373,9 @@ void filterSeeds() {
              "QTD >= 1 AND QTD <= 1 AND VALOR <> 0",
              "COD = ' '",
              "HORA >= '31/12/9999 23:59:59'",
-         })
+         }) {
         seed("filterexpr", QByteArray(e));
+    }
 }
 
 void maskSeeds() {
@@ -395,8 +411,9 @@ void maskSeeds() {
         {";0;_", "123"},
         {"9999;x;_", "-1-2"},
     };
-    for (const auto& p : pairs)
+    for (const auto& p : pairs) {
         seed("maskedit", QByteArray(p[0]) + '\0' + QByteArray(p[1]));
+    }
 }
 
 void documentSeeds() {
@@ -425,8 +442,9 @@ void documentSeeds() {
         "<a x='1' x='2'/>",
         "<p:a xmlns:p=\"urn:x\"><p:b p:c=\"1\"/></p:a>",
     };
-    for (const char* d : docs)
+    for (const char* d : docs) {
         seed("arquivoxml", QByteArray(key) + '\n' + QByteArray(d));
+    }
     seed("arquivoxml", QByteArray("../../etc/passwd\n<a/>"));
     seed("arquivoxml", QByteArray("3526124821037500010255001000000001100000001\n<a/>"));
     seed("arquivoxml", QByteArray("35261248ABCDEF000102550010000000011000000010\n<a/>"));

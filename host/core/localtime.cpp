@@ -10,8 +10,9 @@
 namespace {
 
 const bool kZoneFileNamed = [] {
-    if (!qEnvironmentVariableIsSet("TZ"))
+    if (!qEnvironmentVariableIsSet("TZ")) {
         qputenv("TZ", ":/etc/localtime");
+    }
     return true;
 }();
 

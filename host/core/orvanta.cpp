@@ -33,8 +33,9 @@ QString Orvanta::FiliProc() {
 
 QDate Orvanta::DataProc(const QString& branch) {
     const auto it = ctx().dataProcFilial.constFind(branch);
-    if (it != ctx().dataProcFilial.constEnd() && it->isValid())
+    if (it != ctx().dataProcFilial.constEnd() && it->isValid()) {
         return *it;
+    }
     return ctx().dataProc.isValid() ? ctx().dataProc : QDate::currentDate();
 }
 
@@ -61,15 +62,17 @@ void Orvanta::setWebServer(const QString& hostName, int port) {
 }
 
 QString Orvanta::ReportDir() {
-    if (!ctx().reportDir.isEmpty())
+    if (!ctx().reportDir.isEmpty()) {
         return ctx().reportDir;
+    }
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../reports");
 }
 
 QString Orvanta::modulePath(const QString& code) {
     QString dir = ctx().moduleDir;
-    if (dir.isEmpty())
+    if (dir.isEmpty()) {
         dir = QCoreApplication::applicationDirPath() + "/../modules";
+    }
     return QDir(dir).filePath("lib" + code + ".so");
 }
 
@@ -79,24 +82,28 @@ bool Orvanta::validModuleCode(const QString& code) {
 }
 
 QStringList Orvanta::paramTexts(const QVariant& params) {
-    if (!params.isValid() || params.isNull())
+    if (!params.isValid() || params.isNull()) {
         return {};
+    }
     if (params.canConvert<QVariantList>() && params.typeId() != QMetaType::QString &&
         params.typeId() != QMetaType::QByteArray) {
         QStringList out;
-        for (const QVariant& v : params.toList())
+        for (const QVariant& v : params.toList()) {
             out << v.toString();
+        }
         return out;
     }
     return {params.toString()};
 }
 
 void Orvanta::LoadBPL(const QString& code, const QVariant& params) {
-    if (!validModuleCode(code))
+    if (!validModuleCode(code)) {
         throw EHostError(QString("Código de módulo inválido: \"%1\".").arg(code));
+    }
     const QString path = modulePath(code);
-    if (!QFileInfo::exists(path))
+    if (!QFileInfo::exists(path)) {
         throw EHostError(QString("Módulo %1 não encontrado (%2).").arg(code, path));
+    }
     // Modules stay loaded for the life of the program, as the suite's packages do: their
     // windows and unit variables outlive the call. A module opened again reuses its library.
     // The table is never destroyed, so the libraries stay reachable until the process ends.

@@ -390,11 +390,13 @@ class SpareBuffers {
         qsizetype best = -1;
         for (qsizetype i = 0; i < m_held.size(); ++i) {
             if (m_held[i].isDetached() && allocated(m_held[i]) >= bytes &&
-                (best < 0 || allocated(m_held[i]) > allocated(m_held[best])))
+                (best < 0 || allocated(m_held[i]) > allocated(m_held[best]))) {
                 best = i;
+            }
         }
-        if (best < 0)
+        if (best < 0) {
             return {};
+        }
         QByteArray b = m_held.takeAt(best);
         QByteArray::DataPointer& d = b.data_ptr();
         d.setBegin(d.data() - d.freeSpaceAtBegin());
@@ -406,13 +408,15 @@ class SpareBuffers {
     // Remembers the buffer of a packet handed out (or one no packet uses), to take it again
     // once it is free.
     void keep(const QByteArray& buffer) {
-        if (allocated(buffer) < kMinBytes)
+        if (allocated(buffer) < kMinBytes) {
             return;
+        }
         QMutexLocker lock(&m_lock);
         m_held.append(buffer);
         qsizetype total = 0;
-        for (QByteArray& b : m_held)
+        for (QByteArray& b : m_held) {
             total += allocated(b);
+        }
         while (m_held.size() > kMaxBuffers || (total > kMaxBytes && m_held.size() > 1)) {
             total -= allocated(m_held.first());
             m_held.removeFirst();  // the oldest goes

@@ -22,8 +22,9 @@ TDialogPadrao::~TDialogPadrao() {
 }
 
 void TDialogPadrao::DoCreate() {
-    if (m_created)
+    if (m_created) {
         return;
+    }
     m_created = true;
     runHandler(this, [this] { FormCreate(); });
 }
@@ -35,17 +36,20 @@ int TDialogPadrao::ShowModal() {
     // out of its way once it is placed.
     QWidget* busy = Showavi::Window();
     const bool overBusy = busy && busy->isVisible();
-    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) != overBusy)
+    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) != overBusy) {
         setWindowFlag(Qt::WindowStaysOnTopHint, overBusy);
-    if (overBusy)
+    }
+    if (overBusy) {
         QTimer::singleShot(0, this, [this] { Showavi::MoveClearOf(this); });
+    }
     return exec();
 }
 
 void TDialogPadrao::SetModalResult(int r) {
     setResult(r);
-    if (r != 0)
+    if (r != 0) {
         close();
+    }
 }
 
 void TDialogPadrao::accept() {
@@ -58,8 +62,9 @@ void TDialogPadrao::reject() {
 }
 
 void TDialogPadrao::announceDestroying() {
-    if (m_announced)
+    if (m_announced) {
         return;
+    }
     m_announced = true;
     emit formDestroying(this);
 }
@@ -72,8 +77,9 @@ void TDialogPadrao::EscapePressed() {
 
 void TDialogPadrao::closeEvent(QCloseEvent* event) {
     TCloseAction action = TCloseAction::caHide;
-    if (!runHandler(this, [&] { FormClose(action); }))
+    if (!runHandler(this, [&] { FormClose(action); })) {
         action = TCloseAction::caNone;
+    }
     switch (action) {
         case TCloseAction::caNone:
             event->ignore();
@@ -97,8 +103,9 @@ void TDialogPadrao::closeEvent(QCloseEvent* event) {
 
 void TDialogPadrao::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
         runHandler(this, [this] { FormShow(); });
+    }
 }
 
 void TDialogPadrao::keyPressEvent(QKeyEvent* event) {
@@ -112,8 +119,9 @@ void TDialogPadrao::keyPressEvent(QKeyEvent* event) {
 
 bool TDialogPadrao::event(QEvent* event) {
     const bool handled = QDialog::event(event);
-    if (event->type() == QEvent::WindowActivate)
+    if (event->type() == QEvent::WindowActivate) {
         runHandler(this, [this] { FormActivate(); });
+    }
     return handled;
 }
 

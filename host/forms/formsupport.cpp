@@ -15,15 +15,18 @@ KeyPreview::KeyPreview(QWidget* form, Handler handler)
 }
 
 KeyPreview::~KeyPreview() {
-    if (qApp)
+    if (qApp) {
         qApp->removeEventFilter(this);
+    }
 }
 
 bool KeyPreview::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyRelease)
+    if (event->type() == QEvent::KeyRelease) {
         m_lastSeen = nullptr;
-    if (!m_enabled || event->type() != QEvent::KeyPress || !m_form || !watched->isWidgetType())
+    }
+    if (!m_enabled || event->type() != QEvent::KeyPress || !m_form || !watched->isWidgetType()) {
         return false;
+    }
     auto* w = static_cast<QWidget*>(watched);
     // A key the focused control ignores travels up its parents one by one: the form has seen
     // it already at the first of them.
@@ -31,8 +34,9 @@ bool KeyPreview::eventFilter(QObject* watched, QEvent* event) {
         m_lastWidget = w;
         return false;
     }
-    if (w != m_form && !m_form->isAncestorOf(w))
+    if (w != m_form && !m_form->isAncestorOf(w)) {
         return false;
+    }
     m_lastSeen = event;
     m_lastWidget = w;
     auto* ke = static_cast<QKeyEvent*>(event);
@@ -88,8 +92,9 @@ QIcon standardGlyph(StdGlyph which, const QWidget* forWidget) {
     // Printing has no standard glyph: the desktop theme's one when there is a theme.
     if (which == StdGlyph::Imprimir) {
         const QIcon themed = QIcon::fromTheme(QStringLiteral("document-print"));
-        if (!themed.isNull())
+        if (!themed.isNull()) {
             return themed;
+        }
     }
     return s->standardIcon(p, nullptr, forWidget);
 }

@@ -24,8 +24,9 @@ QString fillPlaceholders(QString text, const QStringList& values) {
     int from = 0;
     for (const QString& v : values) {
         const int at = int(text.indexOf(QLatin1String("%s"), from));
-        if (at < 0)
+        if (at < 0) {
             break;
+        }
         text.replace(at, 2, v);
         from = at + int(v.size());
     }
@@ -108,51 +109,59 @@ void TfrmDadosGerRel::FormCreate() {
     const QString prefix = lblCodRel->text().trimmed().left(6);
     cbbReportNames->clear();
     FRepNames.clear();
-    if (prefix.isEmpty())
+    if (prefix.isEmpty()) {
         return;
+    }
     for (const TReportDesignerDialog::Entry& e : rpddPadrao->Catalogue(prefix)) {
         cbbReportNames->addItem(e.title);
         FRepNames << e.code.mid(prefix.size());
     }
-    if (cbbReportNames->count() > 0)
+    if (cbbReportNames->count() > 0) {
         cbbReportNames->setCurrentIndex(0);
+    }
 }
 
 void TfrmDadosGerRel::FormActivate() {
     if (cbbReportNames->isEnabled() && !cbbReportNames->hasFocus() &&
-        !grbDadosRel->isAncestorOf(focusWidget()))
+        !grbDadosRel->isAncestorOf(focusWidget())) {
         cbbReportNames->setFocus();
+    }
 }
 
 QString TfrmDadosGerRel::CodigoRelatorio() const {
     const int i = cbbReportNames->currentIndex();
-    if (i < 0 || i >= FRepNames.size())
+    if (i < 0 || i >= FRepNames.size()) {
         return {};
+    }
     return lblCodRel->text().trimmed().left(6) + FRepNames.at(i);
 }
 
 void TfrmDadosGerRel::Executa(ReportOutput output, const QString& file) {
     const QString code = CodigoRelatorio();
-    if (code.isEmpty())
+    if (code.isEmpty()) {
         Consiste::MensErro(QStringLiteral("Escolha um relatório da lista."));
-    if (!rpddPadrao->DefinitionExists(code))
+    }
+    if (!rpddPadrao->DefinitionExists(code)) {
         Consiste::MensErro(
             fillPlaceholders(msgPadrao->Msg(QStringLiteral("Arq_Rel_Err")),
                              {code, QDir::toNativeSeparators(rpddPadrao->ReportDir())}));
+    }
     rpddPadrao->Execute(code, output, file, this);
 }
 
 void TfrmDadosGerRel::SalvaComo(ReportOutput output) {
     const QString code = CodigoRelatorio();
-    if (code.isEmpty())
+    if (code.isEmpty()) {
         Consiste::MensErro(QStringLiteral("Escolha um relatório da lista."));
+    }
     const SaveKind kind = saveKind(output);
     const QString suggested =
         QDir::home().filePath(QStringLiteral("%1.%2").arg(code, QLatin1String(kind.suffix)));
     const QString file = dialogs().chooseSaveFile(QStringLiteral("Salvar relatório"), suggested,
                                                   QString::fromUtf8(kind.filter), this);
-    if (file.isEmpty())
+    if (file.isEmpty()) {
         return;
+    }
     Executa(output, file);
 }
 

@@ -32,25 +32,27 @@ QJsonObject captureValues(const QWidget* frame) {
     QJsonObject values;
     for (QWidget* w : frame->findChildren<QWidget*>()) {
         const QString name = w->objectName();
-        if (name.isEmpty() || name.startsWith(QLatin1String("qt_")))
+        if (name.isEmpty() || name.startsWith(QLatin1String("qt_"))) {
             continue;
-        if (auto* date = qobject_cast<QDateEdit*>(w))
+        }
+        if (auto* date = qobject_cast<QDateEdit*>(w)) {
             values[name] = date->date().toString(Qt::ISODate);
-        else if (auto* spin = qobject_cast<QSpinBox*>(w))
+        } else if (auto* spin = qobject_cast<QSpinBox*>(w)) {
             values[name] = spin->value();
-        else if (auto* dspin = qobject_cast<QDoubleSpinBox*>(w))
+        } else if (auto* dspin = qobject_cast<QDoubleSpinBox*>(w)) {
             values[name] = dspin->value();
-        else if (auto* combo = qobject_cast<QComboBox*>(w))
+        } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
             values[name] = combo->isEditable() ? QJsonValue(combo->currentText())
                                                : QJsonValue(combo->currentIndex());
-        else if (auto* check = qobject_cast<QCheckBox*>(w))
+        } else if (auto* check = qobject_cast<QCheckBox*>(w)) {
             values[name] = check->isChecked();
-        else if (auto* radio = qobject_cast<QRadioButton*>(w))
+        } else if (auto* radio = qobject_cast<QRadioButton*>(w)) {
             values[name] = radio->isChecked();
-        else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
             if (!qobject_cast<QAbstractSpinBox*>(edit->parentWidget()) &&
-                !qobject_cast<QComboBox*>(edit->parentWidget()))
+                !qobject_cast<QComboBox*>(edit->parentWidget())) {
                 values[name] = edit->text();
+            }
         }
     }
     return values;
@@ -59,27 +61,31 @@ QJsonObject captureValues(const QWidget* frame) {
 void restoreValues(QWidget* frame, const QJsonObject& values) {
     for (auto it = values.begin(); it != values.end(); ++it) {
         QWidget* w = frame->findChild<QWidget*>(it.key());
-        if (!w)
+        if (!w) {
             continue;  // a control the dialog no longer has
+        }
         const QJsonValue v = it.value();
-        if (auto* date = qobject_cast<QDateEdit*>(w))
+        if (auto* date = qobject_cast<QDateEdit*>(w)) {
             date->setDate(QDate::fromString(v.toString(), Qt::ISODate));
-        else if (auto* spin = qobject_cast<QSpinBox*>(w))
+        } else if (auto* spin = qobject_cast<QSpinBox*>(w)) {
             spin->setValue(v.toInt());
-        else if (auto* dspin = qobject_cast<QDoubleSpinBox*>(w))
+        } else if (auto* dspin = qobject_cast<QDoubleSpinBox*>(w)) {
             dspin->setValue(v.toDouble());
-        else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-            if (v.isString())
+        } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+            if (v.isString()) {
                 combo->setCurrentText(v.toString());
-            else
+            } else {
                 combo->setCurrentIndex(v.toInt());
-        } else if (auto* check = qobject_cast<QCheckBox*>(w))
+            }
+        } else if (auto* check = qobject_cast<QCheckBox*>(w)) {
             check->setChecked(v.toBool());
-        else if (auto* radio = qobject_cast<QRadioButton*>(w)) {
-            if (v.toBool())
+        } else if (auto* radio = qobject_cast<QRadioButton*>(w)) {
+            if (v.toBool()) {
                 radio->setChecked(true);
-        } else if (auto* edit = qobject_cast<QLineEdit*>(w))
+            }
+        } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
             edit->setText(v.toString());
+        }
     }
 }
 
@@ -159,32 +165,37 @@ void TfrmFiltroPadrao::sbtHelpClick() {
 }
 
 void TfrmFiltroPadrao::EscapePressed() {
-    if (sbtCancel->isEnabled() && sbtCancel->isVisible())
+    if (sbtCancel->isEnabled() && sbtCancel->isVisible()) {
         sbtCancel->click();
-    else
+    } else {
         sbtCancelClick();
+    }
 }
 
 void TfrmFiltroPadrao::SaveOptions(const QString& name) {
     const QString key = name.trimmed();
-    if (key.isEmpty())
+    if (key.isEmpty()) {
         throw EHostError(QStringLiteral("Informe um nome para as opções do filtro."));
-    if (key.size() > 40)
+    }
+    if (key.size() > 40) {
         throw EHostError(QStringLiteral("O nome das opções tem no máximo 40 caracteres."));
+    }
     const QString json = QString::fromUtf8(
         QJsonDocument(captureValues(grbFiltroPadrao)).toJson(QJsonDocument::Compact));
-    if (cdsCarregaOpcoes->Locate(kName, key, TClientDataSet::loCaseInsensitive))
+    if (cdsCarregaOpcoes->Locate(kName, key, TClientDataSet::loCaseInsensitive)) {
         cdsCarregaOpcoes->Edit();
-    else
+    } else {
         cdsCarregaOpcoes->Append();
+    }
     cdsCarregaOpcoes->FieldByName(kName).SetAsString(key);
     cdsCarregaOpcoes->FieldByName(kValues).SetAsString(json);
     cdsCarregaOpcoes->Post();
 }
 
 bool TfrmFiltroPadrao::LoadOptions(const QString& name) {
-    if (!cdsCarregaOpcoes->Locate(kName, name.trimmed(), TClientDataSet::loCaseInsensitive))
+    if (!cdsCarregaOpcoes->Locate(kName, name.trimmed(), TClientDataSet::loCaseInsensitive)) {
         return false;
+    }
     const QJsonDocument doc =
         QJsonDocument::fromJson(cdsCarregaOpcoes->FieldByName(kValues).AsString().toUtf8());
     restoreValues(grbFiltroPadrao, doc.object());
@@ -194,8 +205,9 @@ bool TfrmFiltroPadrao::LoadOptions(const QString& name) {
 QStringList TfrmFiltroPadrao::OptionNames() const {
     QStringList names;
     const TField& f = cdsCarregaOpcoes->FieldByName(kName);
-    for (int row = 0; row < cdsCarregaOpcoes->RecordCount(); ++row)
+    for (int row = 0; row < cdsCarregaOpcoes->RecordCount(); ++row) {
         names << f.ValueAt(row).toString();
+    }
     return names;
 }
 
@@ -204,8 +216,9 @@ void TfrmFiltroPadrao::btfSaveOpcClick() {
     const QString name =
         QInputDialog::getText(this, QStringLiteral("Salvar opções"),
                               QStringLiteral("Nome das opções:"), QLineEdit::Normal, {}, &ok);
-    if (ok)
+    if (ok) {
         SaveOptions(name);
+    }
 }
 
 void TfrmFiltroPadrao::fillOptionsMenu() {

@@ -30,16 +30,18 @@ class SubWindowWatch : public QObject {
 
   protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Close)
+        if (event->type() == QEvent::Close) {
             closing = true;
+        }
         return false;
     }
 };
 
 void setCommand(QAbstractButton* button, QAction* item, bool on) {
     button->setEnabled(on);
-    if (item)
+    if (item) {
         item->setEnabled(on);
+    }
 }
 
 }  // namespace
@@ -113,8 +115,9 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget* parent) : QWidget(parent) {
         const QIcon icon = standardGlyph(m.glyph, this);
         m.button->setIcon(icon);
         m.item->setIcon(icon);
-        if (m.item == mnuListagem || m.item == mnuFechar)
+        if (m.item == mnuListagem || m.item == mnuFechar) {
             mnuManutencao->addSeparator();
+        }
         mnuManutencao->addAction(m.item);
         // Choosing the item is clicking the button: the screen's handler runs once, and a
         // disabled button ignores it.
@@ -153,16 +156,18 @@ void TfrmPadraoGrid::bindCommands() {
     // Only once the screen is created: before that, a derived screen may still be building
     // the controls its handler sets. FormCreate applies the state it finds.
     auto stateChange = [this] {
-        if (m_created)
+        if (m_created) {
             dtsPadraoStateChange();
+        }
     };
     bind(dtsPadrao, &TDataSource::stateChanged, this, stateChange);
     bind(dtsPadrao, &TDataSource::dataSetChanged, this, stateChange);
 }
 
 void TfrmPadraoGrid::DoCreate() {
-    if (m_created)
+    if (m_created) {
         return;
+    }
     m_created = true;
     runHandler(this, [this] { FormCreate(); });
 }
@@ -173,36 +178,41 @@ void TfrmPadraoGrid::ShowForm() {
         show();
         return;
     }
-    if (!sub)
+    if (!sub) {
         sub = MdiHost::addChild(this);
+    }
     if (sub) {
         if (!sub->findChild<SubWindowWatch*>(QString(), Qt::FindDirectChildrenOnly)) {
             auto* watch = new SubWindowWatch(sub);
             sub->installEventFilter(watch);
         }
         sub->showMaximized();
-        if (QMdiArea* area = sub->mdiArea())
+        if (QMdiArea* area = sub->mdiArea()) {
             area->setActiveSubWindow(sub);
+        }
     }
     // Showing the screen again gives the focus back to the control that last had it, and
     // leaves it alone when it is there already: a control the caret never left is neither
     // left nor entered, so no exit check or enter rule runs for a mere "show again".
     QWidget* last = focusWidget();
-    if (last && last != this && isAncestorOf(last))
+    if (last && last != this && isAncestorOf(last)) {
         last->setFocus();
-    else
+    } else {
         setFocus();
+    }
 }
 
 bool TfrmPadraoGrid::CloseForm() {
-    if (QMdiSubWindow* sub = MdiHost::subWindowOf(this))
+    if (QMdiSubWindow* sub = MdiHost::subWindowOf(this)) {
         return sub->close();
+    }
     return close();
 }
 
 void TfrmPadraoGrid::announceDestroying() {
-    if (m_announced)
+    if (m_announced) {
         return;
+    }
     m_announced = true;
     emit formDestroying(this);
 }
@@ -210,8 +220,9 @@ void TfrmPadraoGrid::announceDestroying() {
 void TfrmPadraoGrid::closeEvent(QCloseEvent* event) {
     TCloseAction action = TCloseAction::caFree;
     // A close handler that fails keeps the screen open: its message has been shown.
-    if (!runHandler(this, [&] { FormClose(action); }))
+    if (!runHandler(this, [&] { FormClose(action); })) {
         action = TCloseAction::caNone;
+    }
     QMdiSubWindow* sub = MdiHost::subWindowOf(this);
     switch (action) {
         case TCloseAction::caNone:
@@ -228,10 +239,11 @@ void TfrmPadraoGrid::closeEvent(QCloseEvent* event) {
             return;
         case TCloseAction::caMinimize:
             event->ignore();
-            if (sub)
+            if (sub) {
                 sub->showMinimized();
-            else
+            } else {
                 showMinimized();
+            }
             return;
         case TCloseAction::caFree:
             break;
@@ -281,15 +293,17 @@ namespace {
 
 TClientDataSet& openDataSet(TDataSource* source) {
     TClientDataSet* ds = source->DataSet();
-    if (!ds || !ds->Active())
+    if (!ds || !ds->Active()) {
         throw EHostError(QStringLiteral("Não há dados abertos nesta tela."));
+    }
     return *ds;
 }
 
 TClientDataSet& currentRow(TDataSource* source) {
     TClientDataSet& ds = openDataSet(source);
-    if (ds.IsEmpty())
+    if (ds.IsEmpty()) {
         throw EHostError(QStringLiteral("Não há registro selecionado."));
+    }
     return ds;
 }
 
@@ -308,8 +322,9 @@ void TfrmPadraoGrid::sbtAlterarClick() {
 void TfrmPadraoGrid::sbtExcluirClick() {
     TClientDataSet& ds = currentRow(dtsPadrao);
     if (dialogs().message(QStringLiteral("Confirma exclusão?"), MsgType::Confirmation,
-                          MsgButton::Yes | MsgButton::No, this) != MsgButton::Yes)
+                          MsgButton::Yes | MsgButton::No, this) != MsgButton::Yes) {
         return;
+    }
     ds.Delete();
 }
 
@@ -319,26 +334,31 @@ void TfrmPadraoGrid::sbtProcurarClick() {
     req.title = QStringLiteral("Procurar");
     req.source = &ds;
     for (int i = 0; i < dbgPadrao->Columns().Count(); ++i) {
-        if (dbgPadrao->Columns()[i].Visible())
+        if (dbgPadrao->Columns()[i].Visible()) {
             req.columns << dbgPadrao->Columns()[i].FieldName();
+        }
     }
-    if (!req.columns.isEmpty())
+    if (!req.columns.isEmpty()) {
         req.keyField = req.columns.constFirst();
+    }
     const QList<int> rows = dialogs().pick(req, this);
-    if (!rows.isEmpty())
+    if (!rows.isEmpty()) {
         ds.SetRecNo(rows.constFirst() + 1);
+    }
 }
 
 void TfrmPadraoGrid::sbtOrdenarClick() {
     TClientDataSet& ds = currentRow(dtsPadrao);
     const int column = dbgPadrao->SelectedIndex();
     QString field;
-    if (column >= 0 && column < dbgPadrao->Columns().Count())
+    if (column >= 0 && column < dbgPadrao->Columns().Count()) {
         field = dbgPadrao->Columns()[column].FieldName();
-    else if (column >= 0 && column < ds.FieldCount())
+    } else if (column >= 0 && column < ds.FieldCount()) {
         field = ds.Fields(column).FieldName();
-    if (field.isEmpty())
+    }
+    if (field.isEmpty()) {
         throw EHostError(QStringLiteral("Selecione a coluna pela qual ordenar."));
+    }
     ds.SetIndexFieldNames(field);
 }
 
@@ -346,14 +366,16 @@ void TfrmPadraoGrid::sbtVerificarClick() {}
 
 void TfrmPadraoGrid::sbtCancelarClick() {
     TClientDataSet& ds = openDataSet(dtsPadrao);
-    if (ds.State() == DataSetState::Edit || ds.State() == DataSetState::Insert)
+    if (ds.State() == DataSetState::Edit || ds.State() == DataSetState::Insert) {
         ds.Cancel();
+    }
 }
 
 void TfrmPadraoGrid::sbtConfirmarClick() {
     TClientDataSet& ds = openDataSet(dtsPadrao);
-    if (ds.State() == DataSetState::Edit || ds.State() == DataSetState::Insert)
+    if (ds.State() == DataSetState::Edit || ds.State() == DataSetState::Insert) {
         ds.Post();
+    }
 }
 
 void TfrmPadraoGrid::sbtImprimirClick() {}

@@ -26,8 +26,9 @@ TfrmRotiGeral::TfrmRotiGeral(QWidget* parent) : TDialogPadrao(parent) {
     sbtHelp->setText(QStringLiteral("Ajuda"));
     sbtConfirma->setIcon(standardGlyph(StdGlyph::Confirmar, this));
     sbtHelp->setIcon(standardGlyph(StdGlyph::Ajuda, this));
-    for (TButtonFlat* b : {sbtConfirma, sbtHelp})
+    for (TButtonFlat* b : {sbtConfirma, sbtHelp}) {
         b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    }
     useCompactFont({sbtConfirma, sbtHelp, lblCodTela});
     bind(sbtConfirma, &QAbstractButton::clicked, this, [this] { sbtConfirmaClick(); });
     bind(sbtHelp, &QAbstractButton::clicked, this, [this] { sbtHelpClick(); });

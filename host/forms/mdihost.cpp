@@ -33,15 +33,17 @@ QMainWindow* MdiHost::mainWindow() {
 
 QMdiSubWindow* MdiHost::subWindowOf(const QWidget* w) {
     for (QWidget* p = w ? w->parentWidget() : nullptr; p; p = p->parentWidget()) {
-        if (auto* sub = qobject_cast<QMdiSubWindow*>(p))
+        if (auto* sub = qobject_cast<QMdiSubWindow*>(p)) {
             return sub;
+        }
     }
     return nullptr;
 }
 
 QMdiSubWindow* MdiHost::addChild(QWidget* w) {
-    if (!w)
+    if (!w) {
         throw EProgrammingError(QStringLiteral("MdiHost::addChild: janela nula."));
+    }
     QMdiArea* a = area();
     if (!a) {
         w->setAttribute(Qt::WA_DeleteOnClose);
@@ -59,8 +61,9 @@ QMdiSubWindow* MdiHost::addChild(QWidget* w) {
     const QSize designed = w->size();
     QMdiSubWindow* sub = a->addSubWindow(w);
     sub->setAttribute(Qt::WA_DeleteOnClose);
-    if (w->sizeHint().isValid())
+    if (w->sizeHint().isValid()) {
         sub->resize(designed + (sub->sizeHint() - w->sizeHint()));
+    }
     sub->setWindowTitle(w->windowTitle());
     sub->setWindowIcon(w->windowIcon());
     sub->showMaximized();

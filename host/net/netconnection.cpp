@@ -15,8 +15,9 @@ namespace host {
 namespace {
 
 QString durationText(int ms) {
-    if (ms % 1000 == 0)
+    if (ms % 1000 == 0) {
         return QStringLiteral("%1 s").arg(ms / 1000);
+    }
     return QStringLiteral("%1 ms").arg(ms);
 }
 
@@ -31,8 +32,9 @@ class CallScope {
         *m_flag = true;
     }
     ~CallScope() {
-        if (*m_alive)
+        if (*m_alive) {
             *m_flag = false;
+        }
     }
     CallScope(const CallScope&) = delete;
     CallScope& operator=(const CallScope&) = delete;
@@ -55,11 +57,12 @@ TNetConnection::~TNetConnection() {
 }
 
 void TNetConnection::SetTimeout(int ms) {
-    if (ms < 0)
+    if (ms < 0) {
         throw ENetError(
             QStringLiteral("Tempo limite inválido para a conexão com o servidor de aplicação: "
                            "%1 ms.")
                 .arg(ms));
+    }
     m_timeout = ms;
 }
 
@@ -68,18 +71,21 @@ bool TNetConnection::Connected() const {
 }
 
 void TNetConnection::SetConnected(bool on) {
-    if (on)
+    if (on) {
         Open();
-    else
+    } else {
         Close();
+    }
 }
 
 void TNetConnection::Open() {
-    if (m_calling)
+    if (m_calling) {
         throw ENetError(QStringLiteral(
             "Já há uma chamada ao servidor de aplicação em andamento nesta conexão."));
-    if (Connected())
+    }
+    if (Connected()) {
         return;
+    }
     CallScope scope(m_alive, &m_calling);
     connectSocket(m_timeout);
 }
@@ -97,11 +103,13 @@ QString TNetConnection::callName(const QString& method) const {
 }
 
 void TNetConnection::dropSocket() {
-    if (m_abortWait)
+    if (m_abortWait) {
         m_abortWait();
+    }
     m_frames->clear();
-    if (!m_socket)
+    if (!m_socket) {
         return;
+    }
     QTcpSocket* socket = std::exchange(m_socket, nullptr);
     QObject::disconnect(socket, nullptr, nullptr, nullptr);
     socket->abort();
@@ -113,43 +121,50 @@ void TNetConnection::connectSocket(int timeoutMs) {
     auto alive = m_alive;
     if (OnBeforeConnect) {
         OnBeforeConnect(*this);
-        if (!*alive)
+        if (!*alive) {
             throw ENetError(kGone);
+        }
     }
-    if (m_host.trimmed().isEmpty() || m_port <= 0 || m_port > 65535)
+    if (m_host.trimmed().isEmpty() || m_port <= 0 || m_port > 65535) {
         throw ENetError(QStringLiteral("Servidor de aplicação não configurado: endereço \"%1\", "
                                        "porta %2.")
                             .arg(m_host)
                             .arg(m_port));
+    }
 
     m_socket = new QTcpSocket(this);
     m_socket->connectToHost(m_host, quint16(m_port));
     const WaitEnd end = waitFor([this] { return Connected(); }, timeoutMs);
-    if (!*alive)
+    if (!*alive) {
         throw ENetError(kGone);
+    }
     if (end == WaitEnd::Done && Connected()) {
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         return;
     }
     QString why;
-    if (end == WaitEnd::TimedOut)
+    if (end == WaitEnd::TimedOut) {
         why = QStringLiteral("sem resposta em %1").arg(durationText(timeoutMs));
-    else if (m_socket)
+    } else if (m_socket) {
         why = m_socket->errorString();
-    else
+    } else {
         why = QStringLiteral("conexão fechada");
+    }
     dropSocket();
     throw ENetError(QStringLiteral("Não foi possível conectar ao servidor de aplicação %1: %2.")
                         .arg(address(), why));
 }
 
 void TNetConnection::readAvailable() {
-    if (!m_socket)
+    if (!m_socket) {
         return;
-    if (m_socket->bytesAvailable() > 0)
+    }
+    if (m_socket->bytesAvailable() > 0) {
         m_frames->readFrom(*m_socket);
-    if (m_reply || !m_streamError.isEmpty())
+    }
+    if (m_reply || !m_streamError.isEmpty()) {
         return;
+    }
     try {
         m_reply = m_frames->takeFrame();
     } catch (const ENetError& e) {
@@ -159,10 +174,12 @@ void TNetConnection::readAvailable() {
 }
 
 TNetConnection::WaitEnd TNetConnection::waitFor(const std::function<bool()>& done, int timeoutMs) {
-    if (done())
+    if (done()) {
         return WaitEnd::Done;
-    if (!m_socket || m_socket->state() == QAbstractSocket::UnconnectedState)
+    }
+    if (!m_socket || m_socket->state() == QAbstractSocket::UnconnectedState) {
         return WaitEnd::Failed;
+    }
 
     QEventLoop loop;
     QTimer timer;
@@ -177,8 +194,9 @@ TNetConnection::WaitEnd TNetConnection::waitFor(const std::function<bool()>& don
     QTcpSocket* socket = m_socket;
     auto settle = [&] {
         if (done() || !m_streamError.isEmpty() || !m_socket ||
-            m_socket->state() == QAbstractSocket::UnconnectedState)
+            m_socket->state() == QAbstractSocket::UnconnectedState) {
             loop.quit();
+        }
     };
     QObject::connect(socket, &QTcpSocket::connected, &loop, settle);
     QObject::connect(socket, &QTcpSocket::readyRead, &loop, [&] {
@@ -196,30 +214,36 @@ TNetConnection::WaitEnd TNetConnection::waitFor(const std::function<bool()>& don
 
     // Bytes that came in before the wait began would raise no new readyRead.
     readAvailable();
-    if (done() || !m_streamError.isEmpty())
+    if (done() || !m_streamError.isEmpty()) {
         return WaitEnd::Done;
+    }
 
-    if (timeoutMs > 0)
+    if (timeoutMs > 0) {
         timer.start(timeoutMs);
+    }
     m_abortWait = [&loop] { loop.quit(); };
     auto alive = m_alive;
     loop.exec();
-    if (!*alive)
+    if (!*alive) {
         return WaitEnd::Failed;  // the caller checks its own copy and touches nothing
+    }
     m_abortWait = nullptr;
-    if (done())
+    if (done()) {
         return WaitEnd::Done;
+    }
     return timedOut ? WaitEnd::TimedOut : WaitEnd::Failed;
 }
 
 QVariant TNetConnection::AppServer(const QString& method, const QVariantList& args) {
-    if (m_calling)
+    if (m_calling) {
         throw ENetError(
             QStringLiteral("Já há uma chamada ao servidor de aplicação em andamento nesta "
                            "conexão; %1 não foi enviada.")
                 .arg(callName(method)));
-    if (method.trimmed().isEmpty())
+    }
+    if (method.trimmed().isEmpty()) {
         throw ENetError(QStringLiteral("Chamada ao servidor de aplicação sem nome de método."));
+    }
     // Arguments that cannot travel fail here, before anything reaches the server.
     const QByteArray request = wire::requestFrame({m_serverName, method, args});
 
@@ -232,23 +256,27 @@ QVariant TNetConnection::AppServer(const QString& method, const QVariantList& ar
         // A connection the server closed while idle (or one holding bytes nobody asked for) is
         // replaced now, while nothing has been sent and reconnecting is harmless.
         m_socket->waitForReadyRead(0);
-        if (!Connected() || m_socket->bytesAvailable() > 0)
+        if (!Connected() || m_socket->bytesAvailable() > 0) {
             dropSocket();
+        }
     }
-    if (!Connected())
+    if (!Connected()) {
         connectSocket(m_timeout);
+    }
 
     int remaining = 0;
-    if (m_timeout > 0)
+    if (m_timeout > 0) {
         remaining = std::max(1, m_timeout - int(clock.elapsed()));
+    }
 
     m_reply.reset();
     m_streamError.clear();
     m_frames->clear();
     m_socket->write(request);
     const WaitEnd end = waitFor([this] { return m_reply.has_value(); }, remaining);
-    if (!*alive)
+    if (!*alive) {
         throw ENetError(kGone);
+    }
 
     const QString where = address();
     const QString what = callName(method);
@@ -283,8 +311,9 @@ QVariant TNetConnection::AppServer(const QString& method, const QVariantList& ar
 
     const QByteArray payload = std::move(*m_reply);
     m_reply.reset();
-    if (!m_frames->isEmpty())
+    if (!m_frames->isEmpty()) {
         throw malformed(QStringLiteral("dados a mais depois da resposta"));
+    }
     wire::Reply reply;
     try {
         reply = wire::decodeReply(payload);
@@ -292,10 +321,11 @@ QVariant TNetConnection::AppServer(const QString& method, const QVariantList& ar
         throw malformed(e.text());
     }
     if (!reply.ok) {
-        if (reply.error.trimmed().isEmpty())
+        if (reply.error.trimmed().isEmpty()) {
             throw ENetError(QStringLiteral("O servidor de aplicação %1 recusou %2 sem informar o "
                                            "motivo.")
                                 .arg(where, what));
+        }
         throw ENetError(reply.error);
     }
     return reply.result;

@@ -52,13 +52,15 @@ class PieceSink : public QIODevice {
 
     // The byte string the encoder writes next; its bytes travel as their own piece when large.
     void expect(const QByteArray& bytes) {
-        if (m_share && bytes.size() >= kSharedPieceSize)
+        if (m_share && bytes.size() >= kSharedPieceSize) {
             m_expected = bytes;
+        }
     }
 
     QList<QByteArray> take() {
-        if (!m_current.isEmpty() || m_pieces.isEmpty())
+        if (!m_current.isEmpty() || m_pieces.isEmpty()) {
             m_pieces.append(std::move(m_current));
+        }
         m_current = QByteArray();
         return std::exchange(m_pieces, {});
     }
@@ -99,8 +101,9 @@ class Encoder {
     void text(const QString& s) { m_writer.append(s); }
 
     void value(const QVariant& v, int depth = 0) {
-        if (depth > kMaxNesting)
+        if (depth > kMaxNesting) {
             failWrite(QStringLiteral("listas aninhadas em mais de %1 níveis").arg(kMaxNesting));
+        }
         switch (v.typeId()) {
             case QMetaType::UnknownType:
             case QMetaType::Nullptr:
@@ -147,16 +150,18 @@ class Encoder {
             case QMetaType::QVariantList: {
                 const QVariantList list = v.toList();
                 m_writer.startArray(quint64(list.size()));
-                for (const QVariant& item : list)
+                for (const QVariant& item : list) {
                     value(item, depth + 1);
+                }
                 m_writer.endArray();
                 return;
             }
             case QMetaType::QStringList: {
                 const QStringList list = v.toStringList();
                 m_writer.startArray(quint64(list.size()));
-                for (const QString& item : list)
+                for (const QString& item : list) {
                     m_writer.append(item);
+                }
                 m_writer.endArray();
                 return;
             }
@@ -173,8 +178,9 @@ class Encoder {
             m_writer.append(QString());
             return;
         }
-        if (d.year() < 1 || d.year() > 9999)
+        if (d.year() < 1 || d.year() > 9999) {
             failWrite(QStringLiteral("data fora do intervalo aceito (anos 1 a 9999)"));
+        }
         m_writer.append(d.toString(Qt::ISODate));
     }
 
@@ -187,8 +193,9 @@ class Encoder {
         // The wall-clock reading of the sender: local time, or the stated time of a UTC or
         // offset QDateTime converted to local time first.
         const QDateTime local = dt.toLocalTime();
-        if (local.date().year() < 1 || local.date().year() > 9999)
+        if (local.date().year() < 1 || local.date().year() > 9999) {
             failWrite(QStringLiteral("data e hora fora do intervalo aceito (anos 1 a 9999)"));
+        }
         m_writer.append(local.toString(QLatin1String(kDateTimeFormat)));
     }
 
@@ -204,13 +211,15 @@ QByteArray headerRoom() {
 // piece.
 QList<QByteArray> sealFrame(QList<QByteArray> pieces, qsizetype maxFrameSize) {
     qsizetype bytes = 0;
-    for (const QByteArray& piece : pieces)
+    for (const QByteArray& piece : pieces) {
         bytes += piece.size();
+    }
     const qsizetype payload = bytes - kHeaderSize;
-    if (payload > maxFrameSize)
+    if (payload > maxFrameSize) {
         failWrite(QStringLiteral("a mensagem tem %1 bytes, acima do limite de %2 bytes")
                       .arg(payload)
                       .arg(maxFrameSize));
+    }
     qToBigEndian(quint32(payload), pieces.first().data());
     return pieces;
 }
@@ -225,8 +234,9 @@ class Decoder {
     QCborStreamReader& reader() { return m_reader; }
 
     void check() {
-        if (m_reader.lastError() != QCborError::NoError)
+        if (m_reader.lastError() != QCborError::NoError) {
             failRead(describe(m_reader.lastError()));
+        }
     }
 
     void advance() {
@@ -236,27 +246,32 @@ class Decoder {
 
     QVariant value(int depth = 0) {
         check();
-        if (depth > kMaxNesting)
+        if (depth > kMaxNesting) {
             failRead(QStringLiteral("listas aninhadas em mais de %1 níveis").arg(kMaxNesting));
+        }
         switch (m_reader.type()) {
             case QCborStreamReader::UnsignedInteger: {
                 const quint64 n = m_reader.toUnsignedInteger();
                 advance();
-                if (n <= quint64(std::numeric_limits<int>::max()))
+                if (n <= quint64(std::numeric_limits<int>::max())) {
                     return int(n);
-                if (n <= quint64(std::numeric_limits<qint64>::max()))
+                }
+                if (n <= quint64(std::numeric_limits<qint64>::max())) {
                     return qlonglong(n);
+                }
                 return qulonglong(n);
             }
             case QCborStreamReader::NegativeInteger: {
                 // CBOR stores -1 - n; the reader hands out n + 1 (wrapping to 0 for n = 2^64 - 1).
                 const quint64 n = quint64(m_reader.toNegativeInteger()) - 1;
                 advance();
-                if (n > quint64(std::numeric_limits<qint64>::max()))
+                if (n > quint64(std::numeric_limits<qint64>::max())) {
                     failRead(QStringLiteral("inteiro negativo fora do intervalo de 64 bits"));
+                }
                 const qint64 v = -1 - qint64(n);
-                if (v >= std::numeric_limits<int>::min())
+                if (v >= std::numeric_limits<int>::min()) {
                     return int(v);
+                }
                 return qlonglong(v);
             }
             case QCborStreamReader::ByteArray:
@@ -307,8 +322,9 @@ class Decoder {
     }
 
     QString textString() {
-        if (!m_reader.isString())
+        if (!m_reader.isString()) {
             failRead(QStringLiteral("texto esperado"));
+        }
         QString out;
         auto r = m_reader.readString();
         while (r.status == QCborStreamReader::Ok) {
@@ -337,10 +353,11 @@ class Decoder {
         QByteArray out;
         auto r = m_reader.readByteArray();
         while (r.status == QCborStreamReader::Ok) {
-            if (out.isEmpty())
+            if (out.isEmpty()) {
                 out = std::move(r.data);
-            else
+            } else {
                 out += r.data;
+            }
             r = m_reader.readByteArray();
         }
         if (r.status == QCborStreamReader::Error) {
@@ -348,8 +365,9 @@ class Decoder {
             failRead(QStringLiteral("sequência de bytes inválida"));
         }
         // An empty packet is still a packet, not a null value.
-        if (out.isNull())
+        if (out.isNull()) {
             out = QByteArray("");
+        }
         return out;
     }
 
@@ -361,40 +379,50 @@ class Decoder {
             const quint64 room = quint64(m_size - m_reader.currentOffset());
             list.reserve(qsizetype(std::min(declared, room)));
         }
-        if (!m_reader.enterContainer())
+        if (!m_reader.enterContainer()) {
             check();
-        while (m_reader.lastError() == QCborError::NoError && m_reader.hasNext())
+        }
+        while (m_reader.lastError() == QCborError::NoError && m_reader.hasNext()) {
             list.append(value(depth + 1));
+        }
         check();
-        if (!m_reader.leaveContainer())
+        if (!m_reader.leaveContainer()) {
             check();
+        }
         return list;
     }
 
     QVariant tagged() {
         const quint64 tag = quint64(m_reader.toTag());
         advance();
-        if (tag != kTagDate && tag != kTagLocalDateTime)
+        if (tag != kTagDate && tag != kTagLocalDateTime) {
             failRead(QStringLiteral("marca CBOR %1 desconhecida").arg(tag));
-        if (!m_reader.isString())
+        }
+        if (!m_reader.isString()) {
             failRead(QStringLiteral("data sem texto na marca CBOR %1").arg(tag));
+        }
         const QString text = textString();
         if (tag == kTagDate) {
-            if (text.isEmpty())
+            if (text.isEmpty()) {
                 return QDate();
+            }
             const QDate d = QDate::fromString(text, Qt::ISODate);
-            if (!d.isValid() || text.size() != 10)
+            if (!d.isValid() || text.size() != 10) {
                 failRead(QStringLiteral("data inválida \"%1\"").arg(text));
+            }
             return d;
         }
-        if (text.isEmpty())
+        if (text.isEmpty()) {
             return QDateTime();
+        }
         // Milliseconds are always written, and optional on reading.
         QDateTime dt = QDateTime::fromString(text, QLatin1String(kDateTimeFormat));
-        if (!dt.isValid())
+        if (!dt.isValid()) {
             dt = QDateTime::fromString(text, QLatin1String(kDateTimeFormatNoMs));
-        if (!dt.isValid())
+        }
+        if (!dt.isValid()) {
             failRead(QStringLiteral("data e hora inválida \"%1\"").arg(text));
+        }
         return dt;
     }
 
@@ -403,36 +431,44 @@ class Decoder {
     template <typename Visit>
     void topMap(Visit visit) {
         check();
-        if (!m_reader.isMap())
+        if (!m_reader.isMap()) {
             failRead(QStringLiteral("a mensagem não é um mapa CBOR"));
-        if (!m_reader.enterContainer())
+        }
+        if (!m_reader.enterContainer()) {
             check();
+        }
         QStringList seen;
         while (m_reader.lastError() == QCborError::NoError && m_reader.hasNext()) {
-            if (!m_reader.isString())
+            if (!m_reader.isString()) {
                 failRead(QStringLiteral("chave da mensagem não é texto"));
+            }
             const QString key = textString();
-            if (seen.contains(key))
+            if (seen.contains(key)) {
                 failRead(QStringLiteral("chave \"%1\" repetida").arg(key));
+            }
             seen.append(key);
             check();
-            if (!m_reader.hasNext())
+            if (!m_reader.hasNext()) {
                 failRead(QStringLiteral("chave \"%1\" sem valor").arg(key));
-            if (!visit(key))
+            }
+            if (!visit(key)) {
                 advance();
+            }
         }
         check();
-        if (!m_reader.leaveContainer())
+        if (!m_reader.leaveContainer()) {
             check();
+        }
         finish();
     }
 
     // The whole input must be one item.
     void finish() {
         check();
-        if (m_reader.currentOffset() != m_size)
+        if (m_reader.currentOffset() != m_size) {
             failRead(QStringLiteral("%1 bytes a mais depois da mensagem")
                          .arg(m_size - m_reader.currentOffset()));
+        }
     }
 
   private:
@@ -450,8 +486,9 @@ class Decoder {
     // Bytes of the head of an item of known length by its additional information; 0 for an
     // indefinite length.
     static qsizetype headSize(int info) {
-        if (info < 24)
+        if (info < 24) {
             return 1;
+        }
         switch (info) {
             case 24:
                 return 2;
@@ -476,8 +513,9 @@ class Decoder {
 // --- public ---------------------------------------------------------------------------------
 
 QByteArray requestFrame(const Request& request) {
-    if (request.method.isEmpty())
+    if (request.method.isEmpty()) {
         failWrite(QStringLiteral("nome do método vazio"));
+    }
     // Packets among the arguments are copied once, straight into a frame of the final size.
     Encoder e(headerRoom(), true);
     e.writer().startMap(3);
@@ -487,8 +525,9 @@ QByteArray requestFrame(const Request& request) {
     e.text(request.method);
     e.text(QStringLiteral("args"));
     e.writer().startArray(quint64(request.args.size()));
-    for (const QVariant& arg : request.args)
+    for (const QVariant& arg : request.args) {
         e.value(arg, 1);
+    }
     e.writer().endArray();
     e.writer().endMap();
     return joined(sealFrame(e.pieces(), kMaxFrameSize));
@@ -518,35 +557,40 @@ Request decodeRequest(const QByteArray& payload) {
     bool hasServer = false, hasMethod = false, hasArgs = false;
     d.topMap([&](const QString& key) {
         if (key == QLatin1String("server")) {
-            if (!d.reader().isString())
+            if (!d.reader().isString()) {
                 failRead(QStringLiteral("\"server\" não é texto"));
+            }
             req.server = d.textString();
             hasServer = true;
             return true;
         }
         if (key == QLatin1String("method")) {
-            if (!d.reader().isString())
+            if (!d.reader().isString()) {
                 failRead(QStringLiteral("\"method\" não é texto"));
+            }
             req.method = d.textString();
             hasMethod = true;
             return true;
         }
         if (key == QLatin1String("args")) {
-            if (!d.reader().isArray())
+            if (!d.reader().isArray()) {
                 failRead(QStringLiteral("\"args\" não é uma lista"));
+            }
             req.args = d.array(0);
             hasArgs = true;
             return true;
         }
         return false;
     });
-    if (!hasServer || !hasMethod || !hasArgs)
+    if (!hasServer || !hasMethod || !hasArgs) {
         failRead(QStringLiteral("pedido sem \"%1\"")
                      .arg(!hasServer   ? "server"
                           : !hasMethod ? "method"
                                        : "args"));
-    if (req.method.isEmpty())
+    }
+    if (req.method.isEmpty()) {
         failRead(QStringLiteral("pedido com o nome do método vazio"));
+    }
     return req;
 }
 
@@ -561,17 +605,19 @@ Reply decodeReply(const QByteArray& payload) {
             return true;
         }
         if (key == QLatin1String("error")) {
-            if (!d.reader().isString())
+            if (!d.reader().isString()) {
                 failRead(QStringLiteral("\"error\" não é texto"));
+            }
             reply.error = d.textString();
             hasError = true;
             return true;
         }
         return false;
     });
-    if (hasResult == hasError)
+    if (hasResult == hasError) {
         failRead(hasResult ? QStringLiteral("resposta com \"result\" e \"error\" ao mesmo tempo")
                            : QStringLiteral("resposta sem \"result\" nem \"error\""));
+    }
     reply.ok = hasResult;
     return reply;
 }
@@ -593,18 +639,20 @@ QByteArray sharedSlice(const QByteArray& bytes, qsizetype from, qsizetype size) 
     Q_ASSERT(from >= 0 && size >= 0 && from + size <= bytes.size());
     QByteArray out = bytes;  // one more reference to the same allocation
     QByteArray::DataPointer& d = out.data_ptr();
-    if (!d.isMutable())
+    if (!d.isMutable()) {
         return bytes.mid(from, size);  // raw data, owned by somebody else: copied
+    }
     d.setBegin(d.data() + from);
     d.size = size;
     return out;
 }
 
 QByteArray frame(const QByteArray& payload, qsizetype maxFrameSize) {
-    if (payload.size() > maxFrameSize)
+    if (payload.size() > maxFrameSize) {
         failWrite(QStringLiteral("a mensagem tem %1 bytes, acima do limite de %2 bytes")
                       .arg(payload.size())
                       .arg(maxFrameSize));
+    }
     QByteArray out(kHeaderSize, '\0');
     qToBigEndian(quint32(payload.size()), out.data());
     out.append(payload);
@@ -614,25 +662,30 @@ QByteArray frame(const QByteArray& payload, qsizetype maxFrameSize) {
 // --- FrameBuffer ----------------------------------------------------------------------------
 
 std::optional<QByteArray> FrameBuffer::takeFrame() {
-    if (pending() < kHeaderSize)
+    if (pending() < kHeaderSize) {
         return std::nullopt;
+    }
     const quint32 length = qFromBigEndian<quint32>(m_data.constData() + m_start);
-    if (length == 0)
+    if (length == 0) {
         throw ENetError(kReadFailure.arg(QStringLiteral("mensagem de tamanho zero")));
-    if (qint64(length) > qint64(m_max))
+    }
+    if (qint64(length) > qint64(m_max)) {
         throw ENetError(kReadFailure.arg(
             QStringLiteral("tamanho declarado de %1 bytes, acima do limite de %2 bytes")
                 .arg(length)
                 .arg(m_max)));
-    if (pending() - kHeaderSize < qsizetype(length))
+    }
+    if (pending() - kHeaderSize < qsizetype(length)) {
         return std::nullopt;
+    }
     const qsizetype at = m_start + kHeaderSize;
     m_start = at + qsizetype(length);
     if (m_start == m_data.size()) {
         // The last frame in: handed out whole when large, the buffer kept for the next ones
         // (reuseSpent()).
-        if (qsizetype(length) >= kSharedPieceSize)
+        if (qsizetype(length) >= kSharedPieceSize) {
             return sharedSlice(m_data, at, qsizetype(length));
+        }
         QByteArray payload = m_data.mid(at, qsizetype(length));
         reuseSpent();
         return payload;
@@ -650,8 +703,9 @@ std::optional<QByteArray> FrameBuffer::takeFrame() {
 }
 
 void FrameBuffer::reuseSpent() {
-    if (pending() != 0)
+    if (pending() != 0) {
         return;
+    }
     m_start = 0;
     if (m_data.isDetached() &&
         m_data.capacity() + m_data.data_ptr().freeSpaceAtBegin() <= m_keep + kHeaderSize) {

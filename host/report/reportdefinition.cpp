@@ -27,25 +27,29 @@ class Reader {
                  bool required = false) const {
         const QJsonValue v = o.value(QLatin1String(key));
         if (v.isUndefined() || v.isNull()) {
-            if (required)
+            if (required) {
                 fail(QStringLiteral("%1 sem \"%2\".").arg(where, QLatin1String(key)));
+            }
             return {};
         }
-        if (!v.isString())
+        if (!v.isString()) {
             fail(QStringLiteral("\"%1\" de %2 deve ser um texto.").arg(QLatin1String(key), where));
+        }
         return v.toString();
     }
 
     // A statement: one text, or its lines as an array of texts.
     QString statement(const QJsonValue& v, const QString& where) const {
-        if (v.isString())
+        if (v.isString()) {
             return v.toString();
+        }
         if (v.isArray()) {
             QStringList lines;
             for (const QJsonValue& line : v.toArray()) {
-                if (!line.isString())
+                if (!line.isString()) {
                     fail(QStringLiteral("as linhas da instrução de %1 devem ser textos.")
                              .arg(where));
+                }
                 lines << line.toString();
             }
             return lines.join(u'\n');
@@ -57,15 +61,18 @@ class Reader {
     QHash<QString, QString> labels(const QJsonObject& o, const QString& where) const {
         QHash<QString, QString> out;
         const QJsonValue v = o.value(QLatin1String("labels"));
-        if (v.isUndefined())
+        if (v.isUndefined()) {
             return out;
-        if (!v.isObject())
+        }
+        if (!v.isObject()) {
             fail(QStringLiteral("\"labels\" de %1 deve associar códigos a textos.").arg(where));
+        }
         const QJsonObject m = v.toObject();
         for (auto it = m.begin(); it != m.end(); ++it) {
-            if (!it.value().isString())
+            if (!it.value().isString()) {
                 fail(QStringLiteral("o rótulo \"%1\" de %2 deve ser um texto.")
                          .arg(it.key(), where));
+            }
             out.insert(it.key(), it.value().toString());
         }
         return out;
@@ -74,15 +81,18 @@ class Reader {
     QStringList names(const QJsonObject& o, const char* key, const QString& where) const {
         QStringList out;
         const QJsonValue v = o.value(QLatin1String(key));
-        if (v.isUndefined())
+        if (v.isUndefined()) {
             return out;
-        if (!v.isArray())
+        }
+        if (!v.isArray()) {
             fail(QStringLiteral("\"%1\" de %2 deve ser uma lista de campos.")
                      .arg(QLatin1String(key), where));
+        }
         for (const QJsonValue& n : v.toArray()) {
-            if (!n.isString() || n.toString().trimmed().isEmpty())
+            if (!n.isString() || n.toString().trimmed().isEmpty()) {
                 fail(QStringLiteral("\"%1\" de %2 deve ser uma lista de campos.")
                          .arg(QLatin1String(key), where));
+            }
             out << n.toString().trimmed().toUpper();
         }
         return out;
@@ -101,28 +111,34 @@ ColumnFormat formatOf(const QString& name, const Reader& r, const QString& where
         {QStringLiteral("integer"), ColumnFormat::Integer},
         {QStringLiteral("cnpjcpf"), ColumnFormat::Registration},
     };
-    if (name.isEmpty())
+    if (name.isEmpty()) {
         return ColumnFormat::Text;
+    }
     const auto it = formats.constFind(name.toLower());
-    if (it == formats.constEnd())
+    if (it == formats.constEnd()) {
         r.fail(QStringLiteral("formato \"%1\" desconhecido em %2 (use text, date, datetime, "
                               "money, integer ou cnpjcpf).")
                    .arg(name, where));
+    }
     return *it;
 }
 
 Qt::Alignment alignOf(const QString& name, ColumnFormat format, const Reader& r,
                       const QString& where) {
-    if (name.isEmpty())
+    if (name.isEmpty()) {
         return (format == ColumnFormat::Money || format == ColumnFormat::Integer) ? Qt::AlignRight
                                                                                   : Qt::AlignLeft;
+    }
     const QString n = name.toLower();
-    if (n == u"left")
+    if (n == u"left") {
         return Qt::AlignLeft;
-    if (n == u"right")
+    }
+    if (n == u"right") {
         return Qt::AlignRight;
-    if (n == u"center")
+    }
+    if (n == u"center") {
         return Qt::AlignHCenter;
+    }
     r.fail(QStringLiteral("alinhamento \"%1\" desconhecido em %2.").arg(name, where));
 }
 
@@ -136,8 +152,9 @@ bool validName(const QString& name) {
 QStringList ReportSection::fieldsUsed() const {
     QStringList out;
     const auto add = [&out](const QString& f) {
-        if (!f.isEmpty() && !out.contains(f))
+        if (!f.isEmpty() && !out.contains(f)) {
             out << f;
+        }
     };
     for (const ReportColumn& c : columns) {
         add(c.field);
@@ -147,22 +164,26 @@ QStringList ReportSection::fieldsUsed() const {
         add(g.field);
         add(g.kindField);
         add(g.nameField);
-        for (const QString& s : g.sums)
+        for (const QString& s : g.sums) {
             add(s);
+        }
     }
-    for (const QString& s : totals.sums)
+    for (const QString& s : totals.sums) {
         add(s);
+    }
     return out;
 }
 
 ReportDefinition ReportDefinition::load(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    if (!f.open(QIODevice::ReadOnly)) {
         throw EHostError(QStringLiteral("Não foi possível ler a definição de relatório \"%1\": %2")
                              .arg(path, f.errorString()));
+    }
     ReportDefinition def = parse(f.readAll(), path);
-    if (def.code.isEmpty())
+    if (def.code.isEmpty()) {
         def.code = QFileInfo(path).completeBaseName();
+    }
     return def;
 }
 
@@ -170,23 +191,27 @@ ReportDefinition ReportDefinition::parse(const QByteArray& json, const QString& 
     const Reader r(name);
     QJsonParseError err{};
     const QJsonDocument doc = QJsonDocument::fromJson(json, &err);
-    if (err.error != QJsonParseError::NoError)
+    if (err.error != QJsonParseError::NoError) {
         r.fail(QStringLiteral("JSON malformado na posição %1 (%2).")
                    .arg(err.offset)
                    .arg(err.errorString()));
-    if (!doc.isObject())
+    }
+    if (!doc.isObject()) {
         r.fail(QStringLiteral("o conteúdo deve ser um objeto JSON."));
+    }
     const QJsonObject root = doc.object();
 
     ReportDefinition def;
     def.code = r.text(root, "code", QStringLiteral("a definição"));
     def.title = r.text(root, "title", QStringLiteral("a definição"), true).trimmed();
-    if (def.title.isEmpty())
+    if (def.title.isEmpty()) {
         r.fail(QStringLiteral("o título está vazio."));
+    }
     const QString orientation = r.text(root, "orientation", QStringLiteral("a definição"));
-    if (!orientation.isEmpty() && orientation != u"portrait" && orientation != u"landscape")
+    if (!orientation.isEmpty() && orientation != u"portrait" && orientation != u"landscape") {
         r.fail(QStringLiteral("orientação \"%1\" desconhecida (portrait ou landscape).")
                    .arg(orientation));
+    }
     def.landscape = orientation == u"landscape";
 
     for (const QJsonValue& pv : root.value(QLatin1String("parameters")).toArray()) {
@@ -194,12 +219,14 @@ ReportDefinition ReportDefinition::parse(const QByteArray& json, const QString& 
         const QString where = QStringLiteral("um parâmetro");
         ReportParameter param;
         param.name = r.text(p, "name", where, true).trimmed().toUpper();
-        if (!validName(param.name))
+        if (!validName(param.name)) {
             r.fail(QStringLiteral("nome de parâmetro \"%1\" inválido.").arg(param.name));
+        }
         const QString type = r.text(p, "type", where);
-        if (!type.isEmpty() && type != u"string" && type != u"date")
+        if (!type.isEmpty() && type != u"string" && type != u"date") {
             r.fail(QStringLiteral("tipo \"%1\" do parâmetro %2 desconhecido (string ou date).")
                        .arg(type, param.name));
+        }
         param.isDate = type == u"date";
         def.parameters << param;
     }
@@ -211,21 +238,24 @@ ReportDefinition ReportDefinition::parse(const QByteArray& json, const QString& 
         crit.label = r.text(c, "label", where, true);
         crit.param = r.text(c, "param", where, true).trimmed().toUpper();
         crit.toParam = r.text(c, "to", where).trimmed().toUpper();
-        if (c.contains(QLatin1String("all")))
+        if (c.contains(QLatin1String("all"))) {
             crit.allText = r.text(c, "all", where);
+        }
         crit.listSeparator = r.text(c, "list", where);
         crit.labels = r.labels(c, where);
         def.criteria << crit;
     }
 
     const QJsonArray sections = root.value(QLatin1String("sections")).toArray();
-    if (sections.isEmpty())
+    if (sections.isEmpty()) {
         r.fail(QStringLiteral("não há seções de dados (\"sections\")."));
+    }
     int index = 0;
     for (const QJsonValue& sv : sections) {
         ++index;
-        if (!sv.isObject())
+        if (!sv.isObject()) {
             r.fail(QStringLiteral("a seção %1 deve ser um objeto.").arg(index));
+        }
         const QJsonObject s = sv.toObject();
         const QString where = QStringLiteral("a seção %1").arg(index);
         ReportSection sec;
@@ -235,35 +265,39 @@ ReportDefinition ReportDefinition::parse(const QByteArray& json, const QString& 
         if (sql.isObject()) {
             const QJsonObject per = sql.toObject();
             for (auto it = per.begin(); it != per.end(); ++it) {
-                if (it.key() == u"sqlite")
+                if (it.key() == u"sqlite") {
                     sec.sqlSqlite = r.statement(it.value(), where);
-                else if (it.key() == u"postgres")
+                } else if (it.key() == u"postgres") {
                     sec.sqlPostgres = r.statement(it.value(), where);
-                else if (it.key() == u"any")
+                } else if (it.key() == u"any") {
                     sec.sql = r.statement(it.value(), where);
-                else
+                } else {
                     r.fail(QStringLiteral("banco de dados \"%1\" desconhecido em %2 (sqlite, "
                                           "postgres ou any).")
                                .arg(it.key(), where));
+                }
             }
         } else if (!sql.isUndefined()) {
             sec.sql = r.statement(sql, where);
         }
         const bool hasSql = !sec.sql.trimmed().isEmpty() || !sec.sqlSqlite.trimmed().isEmpty() ||
                             !sec.sqlPostgres.trimmed().isEmpty();
-        if (hasSql == !sec.dataSet.isEmpty())
+        if (hasSql == !sec.dataSet.isEmpty()) {
             r.fail(QStringLiteral("%1 deve ter uma instrução SQL (\"sql\") ou um conjunto de dados "
                                   "(\"dataset\"), um dos dois.")
                        .arg(where));
+        }
         if (hasSql && sec.sql.trimmed().isEmpty() &&
-            (sec.sqlSqlite.trimmed().isEmpty() || sec.sqlPostgres.trimmed().isEmpty()))
+            (sec.sqlSqlite.trimmed().isEmpty() || sec.sqlPostgres.trimmed().isEmpty())) {
             r.fail(QStringLiteral("%1 precisa da instrução de cada banco de dados (sqlite e "
                                   "postgres) ou de uma comum (any).")
                        .arg(where));
+        }
 
         const QJsonArray columns = s.value(QLatin1String("columns")).toArray();
-        if (columns.isEmpty())
+        if (columns.isEmpty()) {
             r.fail(QStringLiteral("%1 não tem colunas.").arg(where));
+        }
         for (const QJsonValue& colv : columns) {
             const QJsonObject c = colv.toObject();
             ReportColumn col;
@@ -272,9 +306,10 @@ ReportDefinition ReportDefinition::parse(const QByteArray& json, const QString& 
             col.caption = r.text(c, "caption", cwhere);
             const QJsonValue w = c.value(QLatin1String("width"));
             if (!w.isUndefined()) {
-                if (!w.isDouble() || w.toDouble() <= 0)
+                if (!w.isDouble() || w.toDouble() <= 0) {
                     r.fail(
                         QStringLiteral("a largura de %1 deve ser um número positivo.").arg(cwhere));
+                }
                 col.width = w.toDouble();
             }
             col.format = formatOf(r.text(c, "format", cwhere), r, cwhere);
@@ -302,8 +337,9 @@ ReportDefinition ReportDefinition::parse(const QByteArray& json, const QString& 
             const QJsonObject t = totals.toObject();
             const QString twhere = QStringLiteral("os totais de %1").arg(where);
             sec.totals.enabled = true;
-            if (t.contains(QLatin1String("caption")))
+            if (t.contains(QLatin1String("caption"))) {
                 sec.totals.caption = r.text(t, "caption", twhere);
+            }
             sec.totals.count = t.value(QLatin1String("count")).toBool(true);
             sec.totals.sums = r.names(t, "sums", twhere);
         } else if (!totals.isUndefined()) {
@@ -311,15 +347,18 @@ ReportDefinition ReportDefinition::parse(const QByteArray& json, const QString& 
         }
         // Sums print under their own column.
         QStringList sums = sec.totals.sums;
-        for (const ReportGroup& g : sec.groups)
+        for (const ReportGroup& g : sec.groups) {
             sums << g.sums;
+        }
         for (const QString& f : sums) {
             bool shown = false;
-            for (const ReportColumn& c : sec.columns)
+            for (const ReportColumn& c : sec.columns) {
                 shown = shown || c.field == f;
-            if (!shown)
+            }
+            if (!shown) {
                 r.fail(QStringLiteral("a soma de %1 em %2 não corresponde a uma coluna.")
                            .arg(f, where));
+            }
         }
         def.sections << sec;
     }

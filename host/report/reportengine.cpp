@@ -34,8 +34,9 @@ namespace host {
 
 void TReportParams::Declare(const QString& name, bool isDate) {
     const QString key = name.trimmed().toUpper();
-    if (key.isEmpty() || m_byName.contains(key))
+    if (key.isEmpty() || m_byName.contains(key)) {
         return;
+    }
     m_order.push_back(std::make_unique<TParam>(name.trimmed()));
     m_byName.insert(key, m_order.back().get());
     m_isDate.insert(key, isDate);
@@ -50,8 +51,9 @@ const TParam* TReportParams::Find(const QString& name) const {
 }
 
 TParam& TReportParams::ParamByName(const QString& name) {
-    if (TParam* p = Find(name))
+    if (TParam* p = Find(name)) {
         return *p;
+    }
     throw EProgrammingError(
         QStringLiteral("O relatório não declara o parâmetro \"%1\" (declarados: %2).")
             .arg(name, Names().join(QStringLiteral(", "))));
@@ -63,8 +65,9 @@ bool TReportParams::IsDate(const QString& name) const {
 
 QStringList TReportParams::Names() const {
     QStringList out;
-    for (const auto& p : m_order)
+    for (const auto& p : m_order) {
         out << p->Name();
+    }
     return out;
 }
 
@@ -86,39 +89,47 @@ struct Cancelled {};
 // a date-time or a text dd/MM/yyyy or yyyy-MM-dd.
 QDate dateOf(const TParam& p) {
     const QVariant v = p.Value();
-    if (v.typeId() == QMetaType::QDate)
+    if (v.typeId() == QMetaType::QDate) {
         return v.toDate();
-    if (v.typeId() == QMetaType::QDateTime)
+    }
+    if (v.typeId() == QMetaType::QDateTime) {
         return v.toDateTime().date();
+    }
     const QString s = v.toString().trimmed();
     QDate d = QDate::fromString(s, QStringLiteral("dd/MM/yyyy"));
-    if (!d.isValid())
+    if (!d.isValid()) {
         d = reportformat::toDateTime(s).date();
+    }
     return d;
 }
 
 QString criterionValue(const ReportCriterion& c, const TReportParams& params) {
     const TParam* p = params.Find(c.param);
-    if (!p || !p->Assigned() || p->IsNull())
+    if (!p || !p->Assigned() || p->IsNull()) {
         return {};
+    }
     const auto textOf = [&params](const TParam& param) {
-        if (params.IsDate(param.Name()))
+        if (params.IsDate(param.Name())) {
             return dateOf(param).toString(QStringLiteral("dd/MM/yyyy"));
+        }
         return param.AsString().trimmed();
     };
     QString value = textOf(*p);
-    if (value.compare(QLatin1String("T"), Qt::CaseInsensitive) == 0)
+    if (value.compare(QLatin1String("T"), Qt::CaseInsensitive) == 0) {
         return c.allText;
+    }
     if (!c.toParam.isEmpty()) {
         const TParam* to = params.Find(c.toParam);
-        if (to && to->Assigned() && !to->IsNull())
+        if (to && to->Assigned() && !to->IsNull()) {
             value = QStringLiteral("%1 a %2").arg(value, textOf(*to));
+        }
         return value;
     }
     if (!c.listSeparator.isEmpty()) {
         QStringList shown;
-        for (const QString& code : value.split(c.listSeparator, Qt::SkipEmptyParts))
+        for (const QString& code : value.split(c.listSeparator, Qt::SkipEmptyParts)) {
             shown << c.labels.value(code.trimmed(), code.trimmed());
+        }
         return shown.join(QStringLiteral(", "));
     }
     return c.labels.value(value, value);
@@ -128,8 +139,9 @@ QString criteriaLine(const ReportDefinition& def, const TReportParams& params) {
     QStringList parts;
     for (const ReportCriterion& c : def.criteria) {
         const QString v = criterionValue(c, params);
-        if (!v.isEmpty())
+        if (!v.isEmpty()) {
             parts << QStringLiteral("%1: %2").arg(c.label, v);
+        }
     }
     return parts.join(QStringLiteral("; "));
 }
@@ -139,17 +151,21 @@ QString criteriaLine(const ReportDefinition& def, const TReportParams& params) {
 QString companyLine(const TReportParams& params) {
     QString code = Orvanta::EmprProc();
     if (const TParam* p = params.Find(QStringLiteral("P_CDEMPRESA"));
-        p && p->Assigned() && !p->AsString().trimmed().isEmpty() && p->AsString().trimmed() != u"T")
+        p && p->Assigned() && !p->AsString().trimmed().isEmpty() &&
+        p->AsString().trimmed() != u"T") {
         code = p->AsString().trimmed();
-    if (!DatabaseModule::hasInstance())
+    }
+    if (!DatabaseModule::hasInstance()) {
         return code;
+    }
     try {
         TADOIBQuery q;
         q.SQL << QStringLiteral("SELECT NMEMPRESA FROM EMPRESA WHERE CDEMPRESA = :CDEMPRESA");
         q.ParamByName(QStringLiteral("CDEMPRESA")).SetAsString(code);
         q.Open();
-        if (!q.IsEmpty())
+        if (!q.IsEmpty()) {
             return QStringLiteral("%1 - %2").arg(code, q.Fields(0).AsString().trimmed());
+        }
     } catch (const EDatabaseError&) {
         // A database without the company table still prints the code.
     }
@@ -164,14 +180,17 @@ void readRows(const TClientDataSet& ds, const ReportSection& sec, const QString&
     QList<ColumnFormat> formats;
     for (const QString& f : out.fields) {
         const TField* field = ds.FindField(f);
-        if (!field)
+        if (!field) {
             throw EHostError(
                 QStringLiteral("O relatório usa o campo %1, que %2 não tem.").arg(f, source));
+        }
         index << field->Index();
         ColumnFormat fmt = ColumnFormat::Text;
-        for (const ReportColumn& c : sec.columns)
-            if (c.field == f)
+        for (const ReportColumn& c : sec.columns) {
+            if (c.field == f) {
                 fmt = c.format;
+            }
+        }
         formats << fmt;
     }
     const int rows = ds.Active() ? ds.RecordCount() : 0;
@@ -181,35 +200,41 @@ void readRows(const TClientDataSet& ds, const ReportSection& sec, const QString&
         // A data set comes in its own view order; its groups must come together, in the
         // order of their keys, each keeping the view order of its rows.
         QList<int> keys;
-        for (const ReportGroup& g : sec.groups)
+        for (const ReportGroup& g : sec.groups) {
             keys << index[out.fields.indexOf(g.field)];
+        }
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
             for (int k : keys) {
                 const int c =
                     QString::compare(ds.ValueAt(a, k).toString(), ds.ValueAt(b, k).toString());
-                if (c != 0)
+                if (c != 0) {
                     return c < 0;
+                }
             }
             return false;
         });
     }
     out.values.clear();
     out.values.reserve(size_t(rows) * size_t(out.fields.size()));
-    for (int r : order)
-        for (int i = 0; i < index.size(); ++i)
+    for (int r : order) {
+        for (int i = 0; i < index.size(); ++i) {
             out.values.push_back(reportformat::normalise(formats[i], ds.ValueAt(r, index[i])));
+        }
+    }
 }
 
 // The wait cursor while the queries run (after the parameters event, which may ask).
 class WaitCursor {
   public:
     WaitCursor() : m_on(qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
-        if (m_on)
+        if (m_on) {
             QApplication::setOverrideCursor(Qt::WaitCursor);
+        }
     }
     ~WaitCursor() {
-        if (m_on)
+        if (m_on) {
             QApplication::restoreOverrideCursor();
+        }
     }
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
@@ -223,8 +248,9 @@ class WaitCursor {
 class RunProgress {
   public:
     RunProgress(QWidget* parent, const QString& title) {
-        if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
             return;
+        }
         m_dialog = new QProgressDialog(title, QStringLiteral("Cancelar"), 0, 0, parent);
         m_dialog->setWindowTitle(QStringLiteral("Relatório"));
         m_dialog->setWindowModality(Qt::ApplicationModal);
@@ -239,10 +265,12 @@ class RunProgress {
 
     // false when the user cancelled.
     bool step(int done, int total, const QString& what) {
-        if (!m_dialog)
+        if (!m_dialog) {
             return true;
-        if (m_dialog->maximum() != total)
+        }
+        if (m_dialog->maximum() != total) {
             m_dialog->setMaximum(total);
+        }
         m_dialog->setLabelText(what.arg(done).arg(total));
         m_dialog->setValue(qMin(done, total));
         QCoreApplication::processEvents();
@@ -266,8 +294,9 @@ bool paintOn(const ReportResult& result, QPagedPaintDevice& device, QWidget* par
     RunProgress progress(parent, QStringLiteral("Gerando o relatório..."));
     const int pages = renderer.countPages(device);
     QPainter painter;
-    if (!painter.begin(&device))
+    if (!painter.begin(&device)) {
         throw EHostError(QStringLiteral("Não foi possível iniciar a impressão do relatório."));
+    }
     const bool done = renderer.paint(painter, device, [&progress](int page, int total) {
         return progress.step(page, total, QStringLiteral("Página %1 de %2"));
     });
@@ -322,8 +351,9 @@ std::unique_ptr<ReportResult> TReportDesignerDialog::prepare(const ReportDefinit
                                                              bool& cancelled) {
     cancelled = false;
     TReportParams params;
-    for (const ReportParameter& p : def.parameters)
+    for (const ReportParameter& p : def.parameters) {
         params.Declare(p.name, p.isDate);
+    }
     if (BeforeGetQueryParams) {
         bool doCancel = false;
         BeforeGetQueryParams(params, doCancel);
@@ -334,15 +364,17 @@ std::unique_ptr<ReportResult> TReportDesignerDialog::prepare(const ReportDefinit
     }
     for (const QString& name : params.Names()) {
         TParam& p = params.ParamByName(name);
-        if (!p.Assigned())
+        if (!p.Assigned()) {
             throw EHostError(QStringLiteral("O parâmetro %1 do relatório %2 não recebeu valor.")
                                  .arg(name, def.code));
+        }
         if (params.IsDate(name) && !p.IsNull()) {
             const QDate d = dateOf(p);
-            if (!d.isValid())
+            if (!d.isValid()) {
                 throw EHostError(QStringLiteral("O parâmetro %1 do relatório %2 deve ser uma data "
                                                 "(recebeu \"%3\").")
                                      .arg(name, def.code, p.AsString()));
+            }
             p.SetAsDate(d);  // compared as text yyyy-MM-dd with the stored date-times
         }
     }
@@ -360,12 +392,15 @@ std::unique_ptr<ReportResult> TReportDesignerDialog::prepare(const ReportDefinit
         if (sec.isQuery()) {
             TADOIBQuery q;
             q.setObjectName(def.code);
-            if (!sec.sql.trimmed().isEmpty())
+            if (!sec.sql.trimmed().isEmpty()) {
                 q.SQL = sec.sql.split(u'\n');
-            if (!sec.sqlSqlite.trimmed().isEmpty())
+            }
+            if (!sec.sqlSqlite.trimmed().isEmpty()) {
                 q.SQL_SQLITE = sec.sqlSqlite.split(u'\n');
-            if (!sec.sqlPostgres.trimmed().isEmpty())
+            }
+            if (!sec.sqlPostgres.trimmed().isEmpty()) {
                 q.SQL_PG = sec.sqlPostgres.split(u'\n');
+            }
             for (const QString& name : q.ParamNames()) {
                 if (name.compare(kToday, Qt::CaseInsensitive) == 0) {
                     q.ParamByName(name).SetAsDate(reportformat::brasiliaNow().date());
@@ -382,10 +417,11 @@ std::unique_ptr<ReportResult> TReportDesignerDialog::prepare(const ReportDefinit
                      data);
         } else {
             const QPointer<TClientDataSet> ds = m_dataSets.value(sec.dataSet.toLower());
-            if (!ds)
+            if (!ds) {
                 throw EHostError(QStringLiteral("O relatório %1 lê o conjunto de dados %2, que "
                                                 "não foi registrado.")
                                      .arg(def.code, sec.dataSet));
+            }
             readRows(*ds, sec, QStringLiteral("o conjunto de dados %1").arg(sec.dataSet), true,
                      data);
         }
@@ -395,9 +431,10 @@ std::unique_ptr<ReportResult> TReportDesignerDialog::prepare(const ReportDefinit
 }
 
 std::unique_ptr<ReportResult> TReportDesignerDialog::Fetch(const QString& code) {
-    if (!DefinitionExists(code))
+    if (!DefinitionExists(code)) {
         throw EHostError(
             QStringLiteral("A definição do relatório %1 não está em %2.").arg(code, ReportDir()));
+    }
     const ReportDefinition def = ReportDefinition::load(DefinitionPath(code));
     bool cancelled = false;
     auto result = prepare(def, cancelled);
@@ -408,19 +445,22 @@ bool TReportDesignerDialog::Execute(const QString& code, ReportOutput output, co
                                     QWidget* parent) {
     const bool toFile =
         output == ReportOutput::Pdf || output == ReportOutput::Xlsx || output == ReportOutput::Csv;
-    if (toFile && file.trimmed().isEmpty())
+    if (toFile && file.trimmed().isEmpty()) {
         throw EHostError(QStringLiteral("Informe o arquivo em que o relatório será salvo."));
+    }
     const std::unique_ptr<ReportResult> result = Fetch(code);
-    if (!result)
+    if (!result) {
         return false;
+    }
     const ReportResult& r = *result;
 
     switch (output) {
         case ReportOutput::Pdf: {
             QSaveFile out(file);
-            if (!out.open(QIODevice::WriteOnly))
+            if (!out.open(QIODevice::WriteOnly)) {
                 throw EHostError(QStringLiteral("Não foi possível gravar o arquivo \"%1\": %2")
                                      .arg(file, out.errorString()));
+            }
             bool done = false;
             {
                 QPdfWriter pdf(&out);
@@ -434,9 +474,10 @@ bool TReportDesignerDialog::Execute(const QString& code, ReportOutput output, co
                 out.cancelWriting();
                 return false;
             }
-            if (!out.commit())
+            if (!out.commit()) {
                 throw EHostError(QStringLiteral("Não foi possível gravar o arquivo \"%1\": %2")
                                      .arg(file, out.errorString()));
+            }
             return true;
         }
         case ReportOutput::Xlsx:
@@ -458,8 +499,9 @@ bool TReportDesignerDialog::Execute(const QString& code, ReportOutput output, co
                                                                  : QPageLayout::Portrait);
             m_printer->setDocName(r.definition.title);
             QPrintDialog dlg(m_printer.get(), parent);
-            if (dlg.exec() != QDialog::Accepted)
+            if (dlg.exec() != QDialog::Accepted) {
                 return false;
+            }
             return paintOn(r, *m_printer, parent);
         }
         case ReportOutput::Preview: {
@@ -474,8 +516,9 @@ bool TReportDesignerDialog::Execute(const QString& code, ReportOutput output, co
             dlg.setWindowTitle(r.definition.title);
             // A page is read on screen at a size close to the paper's: the preview takes most
             // of the screen rather than its small default.
-            if (QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+            if (QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
                 dlg.resize(screen->availableGeometry().size() * 0.85);
+            }
             std::exception_ptr failure;
             bool done = true;
             connect(&dlg, &QPrintPreviewDialog::paintRequested, &dlg, [&](QPrinter* printer) {
@@ -487,8 +530,9 @@ bool TReportDesignerDialog::Execute(const QString& code, ReportOutput output, co
                 }
             });
             dlg.exec();
-            if (failure)
+            if (failure) {
                 std::rethrow_exception(failure);
+            }
             return done;
         }
     }
@@ -496,8 +540,9 @@ bool TReportDesignerDialog::Execute(const QString& code, ReportOutput output, co
 }
 
 void TReportDesignerDialog::PrinterSetup(QWidget* parent) {
-    if (!m_printer)
+    if (!m_printer) {
         m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    }
     QPrintDialog dlg(m_printer.get(), parent);
     dlg.setWindowTitle(QStringLiteral("Configurar impressora"));
     dlg.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);

@@ -29,11 +29,13 @@ constexpr int kProgressEvery = 500;  // rows between progress calls
 // A sheet name Excel accepts: at most 31 characters, none of []:*?/\, unique in the book.
 QString sheetName(const QString& wanted, QSet<QString>& used) {
     QString base = wanted;
-    for (const QChar c : QStringLiteral("[]:*?/\\"))
+    for (const QChar c : QStringLiteral("[]:*?/\\")) {
         base.replace(c, u' ');
+    }
     base = base.simplified().left(31);
-    if (base.isEmpty())
+    if (base.isEmpty()) {
         base = QStringLiteral("Relatório");
+    }
     QString name = base;
     for (int n = 2; used.contains(name.toLower()); ++n) {
         const QString suffix = QStringLiteral(" (%1)").arg(n);
@@ -56,8 +58,9 @@ bool writeXlsx(const ReportResult& result, const QString& path, const Progress& 
     // over the target once complete.
     QTemporaryFile reserve(
         target.absoluteDir().filePath(QStringLiteral(".%1.XXXXXX.tmp").arg(target.fileName())));
-    if (!reserve.open())
+    if (!reserve.open()) {
         cannotWrite(path, reserve.errorString());
+    }
     const QString temp = reserve.fileName();
     reserve.close();  // removed with reserve unless renamed over the target
     const QByteArray tempName = QFile::encodeName(temp);
@@ -66,8 +69,9 @@ bool writeXlsx(const ReportResult& result, const QString& path, const Progress& 
     const QByteArray tmpdir = QFile::encodeName(target.absolutePath());
     options.tmpdir = const_cast<char*>(tmpdir.constData());
     lxw_workbook* book = workbook_new_opt(tempName.constData(), &options);
-    if (!book)
+    if (!book) {
         cannotWrite(path, QStringLiteral("a planilha não pôde ser criada."));
+    }
 
     const QByteArray title = result.definition.title.toUtf8();
     const QByteArray author = result.operatorName.toUtf8();
@@ -126,8 +130,9 @@ bool writeXlsx(const ReportResult& result, const QString& path, const Progress& 
             for (int c = 0; c < sec.columns.size(); ++c) {
                 const ReportColumn& col = sec.columns[c];
                 const QVariant& v = data.value(row, colField[size_t(c)]);
-                if (!v.isValid() || v.isNull())
+                if (!v.isValid() || v.isNull()) {
                     continue;
+                }
                 const lxw_col_t xc = lxw_col_t(c);
                 switch (col.format) {
                     case ColumnFormat::Money:
@@ -140,8 +145,9 @@ bool writeXlsx(const ReportResult& result, const QString& path, const Progress& 
                     case ColumnFormat::Date:
                     case ColumnFormat::DateTime: {
                         const QDateTime d = reportformat::toDateTime(v);
-                        if (!d.isValid())
+                        if (!d.isValid()) {
                             break;
+                        }
                         lxw_datetime dt{d.date().year(), d.date().month(), d.date().day(), 0, 0, 0};
                         if (col.format == ColumnFormat::DateTime) {
                             dt.hour = d.time().hour();
@@ -173,19 +179,24 @@ bool writeXlsx(const ReportResult& result, const QString& path, const Progress& 
         if (sec.totals.enabled && !stopped) {
             const lxw_row_t xr = lxw_row_t(rows + 1);
             QString label = sec.totals.caption;
-            if (sec.totals.count)
+            if (sec.totals.count) {
                 label += QStringLiteral(" (%1)").arg(rows);
+            }
             worksheet_write_string(ws, xr, 0, label.toUtf8().constData(), totalText);
-            for (int c = 0; c < sec.columns.size(); ++c)
-                if (sec.totals.sums.contains(sec.columns[c].field) && c > 0)
+            for (int c = 0; c < sec.columns.size(); ++c) {
+                if (sec.totals.sums.contains(sec.columns[c].field) && c > 0) {
                     worksheet_write_number(ws, xr, lxw_col_t(c), sums[size_t(c)], totalMoney);
+                }
+            }
         }
     }
     const lxw_error err = workbook_close(book);
-    if (stopped)
+    if (stopped) {
         return false;
-    if (err != LXW_NO_ERROR)
+    }
+    if (err != LXW_NO_ERROR) {
         cannotWrite(path, QString::fromUtf8(lxw_strerror(err)));
+    }
     // The temporary name was made private to its owner; the workbook gets what a file the
     // user saves gets: the permissions of the one it replaces, or the user's default.
     struct stat existing {};
@@ -197,8 +208,9 @@ bool writeXlsx(const ReportResult& result, const QString& path, const Progress& 
         ::umask(mask);
         ::chmod(tempName.constData(), 0666 & ~mask);
     }
-    if (std::rename(tempName.constData(), finalName.constData()) != 0)
+    if (std::rename(tempName.constData(), finalName.constData()) != 0) {
         cannotWrite(path, QString::fromLocal8Bit(std::strerror(errno)));
+    }
     return true;
 }
 
@@ -218,14 +230,16 @@ QString csvField(const QString& s) {
 // Texts come from outside the company (issuer names are whatever the NF-e says), so such a
 // text gets an apostrophe before it, which keeps it a plain text in the spreadsheet.
 QString textCell(const QString& s) {
-    if (!s.isEmpty() && QStringView(u"=+-@\t\r").contains(s.front()))
+    if (!s.isEmpty() && QStringView(u"=+-@\t\r").contains(s.front())) {
         return u'\'' + s;
+    }
     return s;
 }
 
 QString csvValue(const ReportColumn& col, const QVariant& v, const QString& kind) {
-    if (!v.isValid() || v.isNull())
+    if (!v.isValid() || v.isNull()) {
         return {};
+    }
     switch (col.format) {
         case ColumnFormat::Money:
             return reportformat::moneyPlain(v.toDouble());
@@ -247,8 +261,9 @@ QString csvValue(const ReportColumn& col, const QVariant& v, const QString& kind
 
 bool writeCsv(const ReportResult& result, const QString& path, const Progress& progress) {
     QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
+    if (!out.open(QIODevice::WriteOnly)) {
         cannotWrite(path, out.errorString());
+    }
     out.write("\xEF\xBB\xBF");
     const int total = result.rowCount();
     int done = 0;
@@ -256,11 +271,13 @@ bool writeCsv(const ReportResult& result, const QString& path, const Progress& p
     for (int si = 0; si < int(result.sections.size()); ++si) {
         const ReportSection& sec = result.definition.sections[si];
         const ReportSectionData& data = result.sections[size_t(si)];
-        if (si > 0)
+        if (si > 0) {
             out.write("\r\n");
+        }
         QStringList cells;
-        for (const ReportColumn& c : sec.columns)
+        for (const ReportColumn& c : sec.columns) {
             cells << csvField(c.caption);
+        }
         out.write(cells.join(u';').toUtf8() + "\r\n");
         std::vector<int> colField, kindField;
         for (const ReportColumn& c : sec.columns) {
@@ -270,8 +287,9 @@ bool writeCsv(const ReportResult& result, const QString& path, const Progress& p
         for (int row = 0; row < data.rowCount(); ++row) {
             line.clear();
             for (int c = 0; c < sec.columns.size(); ++c) {
-                if (c > 0)
+                if (c > 0) {
                     line += u';';
+                }
                 const QString kind = kindField[size_t(c)] < 0
                                          ? QString()
                                          : data.value(row, kindField[size_t(c)]).toString();
@@ -286,8 +304,9 @@ bool writeCsv(const ReportResult& result, const QString& path, const Progress& p
             }
         }
     }
-    if (!out.commit())
+    if (!out.commit()) {
         cannotWrite(path, out.errorString());
+    }
     return true;
 }
 

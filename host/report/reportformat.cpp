@@ -14,13 +14,15 @@ const QLocale& ptBR() {
 
 // Digits at s[from, from + n) as a number; -1 when one is not a digit.
 int digitsAt(const QString& s, int from, int n) {
-    if (from + n > s.size())
+    if (from + n > s.size()) {
         return -1;
+    }
     int v = 0;
     for (int i = from; i < from + n; ++i) {
         const QChar c = s.at(i);
-        if (c < u'0' || c > u'9')
+        if (c < u'0' || c > u'9') {
             return -1;
+        }
         v = v * 10 + (c.unicode() - u'0');
     }
     return v;
@@ -37,33 +39,39 @@ QString applyMask(const QString& value, const QString& mask) {
     out.reserve(mask.size());
     int k = 0;
     for (const QChar m : mask) {
-        if (m == u'9')
+        if (m == u'9') {
             out += value.at(k++);
-        else
+        } else {
             out += m;
+        }
     }
     return out;
 }
 
 bool isCnpjChars(const QString& s) {
-    if (s.size() != 14)
+    if (s.size() != 14) {
         return false;
+    }
     for (int i = 0; i < 14; ++i) {
         const QChar c = s.at(i);
         const bool digit = c >= u'0' && c <= u'9';
         const bool letter = c >= u'A' && c <= u'Z';
-        if (!(digit || (letter && i < 12)))
+        if (!(digit || (letter && i < 12))) {
             return false;
+        }
     }
     return true;
 }
 
 bool isCpfChars(const QString& s) {
-    if (s.size() != 11)
+    if (s.size() != 11) {
         return false;
-    for (const QChar c : s)
-        if (c < u'0' || c > u'9')
+    }
+    for (const QChar c : s) {
+        if (c < u'0' || c > u'9') {
             return false;
+        }
+    }
     return true;
 }
 
@@ -82,16 +90,19 @@ QString moneyPlain(double value) {
 QString registration(const QString& number, const QString& kind) {
     const QString n = number.trimmed().toUpper();
     const QString k = kind.trimmed().left(1).toUpper();
-    if ((k == u"J" || (k.isEmpty() && n.size() == 14)) && isCnpjChars(n))
+    if ((k == u"J" || (k.isEmpty() && n.size() == 14)) && isCnpjChars(n)) {
         return applyMask(n, QStringLiteral("99.999.999/9999-99"));
-    if ((k == u"F" || (k.isEmpty() && n.size() == 11)) && isCpfChars(n))
+    }
+    if ((k == u"F" || (k.isEmpty() && n.size() == 11)) && isCpfChars(n)) {
         return applyMask(n, QStringLiteral("999.999.999-99"));
+    }
     return number.trimmed();
 }
 
 QDateTime toDateTime(const QVariant& value) {
-    if (!value.isValid() || value.isNull())
+    if (!value.isValid() || value.isNull()) {
         return {};
+    }
     switch (value.typeId()) {
         case QMetaType::QDateTime: {
             const QDateTime d = value.toDateTime();
@@ -105,19 +116,23 @@ QDateTime toDateTime(const QVariant& value) {
     const QString s = value.toString().trimmed();
     // "yyyy-MM-dd", then optionally " HH:mm", ":ss", ".zzz" (a 'T' is taken for the blank).
     const int y = digitsAt(s, 0, 4), mo = digitsAt(s, 5, 2), d = digitsAt(s, 8, 2);
-    if (y < 0 || mo < 0 || d < 0 || s.at(4) != u'-' || s.at(7) != u'-')
+    if (y < 0 || mo < 0 || d < 0 || s.at(4) != u'-' || s.at(7) != u'-') {
         return {};
+    }
     const QDate date(y, mo, d);
-    if (!date.isValid())
+    if (!date.isValid()) {
         return {};
+    }
     int h = 0, mi = 0, se = 0, ms = 0;
     if (s.size() >= 16 && (s.at(10) == u' ' || s.at(10) == u'T')) {
         h = digitsAt(s, 11, 2);
         mi = digitsAt(s, 14, 2);
-        if (s.size() >= 19)
+        if (s.size() >= 19) {
             se = digitsAt(s, 17, 2);
-        if (s.size() >= 23 && s.at(19) == u'.')
+        }
+        if (s.size() >= 23 && s.at(19) == u'.') {
             ms = digitsAt(s, 20, 3);
+        }
     }
     const QTime time(h, mi, se, ms < 0 ? 0 : ms);
     return time.isValid() ? naive(date, time) : naive(date, QTime(0, 0));
@@ -132,8 +147,9 @@ QDateTime brasiliaNow() {
 }
 
 QVariant normalise(ColumnFormat format, const QVariant& value) {
-    if (!value.isValid() || value.isNull())
+    if (!value.isValid() || value.isNull()) {
         return {};
+    }
     switch (format) {
         case ColumnFormat::Date:
         case ColumnFormat::DateTime: {
@@ -141,13 +157,15 @@ QVariant normalise(ColumnFormat format, const QVariant& value) {
             return d.isValid() ? QVariant(d) : QVariant();
         }
         case ColumnFormat::Money: {
-            if (value.typeId() == QMetaType::Double)
+            if (value.typeId() == QMetaType::Double) {
                 return value;
+            }
             if (value.typeId() == QMetaType::QString) {
                 bool ok = false;
                 double v = value.toString().toDouble(&ok);
-                if (!ok)
+                if (!ok) {
                     v = ptBR().toDouble(value.toString(), &ok);
+                }
                 return ok ? QVariant(v) : QVariant();
             }
             return value.toDouble();
@@ -155,8 +173,9 @@ QVariant normalise(ColumnFormat format, const QVariant& value) {
         case ColumnFormat::Integer: {
             bool ok = false;
             const qlonglong v = value.toLongLong(&ok);
-            if (ok)
+            if (ok) {
                 return v;
+            }
             const double dv = value.toDouble(&ok);
             return ok ? QVariant(qlonglong(qRound64(dv))) : QVariant();
         }
@@ -168,8 +187,9 @@ QVariant normalise(ColumnFormat format, const QVariant& value) {
 }
 
 QString cell(const ReportColumn& column, const QVariant& value, const QString& kind) {
-    if (!value.isValid() || value.isNull())
+    if (!value.isValid() || value.isNull()) {
         return {};
+    }
     switch (column.format) {
         case ColumnFormat::Date: {
             const QDateTime d = toDateTime(value);
@@ -191,8 +211,9 @@ QString cell(const ReportColumn& column, const QVariant& value, const QString& k
     const QString text = value.toString();
     if (!column.labels.isEmpty()) {
         const auto it = column.labels.constFind(text.trimmed());
-        if (it != column.labels.constEnd())
+        if (it != column.labels.constEnd()) {
             return *it;
+        }
     }
     return text;
 }

@@ -16,13 +16,15 @@ QString groupKeyText(const ReportGroup& g, const ReportSectionData& data, int ro
                      int kindField, int nameField) {
     const QString key = data.value(row, keyField).toString();
     QString shown;
-    if (g.format == ColumnFormat::Registration)
+    if (g.format == ColumnFormat::Registration) {
         shown = reportformat::registration(
             key, kindField < 0 ? QString() : data.value(row, kindField).toString());
-    else
+    } else {
         shown = g.labels.value(key.trimmed(), key);
-    if (nameField >= 0)
+    }
+    if (nameField >= 0) {
         shown = QStringLiteral("%1 - %2").arg(shown, data.value(row, nameField).toString());
+    }
     return shown;
 }
 
@@ -90,8 +92,9 @@ ReportRenderer::Metrics ReportRenderer::metricsFor(QPagedPaintDevice& device) co
     m.bodyBottom = m.page.height() - m.smallLine * 1.6;
     for (const ReportSection& sec : m_result.definition.sections) {
         double total = 0;
-        for (const ReportColumn& c : sec.columns)
+        for (const ReportColumn& c : sec.columns) {
             total += c.width;
+        }
         std::vector<std::pair<double, double>> cols;
         double x = 0;
         for (const ReportColumn& c : sec.columns) {
@@ -139,8 +142,9 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
     const QFontMetricsF bodyMetrics(m_body, sink.device), boldMetrics(m_bold, sink.device);
     const auto cellText = [&](const QFont& font, double x, double w, double top, double h,
                               Qt::Alignment align, const QString& s) {
-        if (s.isEmpty())
+        if (s.isEmpty()) {
             return;
+        }
         const QFontMetricsF& fm = &font == &m_bold ? boldMetrics : bodyMetrics;
         const double room = w - 2 * m.pad;
         double width = fm.horizontalAdvance(s);
@@ -150,10 +154,11 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
             width = fm.horizontalAdvance(shown);
         }
         double left = x + m.pad;
-        if (align & Qt::AlignRight)
+        if (align & Qt::AlignRight) {
             left = x + w - m.pad - width;
-        else if (align & Qt::AlignHCenter)
+        } else if (align & Qt::AlignHCenter) {
             left = x + (w - width) / 2;
+        }
         p->drawText(QPointF(left, top + (h - fm.height()) / 2 + fm.ascent()), shown);
     };
 
@@ -172,8 +177,9 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
     };
 
     const auto endPage = [&]() {
-        if (sink.pages == 0)
+        if (sink.pages == 0) {
             return;
+        }
         if (p) {
             p->setFont(m_small);
             const double top = m.page.height() - m.smallLine * 1.2;
@@ -183,17 +189,20 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
                  r.footerText());
             text(QRectF(0, top, m.page.width(), m.smallLine), Qt::AlignRight | Qt::AlignVCenter,
                  r.definition.code);
-            if (sink.progress && !sink.progress(sink.pages, sink.totalPages))
+            if (sink.progress && !sink.progress(sink.pages, sink.totalPages)) {
                 sink.stopped = true;
+            }
         }
     };
 
     const auto startPage = [&]() {
         endPage();
-        if (sink.stopped)
+        if (sink.stopped) {
             return false;
-        if (p && sink.pages > 0)
+        }
+        if (p && sink.pages > 0) {
             sink.device->newPage();
+        }
         ++sink.pages;
         if (p) {
             p->setFont(m_small);
@@ -205,39 +214,44 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
             text(QRectF(0, m.smallLine, m.page.width(), m.titleLine), Qt::AlignCenter,
                  r.definition.title);
             p->setFont(m_small);
-            if (!r.criteria.isEmpty())
+            if (!r.criteria.isEmpty()) {
                 p->drawText(QRectF(0, m.smallLine + m.titleLine, m.page.width(), m.criteriaHeight),
                             Qt::AlignLeft | Qt::TextWordWrap, r.criteria);
+            }
             const double rule = m.bodyTop - m.smallLine * 0.3;
             p->drawLine(QPointF(0, rule), QPointF(m.page.width(), rule));
             p->setFont(m_body);
         }
         y = m.bodyTop;
-        if (headerSection >= 0)
+        if (headerSection >= 0) {
             columnHeading(headerSection);
+        }
         return true;
     };
 
     // Makes room for h below y, starting a page when the current one has not got it.
     const auto room = [&](double h) {
-        if (y + h <= m.bodyBottom)
+        if (y + h <= m.bodyBottom) {
             return true;
+        }
         return startPage();
     };
 
     // A line of a group subtotal or of the totals: the text, then the sums under their columns.
     const auto sumLine = [&](int si, const QString& label, const std::vector<double>& sums,
                              const QStringList& fields) {
-        if (!room(m.line))
+        if (!room(m.line)) {
             return false;
+        }
         if (p) {
             const ReportSection& sec = r.definition.sections[size_t(si)];
             p->setFont(m_bold);
             double labelEnd = m.page.width();
             for (int c = 0; c < sec.columns.size(); ++c) {
                 const int k = fields.indexOf(sec.columns[c].field);
-                if (k < 0)
+                if (k < 0) {
                     continue;
+                }
                 const auto [x, w] = m.columns[size_t(si)][size_t(c)];
                 labelEnd = std::min(labelEnd, x);
                 const double v = sums[size_t(k)];
@@ -257,12 +271,14 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
         const ReportSection& sec = r.definition.sections[size_t(si)];
         const ReportSectionData& data = r.sections[size_t(si)];
         headerSection = -1;
-        if (si > 0)
+        if (si > 0) {
             y += m.line * 0.8;
+        }
         // A section's title and heading never end a page without a row under them.
         const double heading = (sec.title.isEmpty() ? 0 : m.line * 1.2) + m.line * 2.1;
-        if (!room(heading))
+        if (!room(heading)) {
             return false;
+        }
         if (!sec.title.isEmpty()) {
             if (p) {
                 p->setFont(m_bold);
@@ -286,13 +302,15 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
         for (const ReportGroup& g : sec.groups) {
             groupField.push_back(data.fieldIndex(g.field));
             std::vector<int> f;
-            for (const QString& s : g.sums)
+            for (const QString& s : g.sums) {
                 f.push_back(data.fieldIndex(s));
+            }
             groupSumField.push_back(std::move(f));
         }
         std::vector<int> totalSumField;
-        for (const QString& s : sec.totals.sums)
+        for (const QString& s : sec.totals.sums) {
             totalSumField.push_back(data.fieldIndex(s));
+        }
         std::vector<QString> keys(static_cast<size_t>(levels));
         std::vector<int> counts(static_cast<size_t>(levels), 0);
         std::vector<std::vector<double>> sums(static_cast<size_t>(levels));
@@ -313,21 +331,25 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
             for (int level = levels - 1; level >= downTo; --level) {
                 const ReportGroup& g = sec.groups[level];
                 QString label = QStringLiteral("Total de %1").arg(titles[size_t(level)]);
-                if (g.count)
+                if (g.count) {
                     label += QStringLiteral(" (%1)").arg(countText(counts[size_t(level)]));
-                if (!sumLine(si, label, sums[size_t(level)], g.sums))
+                }
+                if (!sumLine(si, label, sums[size_t(level)], g.sums)) {
                     return false;
+                }
             }
             return true;
         };
 
         const int rows = data.rowCount();
         if (rows == 0) {
-            if (!room(m.line))
+            if (!room(m.line)) {
                 return false;
-            if (p)
+            }
+            if (p) {
                 text(QRectF(0, y, m.page.width(), m.line), Qt::AlignLeft | Qt::AlignVCenter,
                      QStringLiteral("Nenhum registro encontrado."));
+            }
             y += m.line;
         }
         for (int row = 0; row < rows; ++row) {
@@ -342,15 +364,17 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
                     break;
                 }
             }
-            if (row > 0 && changed < levels && !closeGroups(changed))
+            if (row > 0 && changed < levels && !closeGroups(changed)) {
                 return false;
+            }
             for (int level = changed; level < levels; ++level) {
                 keys[size_t(level)] = level == changed ? heading : groupTitle(level, row);
                 counts[size_t(level)] = 0;
                 titles[size_t(level)] = keys[size_t(level)];
                 sums[size_t(level)].assign(groupSumField[size_t(level)].size(), 0.0);
-                if (!room(m.line * 2))
+                if (!room(m.line * 2)) {
                     return false;
+                }
                 if (p) {
                     p->setFont(m_bold);
                     text(QRectF(0, y, m.page.width(), m.line), Qt::AlignLeft | Qt::AlignVCenter,
@@ -362,8 +386,9 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
                 }
                 y += m.line;
             }
-            if (!room(m.line))
+            if (!room(m.line)) {
                 return false;
+            }
             if (p) {
                 for (int c = 0; c < sec.columns.size(); ++c) {
                     const QVariant& v = data.value(row, colField[size_t(c)]);
@@ -378,33 +403,42 @@ bool ReportRenderer::walk(Sink& sink, const Metrics& m) {
             y += m.line;
             for (int level = 0; level < levels; ++level) {
                 ++counts[size_t(level)];
-                for (size_t k = 0; k < groupSumField[size_t(level)].size(); ++k)
+                for (size_t k = 0; k < groupSumField[size_t(level)].size(); ++k) {
                     sums[size_t(level)][k] +=
                         data.value(row, groupSumField[size_t(level)][k]).toDouble();
+                }
             }
-            for (size_t k = 0; k < totalSumField.size(); ++k)
+            for (size_t k = 0; k < totalSumField.size(); ++k) {
                 totals[k] += data.value(row, totalSumField[k]).toDouble();
+            }
         }
-        if (rows > 0 && !closeGroups(0))
+        if (rows > 0 && !closeGroups(0)) {
             return false;
+        }
         if (sec.totals.enabled) {
             QString label = sec.totals.caption;
-            if (sec.totals.count)
+            if (sec.totals.count) {
                 label += QStringLiteral(" (%1)").arg(countText(rows));
-            if (!room(m.line * 1.2))
+            }
+            if (!room(m.line * 1.2)) {
                 return false;
-            if (p)
+            }
+            if (p) {
                 p->drawLine(QPointF(0, y + m.line * 0.1),
                             QPointF(m.page.width(), y + m.line * 0.1));
+            }
             y += m.line * 0.2;
-            if (!sumLine(si, label, totals, sec.totals.sums))
+            if (!sumLine(si, label, totals, sec.totals.sums)) {
                 return false;
+            }
         }
-        if (sink.stopped)
+        if (sink.stopped) {
             return false;
+        }
     }
-    if (sink.pages == 0 && !startPage())
+    if (sink.pages == 0 && !startPage()) {
         return false;
+    }
     endPage();
     return !sink.stopped;
 }

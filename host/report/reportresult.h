@@ -34,8 +34,9 @@ struct ReportResult {
 
     int rowCount() const {
         int n = 0;
-        for (const ReportSectionData& s : sections)
+        for (const ReportSectionData& s : sections) {
             n += s.rowCount();
+        }
         return n;
     }
     // The footer's text: "Impresso em 08/12/2026 14:30:05 por ADMIN".

@@ -50,13 +50,15 @@ FieldType fieldTypeOf(const QMetaType& type) {
 // Brings a value read from the driver to the type of the field that receives it, so that a
 // persistent field declared as String gets text even where the database hands back a number.
 QVariant convertFor(FieldType type, const QVariant& v) {
-    if (!v.isValid() || v.isNull())
+    if (!v.isValid() || v.isNull()) {
         return QVariant();
+    }
     switch (type) {
         case FieldType::String:
         case FieldType::Memo:
-            if (v.typeId() == QMetaType::QByteArray)
+            if (v.typeId() == QMetaType::QByteArray) {
                 return QString::fromUtf8(v.toByteArray());
+            }
             return v.toString();
         case FieldType::Integer:
             return v.toLongLong();
@@ -104,8 +106,9 @@ PreparedStatement rewriteNamedParameters(const QString& statement) {
             i += 2;
         } else if (c == u':' && i + 1 < n && isNameStart(statement.at(i + 1))) {
             qsizetype j = i + 1;
-            while (j < n && isNameChar(statement.at(j)))
+            while (j < n && isNameChar(statement.at(j))) {
                 ++j;
+            }
             out.placeholders.append(statement.mid(i + 1, j - i - 1).toUpper());
             out.sql += u'?';
             i = j;
@@ -132,8 +135,9 @@ QString TADOIBQuery::describe() const {
 QString TADOIBQuery::statementFor(SqlDialect dialect) const {
     const QStringList& own = dialect == SqlDialect::SQLite ? SQL_SQLITE : SQL_PG;
     const QString text = own.join(u'\n');
-    if (!text.trimmed().isEmpty())
+    if (!text.trimmed().isEmpty()) {
         return text;
+    }
     return SQL.join(u'\n');
 }
 
@@ -144,9 +148,11 @@ QString TADOIBQuery::ActiveStatement() const {
 void TADOIBQuery::syncParams() {
     for (const QStringList* lines : {&SQL, &SQL_SQLITE, &SQL_PG}) {
         const PreparedStatement p = rewriteNamedParameters(lines->join(u'\n'));
-        for (const QString& name : p.placeholders)
-            if (!m_params.contains(name))
+        for (const QString& name : p.placeholders) {
+            if (!m_params.contains(name)) {
                 m_params.insert(name, std::make_shared<TParam>(name));
+            }
+        }
     }
 }
 
@@ -154,9 +160,11 @@ QStringList TADOIBQuery::ParamNames() const {
     QStringList names;
     for (const QStringList* lines : {&SQL, &SQL_SQLITE, &SQL_PG}) {
         const PreparedStatement p = rewriteNamedParameters(lines->join(u'\n'));
-        for (const QString& name : p.placeholders)
-            if (!names.contains(name))
+        for (const QString& name : p.placeholders) {
+            if (!names.contains(name)) {
                 names.append(name);
+            }
+        }
     }
     return names;
 }
@@ -168,8 +176,9 @@ TParam* TADOIBQuery::FindParam(const QString& name) {
 }
 
 TParam& TADOIBQuery::ParamByName(const QString& name) {
-    if (TParam* p = FindParam(name))
+    if (TParam* p = FindParam(name)) {
         return *p;
+    }
     throw EDatabaseError(
         QStringLiteral("%1: parâmetro \"%2\" não existe na instrução SQL.").arg(describe(), name));
 }
@@ -179,9 +188,10 @@ QVariantList TADOIBQuery::bindValues(const PreparedStatement& prepared) const {
     values.reserve(prepared.placeholders.size());
     for (const QString& name : prepared.placeholders) {
         const auto it = m_params.constFind(name);
-        if (it == m_params.constEnd() || !it.value()->Assigned())
+        if (it == m_params.constEnd() || !it.value()->Assigned()) {
             throw EDatabaseError(
                 QStringLiteral("%1: o parâmetro \"%2\" não recebeu valor.").arg(describe(), name));
+        }
         values.append(it.value()->Value());
     }
     return values;
@@ -199,15 +209,19 @@ QSqlQuery runStatement(const QSqlDatabase& db, const QString& who, const QString
         return EDatabaseError(QStringLiteral("Erro do banco de dados em %1: %2\nInstrução:\n%3")
                                   .arg(who, e.text().trimmed(), statement));
     };
-    if (!db.isOpen())
+    if (!db.isOpen()) {
         throw EDatabaseError(
             QStringLiteral("%1: a conexão com o banco de dados está fechada.").arg(who));
-    if (!q.prepare(prepared.sql))
+    }
+    if (!q.prepare(prepared.sql)) {
         throw fail(q.lastError());
-    for (const QVariant& v : values)
+    }
+    for (const QVariant& v : values) {
         q.addBindValue(v);
-    if (!q.exec())
+    }
+    if (!q.exec()) {
         throw fail(q.lastError());
+    }
     return q;
 }
 
@@ -216,8 +230,9 @@ QSqlQuery runStatement(const QSqlDatabase& db, const QString& who, const QString
 QSqlQuery TADOIBQuery::run(QString& statement) {
     DatabaseModule& mod = module();
     statement = statementFor(mod.dialect());
-    if (statement.trimmed().isEmpty())
+    if (statement.trimmed().isEmpty()) {
         throw EDatabaseError(QStringLiteral("%1: não há instrução SQL.").arg(describe()));
+    }
     syncParams();
     const PreparedStatement prepared = rewriteNamedParameters(statement);
     const QVariantList values = bindValues(prepared);
@@ -230,9 +245,10 @@ void TADOIBQuery::Open() {
     QSqlQuery q = run(statement);
 
     const QSqlRecord record = q.record();
-    if (record.isEmpty())
+    if (record.isEmpty()) {
         throw EDatabaseError(QStringLiteral("%1: a instrução não devolveu colunas.\nInstrução:\n%2")
                                  .arg(describe(), statement));
+    }
 
     // Field definitions of the result's columns, upper-case; a repeated name gets a suffix
     // ("CDEMPRESA_1"), as the old toolkit named them.
@@ -241,19 +257,23 @@ void TADOIBQuery::Open() {
         const QSqlField f = record.field(c);
         FieldDef def;
         def.name = f.name().toUpper();
-        if (def.name.isEmpty())
+        if (def.name.isEmpty()) {
             def.name = QStringLiteral("COLUNA%1").arg(c + 1);
+        }
         for (int k = 1;; ++k) {
             bool clash = false;
-            for (const FieldDef& other : defs)
+            for (const FieldDef& other : defs) {
                 clash = clash || other.name.compare(def.name, Qt::CaseInsensitive) == 0;
-            if (!clash)
+            }
+            if (!clash) {
                 break;
+            }
             def.name = f.name().toUpper() + QStringLiteral("_%1").arg(k);
         }
         def.type = fieldTypeOf(f.metaType());
-        if (def.type == FieldType::String)
+        if (def.type == FieldType::String) {
             def.size = f.length() > 0 ? int(f.length()) : 0;
+        }
         defs.append(def);
     }
 
@@ -266,13 +286,15 @@ void TADOIBQuery::Open() {
         for (int i = 0; i < FieldCount(); ++i) {
             const QString name = Fields(i).FieldName();
             bool found = false;
-            for (const FieldDef& def : defs)
+            for (const FieldDef& def : defs) {
                 found = found || def.name.compare(name, Qt::CaseInsensitive) == 0;
-            if (!found)
+            }
+            if (!found) {
                 throw EDatabaseError(
                     QStringLiteral("%1: o campo %2 não veio no resultado da instrução.\n"
                                    "Instrução:\n%3")
                         .arg(describe(), name, statement));
+            }
         }
     }
 
@@ -285,20 +307,23 @@ void TADOIBQuery::Open() {
             loader.beginRow();
             for (int c = 0; c < columns; ++c) {
                 const QVariant v = convertFor(defs.at(c).type, q.value(c));
-                if (defs.at(c).type == FieldType::String && v.isValid())
+                if (defs.at(c).type == FieldType::String && v.isValid()) {
                     longest[size_t(c)] = qMax(longest[size_t(c)], int(v.toString().size()));
+                }
                 loader.value(v);
             }
             loader.endRow();
         }
-        if (q.lastError().isValid())
+        if (q.lastError().isValid()) {
             throw EDatabaseError(QStringLiteral("Erro do banco de dados em %1: %2\nInstrução:\n%3")
                                      .arg(describe(), q.lastError().text().trimmed(), statement));
+        }
         // SQLite does not report sizes (nor does PostgreSQL for text): a String column is as
         // wide as the longest value fetched.
         for (int c = 0; c < columns; ++c) {
-            if (defs.at(c).type == FieldType::String)
+            if (defs.at(c).type == FieldType::String) {
                 loader.setColumnSize(c, qMax(qMax(defs.at(c).size, longest[size_t(c)]), 1));
+            }
         }
         loader.finish();
     } catch (const EDatabaseError&) {

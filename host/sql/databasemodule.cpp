@@ -30,21 +30,27 @@ QList<QPair<QString, QString>> parseConninfo(const QString& url, const QString& 
     qsizetype i = 0;
     const qsizetype n = text.size();
     while (true) {
-        while (i < n && text.at(i).isSpace())
+        while (i < n && text.at(i).isSpace()) {
             ++i;
-        if (i >= n)
+        }
+        if (i >= n) {
             break;
+        }
         const qsizetype keyStart = i;
-        while (i < n && text.at(i) != u'=' && !text.at(i).isSpace())
+        while (i < n && text.at(i) != u'=' && !text.at(i).isSpace()) {
             ++i;
+        }
         const QString key = text.mid(keyStart, i - keyStart);
-        while (i < n && text.at(i).isSpace())
+        while (i < n && text.at(i).isSpace()) {
             ++i;
-        if (i >= n || text.at(i) != u'=')
+        }
+        if (i >= n || text.at(i) != u'=') {
             badUrl(url, QStringLiteral("falta \"=\" depois de \"%1\"").arg(key));
+        }
         ++i;
-        while (i < n && text.at(i).isSpace())
+        while (i < n && text.at(i).isSpace()) {
             ++i;
+        }
         QString value;
         if (i < n && text.at(i) == u'\'') {
             ++i;
@@ -60,15 +66,17 @@ QList<QPair<QString, QString>> parseConninfo(const QString& url, const QString& 
                     value.append(c);
                 }
             }
-            if (!closed)
+            if (!closed) {
                 badUrl(url, QStringLiteral("aspas sem fechamento no valor de \"%1\"").arg(key));
+            }
         } else {
             while (i < n && !text.at(i).isSpace()) {
                 const QChar c = text.at(i++);
-                if (c == u'\\' && i < n)
+                if (c == u'\\' && i < n) {
                     value.append(text.at(i++));
-                else
+                } else {
                     value.append(c);
+                }
             }
         }
         pairs.append({key, value});
@@ -81,15 +89,17 @@ QList<QPair<QString, QString>> parseConninfo(const QString& url, const QString& 
 DatabaseUrl DatabaseUrl::parse(const QString& url) {
     DatabaseUrl out;
     const qsizetype colon = url.indexOf(u':');
-    if (colon <= 0)
+    if (colon <= 0) {
         badUrl(url, QStringLiteral("use \"sqlite:CAMINHO\" ou \"postgres:host=... dbname=...\""));
+    }
     const QString scheme = url.left(colon).trimmed().toLower();
     const QString rest = url.mid(colon + 1);
     if (scheme == u"sqlite") {
         out.dialect = SqlDialect::SQLite;
         out.path = rest.trimmed();
-        if (out.path.isEmpty())
+        if (out.path.isEmpty()) {
             badUrl(url, QStringLiteral("falta o caminho do arquivo SQLite"));
+        }
         return out;
     }
     if (scheme == u"postgres" || scheme == u"postgresql") {
@@ -100,8 +110,9 @@ DatabaseUrl DatabaseUrl::parse(const QString& url) {
             } else if (key == u"port") {
                 bool ok = false;
                 const int port = value.toInt(&ok);
-                if (!ok || port <= 0 || port > 65535)
+                if (!ok || port <= 0 || port > 65535) {
                     badUrl(url, QStringLiteral("porta inválida \"%1\"").arg(value));
+                }
                 out.port = port;
             } else if (key == u"dbname") {
                 out.dbname = value;
@@ -113,8 +124,9 @@ DatabaseUrl DatabaseUrl::parse(const QString& url) {
                 badUrl(url, QStringLiteral("parâmetro desconhecido \"%1\"").arg(key));
             }
         }
-        if (out.dbname.isEmpty())
+        if (out.dbname.isEmpty()) {
             badUrl(url, QStringLiteral("falta dbname"));
+        }
         return out;
     }
     badUrl(url,
@@ -122,14 +134,17 @@ DatabaseUrl DatabaseUrl::parse(const QString& url) {
 }
 
 QString DatabaseUrl::display() const {
-    if (dialect == SqlDialect::SQLite)
+    if (dialect == SqlDialect::SQLite) {
         return QStringLiteral("sqlite:%1").arg(path);
+    }
     QString text = QStringLiteral("postgres:");
-    if (!host.isEmpty())
+    if (!host.isEmpty()) {
         text += QStringLiteral("host=%1 ").arg(host);
+    }
     text += QStringLiteral("port=%1 dbname=%2").arg(port).arg(dbname);
-    if (!user.isEmpty())
+    if (!user.isEmpty()) {
         text += QStringLiteral(" user=%1").arg(user);
+    }
     return text;
 }
 
@@ -137,11 +152,13 @@ QSqlDatabase DatabaseModule::openConnection(const DatabaseUrl& url, const QStrin
                                             bool allowCreate) {
     const bool sqlite = url.dialect == SqlDialect::SQLite;
     const QString driver = sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
-    if (!QSqlDatabase::isDriverAvailable(driver))
+    if (!QSqlDatabase::isDriverAvailable(driver)) {
         throw EDatabaseError(
             QStringLiteral("O driver de banco de dados %1 não está instalado.").arg(driver));
-    if (sqlite && !allowCreate && url.path != u":memory:" && !QFileInfo::exists(url.path))
+    }
+    if (sqlite && !allowCreate && url.path != u":memory:" && !QFileInfo::exists(url.path)) {
         throw EDatabaseError(QStringLiteral("Banco de dados não encontrado: %1").arg(url.path));
+    }
 
     QSqlDatabase db = QSqlDatabase::addDatabase(driver, name);
     if (sqlite) {
@@ -149,14 +166,17 @@ QSqlDatabase DatabaseModule::openConnection(const DatabaseUrl& url, const QStrin
         // The application server writes the same file; wait for its locks instead of failing.
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     } else {
-        if (!url.host.isEmpty())
+        if (!url.host.isEmpty()) {
             db.setHostName(url.host);
+        }
         db.setPort(url.port);
         db.setDatabaseName(url.dbname);
-        if (!url.user.isEmpty())
+        if (!url.user.isEmpty()) {
             db.setUserName(url.user);
-        if (!url.password.isEmpty())
+        }
+        if (!url.password.isEmpty()) {
             db.setPassword(url.password);
+        }
         db.setConnectOptions(QStringLiteral("connect_timeout=10"));
     }
     if (!db.open()) {
@@ -172,17 +192,19 @@ QSqlDatabase DatabaseModule::openConnection(const DatabaseUrl& url, const QStrin
 DatabaseModule::DatabaseModule(const QString& url, const QString& connectionName)
     : m_url(DatabaseUrl::parse(url)),
       m_connectionName(connectionName.isEmpty() ? uniqueConnectionName() : connectionName) {
-    if (QSqlDatabase::contains(m_connectionName))
+    if (QSqlDatabase::contains(m_connectionName)) {
         throw EDatabaseError(QStringLiteral("A conexão de banco de dados \"%1\" já está aberta.")
                                  .arg(m_connectionName));
+    }
     openConnection(m_url, m_connectionName, false);
 }
 
 DatabaseModule::~DatabaseModule() {
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-        if (db.isValid())
+        if (db.isValid()) {
             db.close();
+        }
     }
     QSqlDatabase::removeDatabase(m_connectionName);
 }
@@ -192,8 +214,9 @@ QSqlDatabase DatabaseModule::database() const {
 }
 
 DatabaseModule& DatabaseModule::instance() {
-    if (!sharedModule())
+    if (!sharedModule()) {
         throw EDatabaseError(QStringLiteral("O banco de dados da empresa não está aberto."));
+    }
     return *sharedModule();
 }
 

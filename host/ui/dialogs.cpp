@@ -121,8 +121,10 @@ class DirectoryChooser : public QFileDialog {
         const QString path = chosen.isEmpty() ? QString() : chosen.constFirst();
         if (m_allowCreate && !path.isEmpty() && !QFileInfo::exists(path)) {
             const QString shown = QDir::toNativeSeparators(path);
-            if (!m_confirm(QStringLiteral("A pasta \"%1\" não existe. Deseja criá-la?").arg(shown)))
+            if (!m_confirm(
+                    QStringLiteral("A pasta \"%1\" não existe. Deseja criá-la?").arg(shown))) {
                 return;
+            }
             if (!QDir().mkpath(path)) {
                 QMessageBox::warning(
                     this, windowTitle(),

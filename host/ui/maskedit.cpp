@@ -367,8 +367,9 @@ void TMaskEdit::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QString key = typed;
-    if (!runHandler(this, [&] { OnKeyPress(key); }))
+    if (!runHandler(this, [&] { OnKeyPress(key); })) {
         key.clear();
+    }
     if (key.isEmpty()) {
         event->accept();
         return;

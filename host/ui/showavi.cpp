@@ -48,18 +48,21 @@ class BusyWindow : public QWidget {
 
     void moveClearOf(const QRect& other) {
         const QRect mine = frameGeometry();
-        if (!mine.intersects(other))
+        if (!mine.intersects(other)) {
             return;
+        }
         QRect screen;
-        if (QScreen* s = QGuiApplication::screenAt(other.center()))
+        if (QScreen* s = QGuiApplication::screenAt(other.center())) {
             screen = s->availableGeometry();
-        else if (QScreen* p = QGuiApplication::primaryScreen())
+        } else if (QScreen* p = QGuiApplication::primaryScreen()) {
             screen = p->availableGeometry();
+        }
         const int gap = 4;
         const int x = other.center().x() - mine.width() / 2;
         int y = other.bottom() + 1 + gap;
-        if (screen.isValid() && y + mine.height() > screen.bottom() + 1)
+        if (screen.isValid() && y + mine.height() > screen.bottom() + 1) {
             y = other.top() - gap - mine.height();
+        }
         move(x, y);
     }
 
@@ -118,8 +121,9 @@ void DeactiveShowAvi() {
 }
 
 void MoveClearOf(QWidget* dialog) {
-    if (g_window && g_window->isVisible() && dialog && dialog->isVisible())
+    if (g_window && g_window->isVisible() && dialog && dialog->isVisible()) {
         g_window->moveClearOf(dialog->frameGeometry());
+    }
 }
 
 int Level() {

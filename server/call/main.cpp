@@ -30,17 +30,19 @@ int main(int argc, char** argv) {
     QString server;
     QStringList positional;
     for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--server" && i + 1 < args.size())
+        if (args[i] == u"--server" && i + 1 < args.size()) {
             server = args[++i];
-        else if (args[i].startsWith(QStringLiteral("--server=")))
+        } else if (args[i].startsWith(QStringLiteral("--server="))) {
             server = args[i].mid(9);
-        else if (args[i] == u"--help" || args[i] == u"-h")
+        } else if (args[i] == u"--help" || args[i] == u"-h") {
             return usage();
-        else
+        } else {
             positional << args[i];
+        }
     }
-    if (server.isEmpty() || positional.isEmpty() || positional.size() > 2)
+    if (server.isEmpty() || positional.isEmpty() || positional.size() > 2) {
         return usage();
+    }
     const int colon = server.lastIndexOf(u':');
     bool portOk = false;
     const int port = colon > 0 ? server.mid(colon + 1).toInt(&portOk) : 0;
@@ -59,13 +61,14 @@ int main(int argc, char** argv) {
         const QVariant result = net.AppServer(positional[0], callArgs);
         const QJsonValue json = dfe58000::json::resultToJson(result);
         QByteArray out;
-        if (json.isArray())
+        if (json.isArray()) {
             out = QJsonDocument(json.toArray()).toJson(QJsonDocument::Indented);
-        else if (json.isObject())
+        } else if (json.isObject()) {
             out = QJsonDocument(json.toObject()).toJson(QJsonDocument::Indented);
-        else
+        } else {
             out = QJsonDocument(QJsonArray{json}).toJson(QJsonDocument::Compact).mid(1).chopped(1) +
                   '\n';
+        }
         std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
         return 0;
     } catch (const host::EHostError& e) {

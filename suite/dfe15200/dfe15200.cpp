@@ -15,12 +15,13 @@ extern "C" Q_DECL_EXPORT void IniProcParams(const QVariant& params) {
         try {
             const dfe15200::BookedEntry entry =
                 dfe15200::readBookedEntry(host::Orvanta::EmprProc(), ref);
-            if (entry.found)
+            if (entry.found) {
                 form->showEntry(entry);
-            else
+            } else {
                 form->showMessage(
                     QStringLiteral("Lançamento %1 da filial %2 não encontrado na empresa %3.")
                         .arg(ref.entry, ref.branch, host::Orvanta::EmprProc()));
+            }
         } catch (const host::EHostError& e) {
             form->showMessage(
                 QStringLiteral("Não foi possível ler o lançamento %1 da filial %2: %3")

@@ -24,17 +24,20 @@ const QLocale& brazil() {
 
 // The issuer's registration with its mask: the person type decides, else the length does.
 QString formattedRegistration(const QString& number, const QString& personType) {
-    if (personType == u"F" || (personType.isEmpty() && number.size() == 11))
+    if (personType == u"F" || (personType.isEmpty() && number.size() == 11)) {
         return fiscal::formatCpf(number);
+    }
     return fiscal::formatCnpj(number);
 }
 
 // dd/MM/yyyy, with the time when it is not midnight; " - " when there is no date.
 QString dateText(const QDateTime& when) {
-    if (!when.isValid())
+    if (!when.isValid()) {
         return QStringLiteral(" - ");
-    if (when.time() == QTime(0, 0))
+    }
+    if (when.time() == QTime(0, 0)) {
         return when.date().toString(QStringLiteral("dd/MM/yyyy"));
+    }
     return when.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
 }
 
@@ -79,10 +82,11 @@ FrmVisualizacao::FrmVisualizacao(QWidget* parent) : QWidget(parent) {
     close->setObjectName(QStringLiteral("btnFechar"));
     layout->addWidget(close, 0, Qt::AlignRight);
     connect(close, &QPushButton::clicked, this, [this] {
-        if (QWidget* sub = host::MdiHost::subWindowOf(this))
+        if (QWidget* sub = host::MdiHost::subWindowOf(this)) {
             sub->close();
-        else
+        } else {
             this->close();
+        }
     });
     resize(560, 360);
 }

@@ -10,9 +10,11 @@ namespace dfe15200 {
 namespace {
 
 bool allDigits(const QString& s) {
-    for (QChar c : s)
-        if (c < u'0' || c > u'9')
+    for (QChar c : s) {
+        if (c < u'0' || c > u'9') {
             return false;
+        }
+    }
     return !s.isEmpty();
 }
 
@@ -41,8 +43,9 @@ EntryRef entryRefFromParams(const QVariant& params) {
 }
 
 QDateTime dateTimeOf(const QVariant& value) {
-    if (!value.isValid() || value.isNull())
+    if (!value.isValid() || value.isNull()) {
         return {};
+    }
     if (value.typeId() == QMetaType::QDateTime) {
         const QDateTime d = value.toDateTime();
         return QDateTime(d.date(), d.time());
@@ -52,8 +55,9 @@ QDateTime dateTimeOf(const QVariant& value) {
          {QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"), QStringLiteral("yyyy-MM-dd HH:mm:ss"),
           QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"), QStringLiteral("yyyy-MM-ddTHH:mm:ss")}) {
         const QDateTime d = QDateTime::fromString(text, format);
-        if (d.isValid())
+        if (d.isValid()) {
             return d;
+        }
     }
     const QDate day = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
     return day.isValid() ? QDateTime(day, QTime(0, 0)) : QDateTime();
@@ -79,17 +83,20 @@ BookedEntry readBookedEntry(const QString& company, const EntryRef& ref) {
     qry.Open();
 
     BookedEntry e;
-    if (qry.IsEmpty())
+    if (qry.IsEmpty()) {
         return e;
+    }
     const auto text = [&](const char* field) {
         return qry.FieldByName(QString::fromLatin1(field)).AsString().trimmed();
     };
     const auto when = [&](const char* field) {
         const host::TField& f = qry.FieldByName(QString::fromLatin1(field));
-        if (f.IsNull())
+        if (f.IsNull()) {
             return QDateTime();
-        if (f.DataType() == host::FieldType::DateTime || f.DataType() == host::FieldType::Date)
+        }
+        if (f.DataType() == host::FieldType::DateTime || f.DataType() == host::FieldType::Date) {
             return f.AsDateTime();
+        }
         return dateTimeOf(f.AsString());
     };
     e.found = true;

@@ -59,14 +59,15 @@ extern "C" Q_DECL_EXPORT void IniProcParams(const QVariant& params) {
     auto* form = new dfe59000::FrmSincronizacao;
     form->setSubject(company, registration);
     const QString plain = dfe59000::plainRegistration(registration);
-    if (plain.isEmpty())
+    if (plain.isEmpty()) {
         form->showFailure(QStringLiteral(
             "Informe a inscrição jurídica (CNPJ ou CPF) das notas destinadas a sincronizar."));
-    else if (plain.size() != 14 && plain.size() != 11)
+    } else if (plain.size() != 14 && plain.size() != 11) {
         form->showFailure(QStringLiteral("Inscrição jurídica inválida: \"%1\". Informe um CNPJ "
                                          "(14 caracteres) ou um CPF (11 dígitos).")
                               .arg(registration));
-    else
+    } else {
         synchronise(*form, company, registration);
+    }
     host::MdiHost::addChild(form);
 }

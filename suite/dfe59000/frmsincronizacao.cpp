@@ -23,10 +23,12 @@ QString count(int n) {
 
 QString maskedRegistration(const QString& typed) {
     const QString plain = plainRegistration(typed);
-    if (plain.size() == 14)
+    if (plain.size() == 14) {
         return fiscal::formatCnpj(plain);
-    if (plain.size() == 11)
+    }
+    if (plain.size() == 11) {
         return fiscal::formatCpf(plain);
+    }
     return typed.trimmed();
 }
 
@@ -64,10 +66,11 @@ FrmSincronizacao::FrmSincronizacao(QWidget* parent) : QWidget(parent) {
     close->setObjectName(QStringLiteral("btnFechar"));
     layout->addWidget(close, 0, Qt::AlignRight);
     connect(close, &QPushButton::clicked, this, [this] {
-        if (QWidget* sub = host::MdiHost::subWindowOf(this))
+        if (QWidget* sub = host::MdiHost::subWindowOf(this)) {
             sub->close();
-        else
+        } else {
             this->close();
+        }
     });
     resize(520, 320);
 }

@@ -33,9 +33,10 @@ QString entryColumn(const char* column) {
 
 void execControl(QSqlDatabase& db, const QString& statement) {
     QSqlQuery q(db);
-    if (!q.exec(statement))
+    if (!q.exec(statement)) {
         throw EDatabaseError(
             QStringLiteral("%1: %2").arg(statement, q.lastError().text().trimmed()));
+    }
 }
 
 // One note as read, with the entry its key has in the books (empty when none).
@@ -83,9 +84,11 @@ void classify(const NoteState& n, Plan& plan, SyncSummary& s) {
 
 QString plainRegistration(const QString& text) {
     QString out;
-    for (QChar c : text.toUpper())
-        if ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z'))
+    for (QChar c : text.toUpper()) {
+        if ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z')) {
             out += c;
+        }
+    }
     return out;
 }
 
@@ -121,8 +124,9 @@ SyncSummary Synchroniser::run() {
         qry.SQL_PG = select + QStringList{QStringLiteral("   FOR UPDATE OF n")};
         qry.ParamByName(QStringLiteral("P_CDEMPRESA")).SetAsString(m_company);
         qry.ParamByName(QStringLiteral("P_NRINSJURIEST")).SetAsString(m_registration);
-        if (progress)
+        if (progress) {
             progress(0, -1);
+        }
         qry.Open();
 
         SyncSummary summary;
@@ -134,8 +138,9 @@ SyncSummary Synchroniser::run() {
         for (qry.First(); !qry.Eof(); qry.Next()) {
             NoteState n;
             n.key = text("NRACESSONF");
-            if (n.key == lastKey)
+            if (n.key == lastKey) {
                 continue;  // the same key booked again: the first entry counts
+            }
             lastKey = n.key;
             n.group = text("IDNOTA");
             n.entry = text("NRLANCTONF");
@@ -158,16 +163,18 @@ SyncSummary Synchroniser::run() {
             "DTENTRSAID = NULL");
         const int total = int(plan.toBooked.size() + plan.toMissing.size());
         int done = 0;
-        if (progress)
+        if (progress) {
             progress(0, total);
+        }
         const int step = qMax(1, batchSize);
         for (const auto& [statement, keys] :
              {std::pair{missing, &plan.toMissing}, std::pair{booked, &plan.toBooked}}) {
             for (qsizetype from = 0; from < keys->size(); from += step) {
                 const QStringList batch = keys->mid(from, step);
                 QStringList marks;
-                for (qsizetype i = 0; i < batch.size(); ++i)
+                for (qsizetype i = 0; i < batch.size(); ++i) {
                     marks << QStringLiteral(":K%1").arg(i);
+                }
                 host::TADOIBQuery upd;
                 upd.setObjectName(QStringLiteral("qryAtualizaNotas"));
                 upd.SetDatabaseModule(&m_db);
@@ -176,12 +183,14 @@ SyncSummary Synchroniser::run() {
                                                           "NRACESSONF IN (%1)")
                                                .arg(marks.join(QStringLiteral(", ")))};
                 upd.ParamByName(QStringLiteral("P_CDEMPRESA")).SetAsString(m_company);
-                for (qsizetype i = 0; i < batch.size(); ++i)
+                for (qsizetype i = 0; i < batch.size(); ++i) {
                     upd.ParamByName(QStringLiteral("K%1").arg(i)).SetAsString(batch.at(i));
+                }
                 upd.ExecSQL();
                 done += int(batch.size());
-                if (progress)
+                if (progress) {
                     progress(done, total);
+                }
             }
         }
         execControl(db, QStringLiteral("COMMIT"));

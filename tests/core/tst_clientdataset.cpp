@@ -70,12 +70,13 @@ class TestClientDataSet : public QObject {
             QList<QVariantList> out;
             for (int i = 0; i < rows; ++i) {
                 QVariant obs;
-                if (i % 7 == 1)
+                if (i % 7 == 1) {
                     obs = QStringLiteral("observação número %1/%2 — ü").arg(i).arg(salt);
-                else if (i == 4500)
+                } else if (i == 4500) {
                     obs = QString(70000, QChar(u'é'));  // longer than a block
-                else if (i % 7 == 3)
+                } else if (i % 7 == 3) {
                     obs = QStringLiteral("\uFEFFcom marca de ordem %1").arg(i);
+                }
                 out.append({QStringLiteral("%1").arg(i * 7919 + salt, 44, 10, QChar(u'0')),
                             names[i % names.size()], obs, qint64(i)});
             }
@@ -86,8 +87,9 @@ class TestClientDataSet : public QObject {
             QCOMPARE(ds.RecordCount(), p.rows.size());
             for (int i = 0; i < p.rows.size(); i += 97) {
                 ds.SetRecNo(i + 1);
-                for (int f = 0; f < fields.size(); ++f)
+                for (int f = 0; f < fields.size(); ++f) {
                     QCOMPARE(ds.Fields(f).Value(), p.rows[i][f]);
+                }
             }
             ds.Last();
             QCOMPARE(ds.FieldByName("OBS").Value(), p.rows.last()[2]);
@@ -304,10 +306,11 @@ class TestClientDataSet : public QObject {
         ds.Append();
         ds.FieldByName("V").SetAsFloat(value);
         ds.Post();
-        if (fits)
+        if (fits) {
             QCOMPARE(ds.FieldByName("V").AsInteger(), integer);
-        else
+        } else {
             QVERIFY_THROWS_EXCEPTION(EDataSetError, ds.FieldByName("V").AsInteger());
+        }
     }
 
     // The packet the fuzzer found it with: a note whose value is 8.8e201.

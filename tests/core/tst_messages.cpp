@@ -7,11 +7,11 @@ using namespace host;
 class TestMessages : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void textIsEverythingAfterTheFirstBar() {
         TMessages msg;
-        msg.SetLines({"NF_0|Sem situação", "AM_1|1 - Produção", "PIPE|a|b|c", "VAZIO|",
-                      "sem chave", "NF_0|repetida"});
+        msg.SetLines({"NF_0|Sem situação", "AM_1|1 - Produção", "PIPE|a|b|c", "VAZIO|", "sem chave",
+                      "NF_0|repetida"});
         QCOMPARE(msg.Msg("NF_0"), QString("Sem situação"));
         QCOMPARE(msg.Msg("AM_1"), QString("1 - Produção"));
         QCOMPARE(msg.Msg("PIPE"), QString("a|b|c"));

@@ -125,11 +125,13 @@ class TestPacket : public QObject {
             65535, 65536, 4294967295LL, 4294967296LL, -1,
             -24,   -25,   -256,         -257,         std::numeric_limits<qint64>::min()};
         int k = 0;
-        for (int len : {0, 1, 7, 8, 22, 23, 24, 25, 84, 85, 86, 254, 255, 256, 21845, 21846, 65536})
+        for (int len :
+             {0, 1, 7, 8, 22, 23, 24, 25, 84, 85, 86, 254, 255, 256, 21845, 21846, 65536}) {
             for (QChar c : {QChar(u'a'), QChar(u'ç'), QChar(u'日')}) {
                 rows.append({QString(len, c), ints[k % 15], k * -1.25, k % 2 == 0});
                 ++k;
             }
+        }
         rows.append({QVariant(), QVariant(), QVariant(), QVariant()});
 
         const QByteArray generic = handPacket([&](QCborStreamWriter& w) {
@@ -150,8 +152,9 @@ class TestPacket : public QObject {
             for (const QVariantList& r : rows) {
                 w.startArray(quint64(r.size()));
                 if (!r[0].isValid()) {
-                    for (int i = 0; i < r.size(); ++i)
+                    for (int i = 0; i < r.size(); ++i) {
                         w.append(nullptr);
+                    }
                 } else {
                     w.append(r[0].toString());
                     w.append(r[1].toLongLong());
@@ -197,8 +200,9 @@ class TestPacket : public QObject {
                                         {"I", FieldType::Integer, 0, false}};
         auto write = [&](qsizetype rows, qsizetype announced, char fill) {
             PacketWriter w(fields, announced);
-            for (qsizetype i = 0; i < rows; ++i)
+            for (qsizetype i = 0; i < rows; ++i) {
                 w.row({QString(40, QChar(fill)), i});
+            }
             return w.finish();
         };
         // The held packet is the largest buffer the writers have seen, the first they would
@@ -216,8 +220,9 @@ class TestPacket : public QObject {
             QCOMPARE(p.rows.last(), (QVariantList{QString(40, QChar(fill)), qint64(rows - 1)}));
         }
 
-        for (qsizetype n : {0, 1, 23, 24, 255, 256, 65535, 65536})
+        for (qsizetype n : {0, 1, 23, 24, 255, 256, 65535, 65536}) {
             QCOMPARE(write(n, PacketWriter::kRowsCountedAtFinish, 'a'), write(n, n, 'a'));
+        }
         const QByteArray small = write(3, PacketWriter::kRowsCountedAtFinish, 's');
         QCOMPARE(small, write(3, 3, 's'));
         QVERIFY(small.capacity() < 64 * 1024);
@@ -236,14 +241,16 @@ class TestPacket : public QObject {
         const QByteArray odd = handPacket([&](QCborStreamWriter& w) {
             writeHeader(w);
             w.startArray();  // rows of indefinite length
-            for (int i = 0; i < 50; ++i)
+            for (int i = 0; i < 50; ++i) {
                 plainRow(w, i);
+            }
             w.startArray();  // a row of indefinite length
             w.append(QStringLiteral("ímpar"));
             w.append(qint64(-7));
             w.endArray();
-            for (int i = 51; i < 100; ++i)
+            for (int i = 51; i < 100; ++i) {
                 plainRow(w, i);
+            }
             w.endArray();
             w.endArray();
         });
@@ -295,15 +302,17 @@ class TestPacket : public QObject {
         const QByteArray bad = handPacket([&](QCborStreamWriter& w) {
             writeHeader(w);
             w.startArray(300);
-            for (int i = 0; i < 200; ++i)
+            for (int i = 0; i < 200; ++i) {
                 plainRow(w, i);
+            }
             w.startArray(2);
             w.append(QStringLiteral("x"));
             badAt = w.device()->pos();
             w.append(QStringLiteral("12"));
             w.endArray();
-            for (int i = 201; i < 300; ++i)
+            for (int i = 201; i < 300; ++i) {
                 plainRow(w, i);
+            }
             w.endArray();
             w.endArray();
         });

@@ -50,8 +50,9 @@ const QStringList kTables = {
 QList<QStringList> dump(const QString& url) {
     Inspect in(url);
     QList<QStringList> all;
-    for (const QString& t : kTables)
+    for (const QString& t : kTables) {
         all += in.rows(QStringLiteral("SELECT * FROM ") + t);
+    }
     return all;
 }
 
@@ -121,8 +122,9 @@ void TestCompanyDb::demoRegistrationsHaveValidCheckDigits() {
             QVERIFY2(fiscal::isValidRegistration(row[0], row[1]),
                      qPrintable(sql + QStringLiteral(": ") + row.join(u' ')));
             kinds.insert(row[0]);
-            if (row[0] == u"J" && fiscal::isAlphanumericCnpj(row[1]))
+            if (row[0] == u"J" && fiscal::isAlphanumericCnpj(row[1])) {
                 ++alphanumeric;
+            }
         }
         if (sql.contains(u"CLIENTE") || sql.contains(u"FORNECEDOR")) {
             QCOMPARE(kinds, (QSet<QString>{"J", "F"}));
@@ -364,8 +366,9 @@ void TestCompanyDb::unreachableServerGivesClearError() {
 
 void TestCompanyDb::postgresGetsTheSameDemoData() {
     PgCluster pg;
-    if (!pg.ok())
+    if (!pg.ok()) {
         QSKIP(qPrintable(QStringLiteral("PostgreSQL indisponível: ") + pg.error()));
+    }
     const QString url = pg.createDatabase(QStringLiteral("empresa"));
     QVERIFY2(!url.isEmpty(), qPrintable(pg.error()));
     companydb::ensureDatabase(url);

@@ -79,8 +79,9 @@ void TestFiscalDocs::cpf() {
     QFETCH(QString, number);
     QFETCH(bool, valid);
     QCOMPARE(fiscal::isValidCpf(number), valid);
-    if (valid)
+    if (valid) {
         QCOMPARE(fiscal::completeCpf(number.left(9)), number);
+    }
 }
 
 void TestFiscalDocs::registrationFollowsPersonType() {

@@ -46,8 +46,9 @@ class RecordingGrid : public TfrmPadraoGrid {
     void FormKeyDown(int& key, Qt::KeyboardModifiers shift) override {
         TfrmPadraoGrid::FormKeyDown(key, shift);
         keys << key;
-        if (key == consumeKey)
+        if (key == consumeKey) {
             key = 0;
+        }
     }
     void sbtIncluirClick() override { ran << QStringLiteral("sbtIncluir"); }
     void sbtAlterarClick() override { ran << QStringLiteral("sbtAlterar"); }
@@ -301,12 +302,13 @@ class TestBaseForms : public QObject {
                 QCOMPARE(form->size(), QSize(1040, 572));
             }
             QPointer<TfrmPadraoGrid> alive(form);
-            if (qstrcmp(how, "button") == 0)
+            if (qstrcmp(how, "button") == 0) {
                 form->sbtFechar->click();
-            else if (qstrcmp(how, "menu") == 0)
+            } else if (qstrcmp(how, "menu") == 0) {
                 form->mnuFechar->trigger();
-            else
+            } else {
                 sub->close();
+            }
             QTRY_VERIFY2(!alive, how);
             QTRY_VERIFY2(!sub, how);
             QCOMPARE(destroying.count(), 1);
@@ -453,8 +455,9 @@ class TestBaseForms : public QObject {
         r1->setObjectName(QStringLiteral("rbtTodos"));
         auto* r2 = new QRadioButton(dlg.grbFiltroPadrao);
         r2->setObjectName(QStringLiteral("rbtLista"));
-        for (QWidget* w : std::initializer_list<QWidget*>{edit, check, combo, r1, r2})
+        for (QWidget* w : std::initializer_list<QWidget*>{edit, check, combo, r1, r2}) {
             layout->addWidget(w);
+        }
 
         edit->setText(QStringLiteral("001"));
         check->setChecked(true);

@@ -16,8 +16,9 @@ class ModalDriver {
         m_timer.setInterval(20);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             QWidget* modal = QApplication::activeModalWidget();
-            if (!modal || modal == host::Showavi::Window())
+            if (!modal || modal == host::Showavi::Window()) {
                 return;
+            }
             if (!m_step(modal)) {
                 m_unexpected << modal->objectName();
                 modal->close();

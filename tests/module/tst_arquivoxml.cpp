@@ -79,8 +79,7 @@ void TestArquivoXml::aDeclarationIsReplaced_data() {
     // As the fuzzer found it: a form feed is white space to QChar but not to XML, so this is a
     // processing instruction, and it was dropped from the file as if it were the declaration.
     QTest::newRow("a processing instruction after a form feed")
-        << QString::fromUtf8("<?xml\fs\xE5?><a/>")
-        << kDeclaracao + "\n<?xml\fs\xEF\xBF\xBD?><a/>";
+        << QString::fromUtf8("<?xml\fs\xE5?><a/>") << kDeclaracao + "\n<?xml\fs\xEF\xBF\xBD?><a/>";
 }
 
 void TestArquivoXml::aDeclarationIsReplaced() {

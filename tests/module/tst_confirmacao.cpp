@@ -43,8 +43,9 @@ QDate autorizadaPara(dfe58000::rules::DeadlineClass wanted) {
     for (int back = 0; back < 400; ++back) {
         const QDate a = today.addDays(-back);
         if (dfe58000::rules::classifyDeadline(QStringLiteral("1"), QStringLiteral("0"), a, today) ==
-            wanted)
+            wanted) {
             return a;
+        }
     }
     return {};
 }
@@ -64,14 +65,15 @@ dfe58000::NoteRecord nota(int numero, const QDate& autorizada) {
 QStringList textos(const QVariantList& args) {
     QStringList out;
     for (const QVariant& v : args) {
-        if (!v.isValid())
+        if (!v.isValid()) {
             out << QStringLiteral("<nulo>");
-        else if (v.typeId() == QMetaType::QDate)
+        } else if (v.typeId() == QMetaType::QDate) {
             out << v.toDate().toString(Qt::ISODate);
-        else if (v.typeId() == QMetaType::QDateTime)
+        } else if (v.typeId() == QMetaType::QDateTime) {
             out << v.toDateTime().date().toString(Qt::ISODate);
-        else
+        } else {
             out << v.toString();
+        }
     }
     return out;
 }
@@ -79,19 +81,23 @@ QStringList textos(const QVariantList& args) {
 QStringList numerosDaLista() {
     QStringList out;
     host::TClientDataSet* ds = frmManifestacao->cdsNotasDestinadas;
-    if (!ds->Active())
+    if (!ds->Active()) {
         return out;
-    for (ds->First(); !ds->Eof(); ds->Next())
+    }
+    for (ds->First(); !ds->Eof(); ds->Next()) {
         out << ds->FieldByName(QStringLiteral("NRNOTAFISC")).AsString();
+    }
     out.sort();
     return out;
 }
 
 QStringList numeros(const QList<int>& a, const QList<int>& b = {}, const QList<int>& c = {}) {
     QStringList out;
-    for (const QList<int>* l : {&a, &b, &c})
-        for (int n : *l)
+    for (const QList<int>* l : {&a, &b, &c}) {
+        for (int n : *l) {
             out << QStringLiteral("%1").arg(n, 9, 10, QChar(u'0'));
+        }
+    }
     out.sort();
     return out;
 }
@@ -128,12 +134,15 @@ class TestConfirmacao : public QObject {
 void TestConfirmacao::initTestCase() {
     using dfe58000::rules::DeadlineClass;
     ManifestacaoEnv::Opcoes o;
-    for (int n : kAgora)
+    for (int n : kAgora) {
         o.notas << nota(n, autorizadaPara(DeadlineClass::Now));
-    for (int n : kPerto)
+    }
+    for (int n : kPerto) {
         o.notas << nota(n, autorizadaPara(DeadlineClass::Near));
-    for (int n : kFolga)
+    }
+    for (int n : kFolga) {
         o.notas << nota(n, QDate::currentDate());
+    }
     o.gravaPedidos = true;
     // The filter is built on first use, as the workspace builds it.
     o.filtro = false;
@@ -176,8 +185,9 @@ void TestConfirmacao::padrao() {
     f.depFinal->SetDate(m_fim);
     f.cboOperacao->setCurrentIndex(0);
     f.rbtTodosOper->click();
-    for (QCheckBox* box : f.grbFiltroPadrao->findChildren<QCheckBox*>())
+    for (QCheckBox* box : f.grbFiltroPadrao->findChildren<QCheckBox*>()) {
         box->setChecked(true);
+    }
     f.medNotaInicial->SetText(QStringLiteral("000000000"));
     f.medNotaFinal->SetText(QStringLiteral("999999999"));
     f.edtChaveAcesso->clear();
@@ -237,8 +247,9 @@ void TestConfirmacao::confirmingSendsTheCriteriaAsTheServerExpects() {
              f.chkAutorizada->setChecked(false);
              f.chkDenegada->setChecked(false);
              for (QCheckBox* b : {f.chkSemManifestacao, f.chkCienciaOperacao,
-                                  f.chkConfirmadaOperacao, f.chkOperacaoNRealizada})
+                                  f.chkConfirmadaOperacao, f.chkOperacaoNRealizada}) {
                  b->setChecked(false);
+             }
              f.ckcInexistenteSefaz->setChecked(false);
              f.ckcSefazXML->setChecked(false);
          },
@@ -299,10 +310,11 @@ void TestConfirmacao::confirmingSendsTheCriteriaAsTheServerExpects() {
         QVERIFY2(abre(), caso.nome);
         padrao();
         caso.ajusta(*frmFiltro);
-        if (!caso.lista.isEmpty())
+        if (!caso.lista.isEmpty()) {
             dlg.expectMessage(QStringLiteral("Existem notas que devem ser manifestadas agora. "
                                              "Favor realizar as devidas conclusões definitivas."),
                               host::MsgType::Error, host::MsgButton::Ok);
+        }
         inMarcados = 3;
         frmFiltro->sbtConfirma->click();
         QVERIFY_DIALOGS(dlg);
@@ -311,11 +323,13 @@ void TestConfirmacao::confirmingSendsTheCriteriaAsTheServerExpects() {
         QCOMPARE(inMarcados, 0);
 
         QStringList esperado = todos;
-        for (const auto& [i, texto] : caso.difere)
+        for (const auto& [i, texto] : caso.difere) {
             esperado[i] = texto;
+        }
         QCOMPARE(textos(ultimosArgumentos()), esperado);
-        if (!caso.lista.isEmpty())
+        if (!caso.lista.isEmpty()) {
             QCOMPARE(numerosDaLista(), caso.lista);
+        }
         QCOMPARE(frmManifestacao->sbtImprimir->isEnabled(),
                  !frmManifestacao->cdsNotasDestinadas->IsEmpty());
         QCOMPARE(frmManifestacao->mnuListagem->isEnabled(),
@@ -349,8 +363,9 @@ void TestConfirmacao::checksComeInOrderWithTheFocusOnTheField() {
          [](TfrmFiltro& f) {
              f.medInscrJurid->Clear();
              f.depInicial->Clear();
-             for (QCheckBox* b : f.grbFiltroPadrao->findChildren<QCheckBox*>())
+             for (QCheckBox* b : f.grbFiltroPadrao->findChildren<QCheckBox*>()) {
                  b->setChecked(false);
+             }
          }},
         {"Inscrição jurídica não cadastrada.", "medInscrJurid",
          [](TfrmFiltro& f) { f.medInscrJurid->SetText(QStringLiteral("11111111000191")); }},
@@ -376,21 +391,25 @@ void TestConfirmacao::checksComeInOrderWithTheFocusOnTheField() {
          [this](TfrmFiltro& f) { f.depFinal->SetDate(m_inicio.addDays(-1)); }},
         {"Pelo menos um tipo de situação de nota fiscal deve ser marcada.", "chkSemSituacao",
          [](TfrmFiltro& f) {
-             for (QCheckBox* b : f.grbSituacaoNFe->findChildren<QCheckBox*>())
+             for (QCheckBox* b : f.grbSituacaoNFe->findChildren<QCheckBox*>()) {
                  b->setChecked(false);
-             for (QCheckBox* b : f.grbSituacaoManifestacao->findChildren<QCheckBox*>())
+             }
+             for (QCheckBox* b : f.grbSituacaoManifestacao->findChildren<QCheckBox*>()) {
                  b->setChecked(false);
+             }
          }},
         {"Pelo menos um tipo de situação da manifestação deve ser marcada.", "chkSemManifestacao",
          [](TfrmFiltro& f) {
-             for (QCheckBox* b : f.grbSituacaoManifestacao->findChildren<QCheckBox*>())
+             for (QCheckBox* b : f.grbSituacaoManifestacao->findChildren<QCheckBox*>()) {
                  b->setChecked(false);
+             }
          }},
         {"Pelo menos um tipo de situação de sincronização deve ser selecionada.",
          "ckcInexistenteSefaz",
          [](TfrmFiltro& f) {
-             for (QCheckBox* b : f.grbSincronizacao->findChildren<QCheckBox*>())
+             for (QCheckBox* b : f.grbSincronizacao->findChildren<QCheckBox*>()) {
                  b->setChecked(false);
+             }
          }},
         {"Número de Nota Fiscal inicial deve ser informado.", "medNotaInicial",
          [](TfrmFiltro& f) { f.medNotaInicial->Clear(); }},

@@ -94,8 +94,9 @@ class TestEventos : public QObject {
 
 void TestEventos::initTestCase() {
     QList<dfe58000::NoteRecord> notas;
-    for (int n = 1; n <= 12; ++n)
+    for (int n = 1; n <= 12; ++n) {
         notas << nota(n);
+    }
     const QString erro = m_env.start(ManifestacaoEnv::Opcoes::doOperador(notas));
     QVERIFY2(erro.isEmpty(), qPrintable(erro));
 }
@@ -123,8 +124,9 @@ void TestEventos::marca(const QList<int>& numeros) {
 
 QString TestEventos::situacao(int numero) const {
     host::TClientDataSet& ds = *frmManifestacao->cdsNotasDestinadas;
-    if (!ds.Locate(QStringLiteral("NRNOTAFISC"), numeroNota(numero)))
+    if (!ds.Locate(QStringLiteral("NRNOTAFISC"), numeroNota(numero))) {
         return {};
+    }
     return ds.FieldByName(QStringLiteral("IDSTATUSMANIF")).AsString();
 }
 
@@ -134,8 +136,9 @@ QVariantList TestEventos::ultimoEvento() const {
 
 std::function<bool(QWidget*)> TestEventos::fechaPopup(Popup& lido) {
     return [&lido](QWidget* modal) {
-        if (modal != frmPopUp)
+        if (modal != frmPopUp) {
             return false;
+        }
         const QWidget* avi = host::Showavi::Window();
         lido = {
             frmPopUp->lblEnviado->text(),

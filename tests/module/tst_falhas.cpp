@@ -143,19 +143,25 @@ struct Estado {
     // What differs from before, in words; empty when nothing does.
     QString diferencas(const Estado& antes) const {
         QStringList d;
-        if (lista != antes.lista)
+        if (lista != antes.lista) {
             d << QStringLiteral("the list's packet");
-        if (linha != antes.linha)
+        }
+        if (linha != antes.linha) {
             d << QStringLiteral("row %1 instead of %2").arg(linha).arg(antes.linha);
-        if (marcados != antes.marcados)
+        }
+        if (marcados != antes.marcados) {
             d << QStringLiteral("inMarcados %1 instead of %2").arg(marcados).arg(antes.marcados);
-        if (manifestacao != antes.manifestacao)
+        }
+        if (manifestacao != antes.manifestacao) {
             d << QStringLiteral("stManifestacao \"%1\" instead of \"%2\"")
                      .arg(manifestacao, antes.manifestacao);
-        if (inscricoes != antes.inscricoes)
+        }
+        if (inscricoes != antes.inscricoes) {
             d << QStringLiteral("the filter's registrations");
-        if (ciencia != antes.ciencia || geraXml != antes.geraXml || download != antes.download)
+        }
+        if (ciencia != antes.ciencia || geraXml != antes.geraXml || download != antes.download) {
             d << QStringLiteral("the command states");
+        }
         return d.join(QStringLiteral("; "));
     }
 };
@@ -195,8 +201,9 @@ class TestFalhas : public QObject {
 
 void TestFalhas::initTestCase() {
     QList<dfe58000::NoteRecord> notas;
-    for (int n = 1; n <= 12; ++n)
+    for (int n = 1; n <= 12; ++n) {
         notas << nota(n);
+    }
     const QString falhou = m_env.start(ManifestacaoEnv::Opcoes::doOperador(notas));
     QVERIFY2(falhou.isEmpty(), qPrintable(falhou));
 
@@ -217,8 +224,9 @@ void TestFalhas::init() {
 }
 
 void TestFalhas::cleanup() {
-    if (frmFiltro && frmFiltro->isVisible())
+    if (frmFiltro && frmFiltro->isVisible()) {
         frmFiltro->sbtCancel->click();
+    }
     apontaWorkspace(m_env.server->port());
     frmManifestacao->netManifestacao->SetTimeout(host::TNetConnection::kDefaultTimeout);
 }
@@ -232,8 +240,9 @@ void TestFalhas::consulta() {
 }
 
 void TestFalhas::prepara(Acao a) {
-    if (a != Acao::Confirmar)
+    if (a != Acao::Confirmar) {
         return;
+    }
     QVERIFY(preencheFiltro(kRegistro));
 }
 
@@ -247,8 +256,9 @@ QStringList TestFalhas::executa(Acao a, ScriptedDialogs& dlg, const QString& xml
     ModalDriver driver([this](QWidget* modal) {
         if (modal == frmFiltro) {
             // Up for its registrations: closed once they are in or have failed.
-            if (host::Showavi::Level() == 0)
+            if (host::Showavi::Level() == 0) {
                 frmFiltro->sbtCancel->click();
+            }
             return true;
         }
         if (modal == frmConcluiXML) {
@@ -277,12 +287,15 @@ QStringList TestFalhas::executa(Acao a, ScriptedDialogs& dlg, const QString& xml
             botao = ws.sbtDownloadXML;
             break;
     }
-    if (!botao->isEnabled())
+    if (!botao->isEnabled()) {
         return {botao->objectName() + QStringLiteral(" disabled")};
-    if (a == Acao::GeraXml || a == Acao::DownloadXML)
+    }
+    if (a == Acao::GeraXml || a == Acao::DownloadXML) {
         dlg.setNextDirectory(xmlDir);
-    if (falha)
+    }
+    if (falha) {
         dlg.expectError();
+    }
     botao->click();
     return driver.unexpected();
 }
@@ -345,8 +358,9 @@ void TestFalhas::aServerLostWhileWaitingLeavesEverythingAsItWas() {
         QVERIFY2(texto.contains(morto ? QStringLiteral("foi interrompida")
                                       : QStringLiteral("não respondeu")),
                  qPrintable(texto));
-        if (acao == Acao::DownloadXML)
+        if (acao == Acao::DownloadXML) {
             QVERIFY2(texto.contains(QStringLiteral("podem ter sido baixados")), qPrintable(texto));
+        }
     }
     QCOMPARE(host::Showavi::Level(), 0);
     QCOMPARE(m_conclusoes, 0);
@@ -382,8 +396,9 @@ void TestFalhas::aServerLostWhileWaitingLeavesEverythingAsItWas() {
         case Acao::DownloadXML: {
             QCOMPARE(m_conclusoes, 1);
             QStringList esperados;
-            for (int n : marcas)
+            for (int n : marcas) {
                 esperados << QStringLiteral("NFe") + nota(n).NRACESSONF + QStringLiteral(".xml");
+            }
             QCOMPARE(arquivosEm(xmlDir), esperados);
             QCOMPARE(inMarcados, 0);
             break;
@@ -401,10 +416,11 @@ void TestFalhas::aGarbledAnswerLeavesEverythingAsItWas_data() {
     auto frameDe = [](const QCborValue& v) { return host::wire::frame(v.toCbor()); };
     const QList<host::FieldDef> campos = rdmManifestacao::noteRecordFields();
     QVariantList linha;
-    for (const host::FieldDef& c : campos)
+    for (const host::FieldDef& c : campos) {
         linha << (c.name == u"NRACESSONF"   ? QVariant(nota(1).NRACESSONF)
                   : c.name == u"NRNOTAFISC" ? QVariant(numeroNota(99))
                                             : QVariant());
+    }
     const QByteArray notas = host::encodePacket(campos, {linha});
     const QByteArray nenhuma = host::encodePacket(campos, {});
     const QByteArray documentos = host::encodePacket(
@@ -470,11 +486,12 @@ void TestFalhas::aGarbledAnswerLeavesEverythingAsItWas_data() {
         // Types that would convert are still another layout.
         QList<host::FieldDef> numeroTexto = campos;
         QVariantList linhaTexto = linha;
-        for (int i = 0; i < numeroTexto.size(); ++i)
+        for (int i = 0; i < numeroTexto.size(); ++i) {
             if (numeroTexto[i].name == u"VRNOTAFISC") {
                 numeroTexto[i] = {numeroTexto[i].name, host::FieldType::String, 20, false};
                 linhaTexto[i] = QStringLiteral("1000");
             }
+        }
         QTest::addRow("%s-value-as-text", n)
             << a
             << LoopbackServer::Script::answer(
@@ -494,12 +511,13 @@ void TestFalhas::aGarbledAnswerLeavesEverythingAsItWas_data() {
                host::encodePacket({{QStringLiteral("X"), host::FieldType::String, 5, false}},
                                   {{QStringLiteral("x")}})});
     // Counts that are not numbers: nothing is written.
-    for (Acao a : {Acao::GeraXml, Acao::DownloadXML})
+    for (Acao a : {Acao::GeraXml, Acao::DownloadXML}) {
         QTest::addRow("%s-counts-not-numbers", nomeDe(a))
             << a
             << LoopbackServer::Script::answer(QVariantList{a == Acao::GeraXml ? "S" : "D",
                                                            QString(), QStringLiteral("um"),
                                                            QStringLiteral("zero"), documentos});
+    }
 }
 
 void TestFalhas::aGarbledAnswerLeavesEverythingAsItWas() {

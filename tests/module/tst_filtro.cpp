@@ -53,21 +53,25 @@ QList<Registro> registrosDoBanco(const QString& empresa) {
         QStringLiteral("SELECT DISTINCT NRINSJURIEST, IDTPIJURIEST FROM INSCRESTAD "
                        "WHERE CDEMPRESA = ? ORDER BY NRINSJURIEST"));
     q.addBindValue(empresa);
-    if (!q.exec())
+    if (!q.exec()) {
         return {};
+    }
     QList<Registro> out;
-    while (q.next())
+    while (q.next()) {
         out.append({q.value(0).toString(), q.value(1).toString()});
+    }
     return out;
 }
 
 QList<Registro> registrosCarregados(host::TClientDataSet& cds) {
     QList<Registro> out;
-    if (!cds.Active())
+    if (!cds.Active()) {
         return out;
-    for (cds.First(); !cds.Eof(); cds.Next())
+    }
+    for (cds.First(); !cds.Eof(); cds.Next()) {
         out.append({cds.FieldByName(QStringLiteral("NRINSJURIEST")).AsString(),
                     cds.FieldByName(QStringLiteral("IDTPIJURIEST")).AsString()});
+    }
     return out;
 }
 
@@ -129,8 +133,9 @@ bool TestFiltro::openAndCancel(const std::function<void(TfrmFiltro&)>& inspect) 
     connect(&poll, &QTimer::timeout, this, [&] {
         const bool idle = frmFiltro && frmFiltro->isVisible() && host::Showavi::Level() == 0 &&
                           QApplication::activeModalWidget() == frmFiltro;
-        if (!idle && clock.elapsed() < 15000)
+        if (!idle && clock.elapsed() < 15000) {
             return;
+        }
         poll.stop();
         if (idle) {
             m_inspected = true;
@@ -170,8 +175,9 @@ void TestFiltro::firstOpeningShowsTheDefaults() {
 
         const auto boxes = f.grbFiltroPadrao->findChildren<QCheckBox*>();
         QCOMPARE(boxes.size(), 14);
-        for (QCheckBox* box : boxes)
+        for (QCheckBox* box : boxes) {
             QVERIFY2(box->isChecked(), qPrintable(box->objectName()));
+        }
 
         QCOMPARE(f.medNotaInicial->Text(), QStringLiteral("000000000"));
         QCOMPARE(f.medNotaFinal->Text(), QStringLiteral("999999999"));
@@ -244,8 +250,9 @@ void TestFiltro::eachCheckBoxFollowsItsOwnFlag() {
     };
     const TRecordFilter antes = frmFiltro->Filtro;
     for (const Par& off : pares) {
-        for (const Par& p : pares)
+        for (const Par& p : pares) {
             frmFiltro->Filtro.*(p.flag) = true;
+        }
         frmFiltro->Filtro.*(off.flag) = false;
         openAndCancel([&](TfrmFiltro& f) {
             for (const Par& p : pares) {
@@ -411,9 +418,11 @@ void TestFiltro::operationTypeListFollowsTheDirection() {
             "SELECT CDTIPOOPER FROM TIPOOPERAC WHERE IDENTRSAIDOP = ? ORDER BY CDTIPOOPER"));
         q.addBindValue(direcao);
         QStringList out;
-        if (q.exec())
-            while (q.next())
+        if (q.exec()) {
+            while (q.next()) {
                 out << q.value(0).toString().trimmed();
+            }
+        }
         return out;
     };
     const QStringList entradas = tiposDoBanco(QStringLiteral("E"));

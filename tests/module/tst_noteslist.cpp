@@ -26,17 +26,21 @@ QVariantMap nota(const QString& nome, const QString& marcado, const QString& man
                   {"IDSTATUSNFE", "1"},
                   {"IDNOTA", "2"},
                   {"NRACESSONF", "3520" + nome.toUtf8().toHex().leftJustified(40, '0')}};
-    for (auto it = extra.begin(); it != extra.end(); ++it)
+    for (auto it = extra.begin(); it != extra.end(); ++it) {
         m.insert(it.key(), it.value());
+    }
     return m;
 }
 
 // Whether any pixel of the rectangle has exactly this colour.
 bool hasColour(const QImage& img, const QRect& r, const QColor& c) {
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x)
-            if (img.pixelColor(x, y).rgb() == c.rgb())
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        for (int x = r.left(); x <= r.right(); ++x) {
+            if (img.pixelColor(x, y).rgb() == c.rgb()) {
                 return true;
+            }
+        }
+    }
     return false;
 }
 
@@ -106,8 +110,9 @@ void TestNotesList::recordLayoutOrderAndGrid() {
         "CDINSCESTADEST"};
     const QList<FieldDef> defs = f->cdsNotasDestinadas->FieldDefs();
     QCOMPARE(defs.size(), 31);
-    for (int i = 0; i < 31; ++i)
+    for (int i = 0; i < 31; ++i) {
         QCOMPARE(defs[i].name, names[i]);
+    }
     QVERIFY(defs[0].fixed && defs[24].fixed);
     QCOMPARE(defs[16].size, 1000);
     QCOMPARE(defs[23].size, 50);
@@ -123,10 +128,11 @@ void TestNotesList::recordLayoutOrderAndGrid() {
           nota("Beta", "N", "0", {{"DTEMISSAO", QDateTime(QDate(2024, 1, 1), QTime())}})});
     QStringList order;
     for (f->cdsNotasDestinadas->First(); !f->cdsNotasDestinadas->Eof();
-         f->cdsNotasDestinadas->Next())
+         f->cdsNotasDestinadas->Next()) {
         order << f->cdsNotasDestinadas->FieldByName("NMRAZSOCEMIT").AsString() + ":" +
                      f->cdsNotasDestinadas->FieldByName("VRNOTAFISC").DisplayText() + ":" +
                      f->cdsNotasDestinadas->FieldByName("DTEMISSAO").DisplayText();
+    }
     QCOMPARE(order.join('|'),
              QStringLiteral("Alfa:10,00: - |alfa:20,00: - |Beta::01/01/2024|Beta::02/01/2024"));
 
@@ -213,9 +219,11 @@ void TestNotesList::cellsAreColouredAndCheckedByRow() {
     const int nome = g->Columns().IndexOf("NMRAZSOCEMIT");
     const int valor = g->Columns().IndexOf("VRNOTAFISC");
     const int marca = g->Columns().IndexOf("IDMARCADO");
-    for (int c = 1; c < g->Columns().Count(); ++c)  // everything sampled within the view
-        if (c != nome && c != valor)
+    for (int c = 1; c < g->Columns().Count(); ++c) {  // everything sampled within the view
+        if (c != nome && c != valor) {
             g->setColumnHidden(c, true);
+        }
+    }
     const QImage img = grabGrid();
     const QColor red(255, 0, 0), grey(128, 128, 128), olive(128, 128, 0);
 
@@ -228,10 +236,13 @@ void TestNotesList::cellsAreColouredAndCheckedByRow() {
     // The value ends 2 pixels from the right edge of its cell.
     const QRect v = g->CellRect(0, valor);
     int rightmost = -1;
-    for (int x = v.left(); x <= v.right(); ++x)
-        for (int y = v.top(); y <= v.bottom(); ++y)
-            if (img.pixelColor(x, y).red() > 200 && img.pixelColor(x, y).green() < 200)
+    for (int x = v.left(); x <= v.right(); ++x) {
+        for (int y = v.top(); y <= v.bottom(); ++y) {
+            if (img.pixelColor(x, y).red() > 200 && img.pixelColor(x, y).green() < 200) {
                 rightmost = x;
+            }
+        }
+    }
     QVERIFY(rightmost > 0);
     QVERIFY2(v.right() - rightmost >= 2 && v.right() - rightmost <= 4,
              qPrintable(QString::number(v.right() - rightmost)));
@@ -306,8 +317,9 @@ void TestNotesList::markAllAndUnmarkAllCounters() {
     TDBGrid* g = f->dbgPadrao;
     auto marks = [&] {
         QString s;
-        for (int i = 0; i < ds.RecordCount(); ++i)
+        for (int i = 0; i < ds.RecordCount(); ++i) {
             s += ds.FieldByName("IDMARCADO").ValueAt(i).toString();
+        }
         return s;
     };
     ScriptedDialogs dlg;  // no warning from either pass
@@ -344,8 +356,9 @@ void TestNotesList::commandStatesFollowTheCurrentRow() {
         QString s;
         for (QWidget* b : {f->sbtCiencia, f->sbtConfirmaOperacao, f->sbtDesconhecimento,
                            f->sbtOperacaoNRealizada, f->sbtDownloadXML, f->sbtGeraXML,
-                           f->sbtVisualizarDocumento})
+                           f->sbtVisualizarDocumento}) {
             s += b->isEnabled() ? '1' : '0';
+        }
         return s;
     };
     ds.First();
@@ -390,8 +403,9 @@ void TestNotesList::copyOfMarkedNotesLeavesListUnfiltered() {
         keys << f->cdsMarcados->FieldByName("NRACESSONF").AsString();
     }
     QStringList expected;
-    for (const char* n : {"A", "B", "C", "E"})
+    for (const char* n : {"A", "B", "C", "E"}) {
         expected << nota(n, "S", "0").value("NRACESSONF").toString();
+    }
     QCOMPARE(keys, expected);
 
     // A second copy starts from scratch.

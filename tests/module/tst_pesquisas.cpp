@@ -126,27 +126,32 @@ const Mascara kMascaras[] = {
 // The texts the edits named in `pares` show now, written as `pares` is.
 QString naTela(const QString& pares) {
     QStringList out = pares.split(u'|');
-    for (int i = 0; i + 1 < out.size(); i += 2)
+    for (int i = 0; i + 1 < out.size(); i += 2) {
         out[i + 1] = frmFiltro->findChild<TMaskEdit*>(out.at(i))->Text();
+    }
     return out.join(u'|');
 }
 
 void preenche(const QString& pares) {
     const QStringList p = pares.split(u'|');
-    for (int i = 0; i + 1 < p.size(); i += 2)
+    for (int i = 0; i + 1 < p.size(); i += 2) {
         frmFiltro->findChild<TMaskEdit*>(p.at(i))->SetText(p.at(i + 1));
+    }
 }
 
 // First column of a statement on the company database, in the order it gives.
 QStringList coluna(const QString& sql, const QString& valor) {
     QSqlQuery q(host::DatabaseModule::instance().database());
     q.prepare(sql);
-    if (sql.contains(u'?'))
+    if (sql.contains(u'?')) {
         q.addBindValue(valor);
+    }
     QStringList out;
-    if (q.exec())
-        while (q.next())
+    if (q.exec()) {
+        while (q.next()) {
             out << q.value(0).toString();
+        }
+    }
     return out;
 }
 
@@ -154,8 +159,9 @@ QList<QStringList> linhas(host::TClientDataSet& ds) {
     QList<QStringList> out;
     for (int r = 0; r < ds.RecordCount(); ++r) {
         QStringList linha;
-        for (int i = 0; i < ds.FieldCount(); ++i)
+        for (int i = 0; i < ds.FieldCount(); ++i) {
             linha << ds.Fields(i).ValueAt(r).toString();
+        }
         out << linha;
     }
     return out;
@@ -164,8 +170,9 @@ QList<QStringList> linhas(host::TClientDataSet& ds) {
 template <size_t N, typename T>
 void linhasDe(const T (&tabela)[N], const char* T::*campo) {
     QTest::addColumn<int>("i");
-    for (size_t i = 0; i < N; ++i)
+    for (size_t i = 0; i < N; ++i) {
         QTest::addRow("%zu %s", i, tabela[i].*campo) << int(i);
+    }
 }
 
 }  // namespace
@@ -227,8 +234,9 @@ void TestPesquisas::cleanupTestCase() {
 void TestPesquisas::init() {
     // Texts first, so that the field holding the focus has nothing to report when it is left.
     TfrmFiltro& f = *frmFiltro;
-    for (TMaskEdit* e : f.grbFiltroPadrao->findChildren<TMaskEdit*>())
+    for (TMaskEdit* e : f.grbFiltroPadrao->findChildren<TMaskEdit*>()) {
         e->Clear();
+    }
     f.medTodos->SetText(QStringLiteral("Todos"));
     f.medNotaInicial->SetText(QStringLiteral("000000000"));
     f.medNotaFinal->SetText(QStringLiteral("999999999"));
@@ -262,8 +270,9 @@ void TestPesquisas::aPickFillsTheFieldAndItsName() {
     if (*e.escolha) {
         const host::PickRequest& req = dlg.calls().value(0).pick;
         QStringList oferecida;
-        for (int r = 0; r < req.source->RecordCount(); ++r)
+        for (int r = 0; r < req.source->RecordCount(); ++r) {
             oferecida << req.source->FieldByName(e.chave).ValueAt(r).toString();
+        }
         QCOMPARE(oferecida, esperada);
     }
     QCOMPARE(naTela(e.campos), QString(e.campos));
@@ -305,14 +314,16 @@ void TestPesquisas::leavingAFieldChecksIt() {
     TMaskEdit* edit = campo(s.edit);
     QVERIFY(edit);
     pagina(s.emitente);
-    if (edit != frmFiltro->medInscrJurid)
+    if (edit != frmFiltro->medInscrJurid) {
         frmFiltro->medInscrJurid->SetText(s.registro);
+    }
     QVERIFY(foca(edit));
     edit->SetText(s.digitado);
 
     ScriptedDialogs dlg;
-    if (*s.mensagem)
+    if (*s.mensagem) {
         dlg.expectError(s.mensagem);
+    }
     sai();
     QVERIFY_DIALOGS(dlg);
     QCOMPARE(QApplication::focusWidget(),
@@ -349,8 +360,9 @@ void TestPesquisas::personTypeMaskLeavesTheNamesUntilAnotherCodeIsTyped() {
     QTest::keyClicks(edit, QStringLiteral("4821"));
     QCOMPARE(edit->Text(), QStringLiteral("4821"));
     QStringList vazios = QString(m.dependentes).split(u'|');
-    for (int d = 1; d < vazios.size(); d += 2)
+    for (int d = 1; d < vazios.size(); d += 2) {
         vazios[d].clear();
+    }
     QCOMPARE(naTela(m.dependentes), vazios.join(u'|'));
 }
 
@@ -382,8 +394,9 @@ void TestPesquisas::typedLettersAreRaisedAndTheRegistrationLimited() {
 void TestPesquisas::pastedRegistrationWithMaskCharactersIsTheSameNumber_data() {
     QTest::addColumn<QString>("colado");
     for (const char* colado : {kRegistroMascarado, "48,210,375/0001-02", "(48)210375/0001-02",
-                               "48-210-375-0001-02", kRegistro})
+                               "48-210-375-0001-02", kRegistro}) {
         QTest::newRow(colado) << QString(colado);
+    }
 }
 
 void TestPesquisas::pastedRegistrationWithMaskCharactersIsTheSameNumber() {
@@ -419,8 +432,9 @@ void TestPesquisas::pastedRegistrationWithMaskCharactersIsTheSameNumber() {
 
 void TestPesquisas::lookupStatementsGiveTheSameRowsOnPostgres() {
     PgCluster pg;
-    if (!pg.ok())
+    if (!pg.ok()) {
         QSKIP(qPrintable(QStringLiteral("PostgreSQL indisponível: ") + pg.error()));
+    }
     const QString pgUrl = pg.createDatabase(QStringLiteral("pesquisas"));
     QVERIFY2(!pgUrl.isEmpty(), qPrintable(pg.error()));
     companydb::ensureDatabase(pgUrl, 0, {dfe58000::storeSchema()});
@@ -454,8 +468,9 @@ void TestPesquisas::lookupStatementsGiveTheSameRowsOnPostgres() {
         for (const auto& c : consultas) {
             const QStringList v = QString(c.valores).split(u'|');
             c.q->Close();
-            for (int i = 0; i + 1 < v.size(); i += 2)
+            for (int i = 0; i + 1 < v.size(); i += 2) {
                 c.q->ParamByName(v.at(i)).SetAsString(v.at(i + 1));
+            }
             QList<QStringList> rows{{QStringLiteral("erro")}};
             try {
                 c.q->Open();

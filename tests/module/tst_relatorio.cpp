@@ -39,8 +39,9 @@ const QStringList kTodosParametros = {
 
 TReportParams declara(const QStringList& nomes) {
     TReportParams p;
-    for (const QString& n : nomes)
+    for (const QString& n : nomes) {
         p.Declare(n, n.startsWith(QLatin1String("P_DT")));
+    }
     return p;
 }
 
@@ -51,8 +52,9 @@ QString valor(const TReportParams& p, const char* nome) {
 
 QString primeiro(const QString& sql) {
     QSqlQuery q(DatabaseModule::instance().database());
-    if (!q.exec(sql) || !q.next())
+    if (!q.exec(sql) || !q.next()) {
         return {};
+    }
     return q.value(0).toString();
 }
 
@@ -119,13 +121,15 @@ void TestRelatorio::init() {
     f->cbbReportNames->setCurrentIndex(0);
     for (TMaskEdit* e :
          {f->medCdEmpresa, f->medInscrJurid, f->medIE, f->medCdFiliOrig, f->medCdSerie,
-          f->medCdCliente, f->medCdFornecedor, f->medCdFilial, f->medChaveAcesso})
+          f->medCdCliente, f->medCdFornecedor, f->medCdFilial, f->medChaveAcesso}) {
         e->Clear();
+    }
     f->cboEmitente->setCurrentIndex(0);
     f->cboOperacao->setCurrentIndex(0);
     f->rbtTodosOper->click();
-    for (QCheckBox* c : f->findChildren<QCheckBox*>())
+    for (QCheckBox* c : f->findChildren<QCheckBox*>()) {
         c->setChecked(true);
+    }
     f->depInicial->SetDate(QDate(2026, 11, 1));
     f->depFinal->SetDate(QDate(2026, 11, 30));
 }
@@ -159,8 +163,9 @@ void TestRelatorio::emptyCriteriaMeanAnyValue() {
     QVERIFY(parametros(p));
     for (const char* n : {"P_CDEMPRESA", "P_NRINSJURIEST", "P_CDINSCESTA", "P_CDFILIORIG",
                           "P_CDSERIE", "P_IDORIGDESTNF", "P_CDCLIENTE", "P_CDFORNECED",
-                          "P_CDFILIAL", "P_CDTIPOOPER", "P_NRACESSONFE"})
+                          "P_CDFILIAL", "P_CDTIPOOPER", "P_NRACESSONFE"}) {
         QCOMPARE(valor(p, n), QStringLiteral("T"));
+    }
     QCOMPARE(valor(p, "P_IDSTATUSNFE"), QStringLiteral("_0_1_2_3_"));
     QCOMPARE(valor(p, "P_IDSTATUSNFENF"), QStringLiteral("_P_A_D_C_"));
     QCOMPARE(valor(p, "P_IDSTATUSMANIF"), QStringLiteral("_0_1_2_3_4_"));
@@ -205,8 +210,9 @@ void TestRelatorio::issuerCodesFollowTheChosenKind() {
     TReportParams p = declara(kTodosParametros);
     QVERIFY(parametros(p));
     QCOMPARE(valor(p, "P_IDORIGDESTNF"), QStringLiteral("C"));
-    for (const char* n : {"P_CDCLIENTE", "P_CDFORNECED", "P_CDFILIAL"})
+    for (const char* n : {"P_CDCLIENTE", "P_CDFORNECED", "P_CDFILIAL"}) {
         QCOMPARE(valor(p, n), QStringLiteral("C00012"));
+    }
 
     // The client typed on its page stays there while another kind is chosen.
     f->cboEmitente->setCurrentIndex(0);
@@ -285,14 +291,16 @@ void TestRelatorio::checksStopInOrderWithTheFocusOnTheField() {
         {"nenhuma situação da NF-e",
          [this] {
              for (QCheckBox* c :
-                  {f->chkSemSituacao, f->chkAutorizada, f->chkDenegada, f->chkCancelada})
+                  {f->chkSemSituacao, f->chkAutorizada, f->chkDenegada, f->chkCancelada}) {
                  c->setChecked(false);
+             }
          },
          "Situação da NF-e deve ser informada.", f->chkSemSituacao},
         {"nenhuma situação da manifestação",
          [this] {
-             for (QCheckBox* c : f->grbSituacaoManifestacao->findChildren<QCheckBox*>())
+             for (QCheckBox* c : f->grbSituacaoManifestacao->findChildren<QCheckBox*>()) {
                  c->setChecked(false);
+             }
          },
          "Situação da Manifestação deve ser informada.", f->chkSemManifestacao},
         {"chave de 43", [this] { f->medChaveAcesso->SetText(QString(43, u'1')); },
@@ -307,8 +315,9 @@ void TestRelatorio::checksStopInOrderWithTheFocusOnTheField() {
         TReportParams p = declara({"P_DTINICIAL", "P_DTFINAL"});
         QVERIFY2(!parametros(p), c.nome);
         QVERIFY_DIALOGS(sd);
-        if (c.foco)
+        if (c.foco) {
             QVERIFY2(f->focusWidget() == c.foco, c.nome);
+        }
     }
 
     // Equal dates pass; a key of 44 characters with blanks around it passes as typed.
@@ -333,8 +342,9 @@ void TestRelatorio::reportsChooseTheirCriteriaGroups() {
     QVERIFY(!f->chkDesconhecida->isEnabled());
     QVERIFY(f->depInicial->isEnabled());
     QVERIFY(!f->btpOperacao->isEnabled());  // "Todos" is on
-    for (QCheckBox* c : {f->chkSemSituacao, f->chkAutorizada, f->chkDenegada, f->chkCancelada})
+    for (QCheckBox* c : {f->chkSemSituacao, f->chkAutorizada, f->chkDenegada, f->chkCancelada}) {
         c->setChecked(false);
+    }
     sd.expectError(QStringLiteral("Situação da NF-e deve ser informada."));
     TReportParams p = declara({"P_DTINICIAL", "P_DTFINAL"});
     QVERIFY(!parametros(p));
@@ -353,9 +363,11 @@ void TestRelatorio::reportsChooseTheirCriteriaGroups() {
     QCOMPARE(f->cboEmitente->currentIndex(), 2);
     QCOMPARE(f->nbkEmitente->currentIndex(), 2);
     QCOMPARE(stIdEntrSaidOp, QStringLiteral("S"));
-    for (QGroupBox* g : grupos)
-        for (QWidget* w : g->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    for (QGroupBox* g : grupos) {
+        for (QWidget* w : g->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+        }
+    }
 
     // Another report: all on again, the copied dates stay; the list button only with "Lista".
     f->depInicial->SetDate(QDate(2026, 10, 2));
@@ -398,9 +410,10 @@ void TestRelatorio::notesAreCountedBySynchronisationGroup() {
     QCOMPARE(f->cdsNotasDestinadas->FieldByName("IDMARCADO").AsString(), QStringLiteral("1"));
     QMap<QString, QString> contagem;
     TClientDataSet* c = f->cdsContaNotas;
-    for (c->First(); !c->Eof(); c->Next())
+    for (c->First(); !c->Eof(); c->Next()) {
         contagem.insert(c->FieldByName("IDNOTA").AsString(),
                         c->FieldByName("Quantidade").AsString());
+    }
     QCOMPARE(c->RecordCount(), 4);
     QCOMPARE(contagem.value("1"), QStringLiteral("1"));
     QCOMPARE(contagem.value("2"), QStringLiteral("2"));
@@ -431,8 +444,9 @@ void TestRelatorio::lookupsFillClearAndCheck() {
     sai(f->medCdEmpresa, f->medCdSerie);
     QCOMPARE(f->medCdEmpresa->Text(), QStringLiteral("02"));
     QCOMPARE(f->medNmEmpresa->Text(), QStringLiteral("Metalúrgica Vale do Paraíba S/A"));
-    for (TMaskEdit* e : {f->medInscrJurid, f->medIE, f->medCdFiliOrig, f->medCdSerie})
+    for (TMaskEdit* e : {f->medInscrJurid, f->medIE, f->medCdFiliOrig, f->medCdSerie}) {
         QVERIFY2(e->Text().isEmpty(), qPrintable(e->objectName()));
+    }
 
     // An unknown company keeps the caret in its edit.
     sd.expectError(QStringLiteral("Empresa não cadastrada."));

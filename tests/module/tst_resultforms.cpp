@@ -49,8 +49,9 @@ bool comModal(const std::function<void()>& abre, const std::function<void(QWidge
     ModalAction acao([&](QWidget* modal) {
         veio = true;
         enquanto(modal);
-        if (modal->isVisible())
+        if (modal->isVisible()) {
             modal->close();
+        }
     });
     abre();
     return veio;
@@ -66,13 +67,15 @@ bool inteiro(const QLabel* l) {
 // The tooltip of a grid cell as plain text, its line breaks read as blanks; empty for none.
 QString dicaEm(host::TDBGrid* grid, int linha, int coluna) {
     QToolTip::hideText();
-    if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }))
+    if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); })) {
         return QStringLiteral("<a tip that would not go away>");
+    }
     const QPoint pos = grid->visualRect(grid->model()->index(linha, coluna)).center();
     QHelpEvent ev(QEvent::ToolTip, pos, grid->viewport()->mapToGlobal(pos));
     QApplication::sendEvent(grid->viewport(), &ev);
-    if (!QToolTip::isVisible())
+    if (!QToolTip::isVisible()) {
         return {};
+    }
     QString texto = QTextDocumentFragment::fromHtml(QToolTip::text()).toPlainText();
     return texto.replace(QChar::LineSeparator, u' ').simplified();
 }
@@ -112,9 +115,10 @@ void TestResultForms::initTestCase() {
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
     m_dialogos = std::make_unique<ScriptedDialogs>();
     const QStringList rotulos = {"Chave de Acesso", "Inscrição", "Nome Emitente", "Descrição"};
-    for (int i = 0; i < kCampos.size(); ++i)
+    for (int i = 0; i < kCampos.size(); ++i) {
         m_cds.AddField({kCampos[i], host::FieldType::String, QList{44, 21, 200, 200}[i]})
             .SetDisplayLabel(rotulos[i]);
+    }
     m_cds.CreateDataSet();
     m_dts.SetDataSet(&m_cds);
     acrescenta({"35240548210375000102550010000000211123456784", "48.210.375/0001-02",
@@ -145,8 +149,9 @@ void TestResultForms::cleanupTestCase() {
 
 void TestResultForms::acrescenta(const QStringList& valores) {
     m_cds.Append();
-    for (int i = 0; i < kCampos.size(); ++i)
+    for (int i = 0; i < kCampos.size(); ++i) {
         m_cds.FieldByName(kCampos[i]).SetAsString(valores[i]);
+    }
     m_cds.Post();
     m_linhas << valores;
 }
@@ -170,9 +175,11 @@ void TestResultForms::confereLista(QWidget* lista) {
     QCOMPARE(titulos, QStringList({"Chave de Acesso", "Inscrição", "Nome Emitente", "Descrição"}));
     QCOMPARE(larguras, QList<int>({175, 104, 139, 479}));
     QCOMPARE(grid->model()->rowCount(), m_linhas.size());
-    for (int r = 0; r < m_linhas.size(); ++r)
-        for (int c = 0; c < kCampos.size(); ++c)
+    for (int r = 0; r < m_linhas.size(); ++r) {
+        for (int c = 0; c < kCampos.size(); ++c) {
             QCOMPARE(grid->model()->index(r, c).data().toString(), m_linhas[r][c]);
+        }
+    }
 }
 
 void TestResultForms::popupLinesShowTheCountsAsGiven_data() {
@@ -209,8 +216,9 @@ void TestResultForms::popupLinesShowTheCountsAsGiven() {
                      sucesso + " Evento(s) registrado(s) com sucesso");
             QLabel* lblErro = achado(p, "lblErro");
             QCOMPARE(lblErro->text(), erro + " Erros");
-            for (const char* nome : {"Label1", "lblEnviado", "lblSucesso", "lblErro"})
+            for (const char* nome : {"Label1", "lblEnviado", "lblSucesso", "lblErro"}) {
                 QVERIFY2(inteiro(achado(p, nome)), nome);
+            }
 
             // "Ver Notas" stands on the error line, 30 pixels after the end of its text.
             auto* sbtNotas = achado<host::TButtonFlat>(p, "sbtNotas");
@@ -306,11 +314,13 @@ void TestResultForms::completionShowsWhatEachModeReports() {
             comModal([&] { d.exec(); },
                      [&](QWidget* modal) {
                          QCOMPARE(modal, &d);
-                         for (const char* nome : {"lblTitulo", "lblSucesso", "lblErro"})
+                         for (const char* nome : {"lblTitulo", "lblSucesso", "lblErro"}) {
                              QCOMPARE(achado(&d, nome)->isVisible(), !limite);
+                         }
                          QCOMPARE(lblLimite->isVisible(), limite);
-                         for (QLabel* l : d.findChildren<QLabel*>())
+                         for (QLabel* l : d.findChildren<QLabel*>()) {
                              QVERIFY2(!l->isVisible() || inteiro(l), qPrintable(l->objectName()));
+                         }
                          QCOMPARE(achado(&d, "lblSucesso")->text(), linha1);
                          QCOMPARE(achado(&d, "lblErro")->text(), linha2);
                          achado<QPushButton>(&d, "btpOk")->click();

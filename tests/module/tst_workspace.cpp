@@ -27,14 +27,16 @@ namespace {
 bool waitFor(const std::function<bool()>& done, int ms = 5000) {
     QElapsedTimer t;
     t.start();
-    while (!done() && t.elapsed() < ms)
+    while (!done() && t.elapsed() < ms) {
         QTest::qWait(10);
+    }
     return done();
 }
 
 void closeWorkspace() {
-    if (frmManifestacao)
+    if (frmManifestacao) {
         frmManifestacao->CloseForm();
+    }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
 }
@@ -78,11 +80,13 @@ void TestWorkspace::cleanup() {
 TfrmManifestacao* TestWorkspace::openAndActivate() {
     IniProc();
     TfrmManifestacao* f = frmManifestacao;
-    if (!f)
+    if (!f) {
         return nullptr;
+    }
     f->activateWindow();
-    if (!QTest::qWaitForWindowActive(f))
+    if (!QTest::qWaitForWindowActive(f)) {
         return nullptr;
+    }
     f->medCdEmpresa->setFocus();
     QCoreApplication::processEvents();
     return f;
@@ -288,8 +292,9 @@ void TestWorkspace::stateRulesOfPanelAndGrid() {
     QVERIFY(!f->cdsNotasDestinadas->Active());
     // Closing the list on the way in does not bring searching and verifying back.
     for (TButtonFlat* b : {f->sbtIncluir, f->sbtExcluir, f->sbtCancelar, f->sbtImprimir,
-                           f->sbtProcurar, f->sbtVerificar})
+                           f->sbtProcurar, f->sbtVerificar}) {
         QVERIFY2(!b->isEnabled(), qPrintable(b->objectName()));
+    }
     QVERIFY(!f->mnuListagem->isEnabled());
     QVERIFY(!f->mnuProcurar->isEnabled() && !f->mnuVerificar->isEnabled());
     QVERIFY(f->sbtFiltro->isEnabled() && f->mnuFIltro->isEnabled());

@@ -113,9 +113,11 @@ class TestXmlArquivos : public QObject {
 
 void TestXmlArquivos::initTestCase() {
     QList<dfe58000::NoteRecord> notas;
-    for (int n = 1; n <= 40; ++n)
-        if (n <= 5 || n >= 10)
+    for (int n = 1; n <= 40; ++n) {
+        if (n <= 5 || n >= 10) {
             notas << nota(n);
+        }
+    }
     const QString erro = m_env.start(ManifestacaoEnv::Opcoes::doOperador(notas));
     QVERIFY2(erro.isEmpty(), qPrintable(erro));
 }
@@ -146,8 +148,9 @@ int TestXmlArquivos::pedidos(const QString& metodo) const {
 
 std::function<bool(QWidget*)> TestXmlArquivos::fechaConclusao(Conclusao& lida) {
     return [&lida](QWidget* modal) {
-        if (modal != frmConcluiXML)
+        if (modal != frmConcluiXML) {
             return false;
+        }
         lida.sucesso = frmConcluiXML->lblSucesso->text();
         lida.erro = frmConcluiXML->lblErro->text();
         lida.soLimite = frmConcluiXML->lblLimite->isVisibleTo(frmConcluiXML) &&
@@ -161,12 +164,14 @@ std::function<bool(QWidget*)> TestXmlArquivos::fechaConclusao(Conclusao& lida) {
 Conclusao TestXmlArquivos::executa(QAbstractButton* botao, void (TfrmManifestacao::*handler)()) {
     Conclusao lida;
     ModalDriver driver(fechaConclusao(lida));
-    if (botao->isEnabled())
+    if (botao->isEnabled()) {
         botao->click();
-    else
+    } else {
         host::runHandler(frmManifestacao, [handler] { (frmManifestacao->*handler)(); });
-    if (!driver.unexpected().isEmpty())
+    }
+    if (!driver.unexpected().isEmpty()) {
         lida.vezes = -1;
+    }
     return lida;
 }
 
@@ -191,8 +196,9 @@ void TestXmlArquivos::generationWritesTheServersDocuments() {
     QCOMPARE(host::Showavi::Level(), 0);
 
     QStringList esperados;
-    for (int n : {1, 2, 4})
+    for (int n : {1, 2, 4}) {
         esperados << QStringLiteral("NFe") + nota(n).NRACESSONF + QStringLiteral(".xml");
+    }
     esperados.sort();
     QCOMPARE(arquivosEm(destino), esperados);
     QVERIFY(esperados.filter(QStringLiteral("AB12CD34")).size() == 1);
@@ -201,8 +207,9 @@ void TestXmlArquivos::generationWritesTheServersDocuments() {
     host::TClientDataSet& docs = *frmManifestacao->cdsDocumentoXML;
     for (docs.First(); !docs.Eof(); docs.Next()) {
         const QString texto = docs.FieldByName(QStringLiteral("DSTEXTOXML")).AsString();
-        if (texto.isEmpty())
+        if (texto.isEmpty()) {
             continue;
+        }
         const QByteArray bytes = conteudo(QDir(destino).filePath(
             QStringLiteral("NFe") + docs.FieldByName(QStringLiteral("NRACESSONF")).AsString() +
             QStringLiteral(".xml")));
@@ -213,8 +220,9 @@ void TestXmlArquivos::generationWritesTheServersDocuments() {
     }
 
     if (QStandardPaths::findExecutable(QStringLiteral("xmllint")).isEmpty() ||
-        QStandardPaths::findExecutable(QStringLiteral("xmlsec1")).isEmpty())
+        QStandardPaths::findExecutable(QStringLiteral("xmlsec1")).isEmpty()) {
         QSKIP("xmllint and xmlsec1 are needed (scripts/install-deps installs them)");
+    }
     for (const QString& nome : esperados) {
         const QString arquivo = QDir(destino).filePath(nome);
         for (const QStringList& args :
@@ -287,15 +295,19 @@ void TestXmlArquivos::aHostileAnswerWritesNothingOutside() {
     real.SetHost(QStringLiteral("127.0.0.1"));
     real.SetPort(m_env.server->port());
     QVariantList consultaArgs;
-    for (const auto& r : m_env.server->receivedRequests())
-        if (r.method == u"GetNotasDestinadas")
+    for (const auto& r : m_env.server->receivedRequests()) {
+        if (r.method == u"GetNotasDestinadas") {
             consultaArgs = r.args;
+        }
+    }
     if (consultaArgs.isEmpty()) {
         consulta();
         marca({1});
-        for (const auto& r : m_env.server->receivedRequests())
-            if (r.method == u"GetNotasDestinadas")
+        for (const auto& r : m_env.server->receivedRequests()) {
+            if (r.method == u"GetNotasDestinadas") {
                 consultaArgs = r.args;
+            }
+        }
     }
     QVERIFY(!consultaArgs.isEmpty());
     hostil.script(QStringLiteral("GetNotasDestinadas"),
@@ -358,9 +370,10 @@ void TestXmlArquivos::aHostileAnswerWritesNothingOutside() {
 void TestXmlArquivos::suiteModulesOpenWithTheirParameters() {
     // Both codes answered by the recording test module.
     QTemporaryDir modulos;
-    for (const char* code : {"DFE15200", "DFE59000"})
+    for (const char* code : {"DFE15200", "DFE59000"}) {
         QVERIFY(QFile::copy(QStringLiteral(ORVANTA_TEST_MODULE_DIR "/libTST00001.so"),
                             modulos.filePath(QStringLiteral("lib%1.so").arg(QLatin1String(code)))));
+    }
     host::LoginContext ctx = host::Orvanta::context();
     const QString antes = ctx.moduleDir;
     ctx.moduleDir = modulos.path();
@@ -403,8 +416,9 @@ void TestXmlArquivos::suiteModulesOpenWithTheirParameters() {
 // 20 and 5; one more inside the hour gets only the limit's notice.
 void TestXmlArquivos::downloadWithinAndPastTheHourlyLimit() {
     QList<int> numeros;
-    for (int n = 10; n < 35; ++n)
+    for (int n = 10; n < 35; ++n) {
         numeros << n;
+    }
     marca(numeros);
     const QString destino = m_env.dir.filePath(QStringLiteral("baixados"));
     QVERIFY(QDir().mkpath(destino));

@@ -37,8 +37,9 @@ struct WorkspaceEnv {
     // Returns an empty text when all is ready, else what went wrong.
     QString start(const QString& empresa = QStringLiteral("01"), bool withServer = true) {
         QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
-        if (!dir.isValid())
+        if (!dir.isValid()) {
             return QStringLiteral("no temporary directory");
+        }
         url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("company.db"));
         try {
             companydb::ensureDatabase(url, 30, {dfe58000::storeSchema()});
@@ -70,13 +71,15 @@ struct WorkspaceEnv {
 // leaves out stay null.
 inline QByteArray notesPacket(const host::TClientDataSet& layout, const QList<QVariantMap>& rows) {
     host::TClientDataSet ds;
-    for (const host::FieldDef& def : layout.FieldDefs())
+    for (const host::FieldDef& def : layout.FieldDefs()) {
         ds.AddField(def);
+    }
     ds.CreateDataSet();
     for (const QVariantMap& row : rows) {
         ds.Append();
-        for (auto it = row.begin(); it != row.end(); ++it)
+        for (auto it = row.begin(); it != row.end(); ++it) {
             ds.FieldByName(it.key()).SetValue(it.value());
+        }
         ds.Post();
     }
     return ds.Data();
@@ -147,25 +150,30 @@ struct ManifestacaoEnv {
     // Returns an empty text when all is ready, else what went wrong.
     QString start(const Opcoes& o) {
         QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
-        if (!dir.isValid())
+        if (!dir.isValid()) {
             return QStringLiteral("no temporary directory");
-        if (o.certificados)
+        }
+        if (o.certificados) {
             qputenv("DFE58000_CERT_DIR", dir.filePath(QStringLiteral("cert")).toLocal8Bit());
-        if (o.guarda)
+        }
+        if (o.guarda) {
             guarda = std::make_unique<host::test::ScriptedDialogs>();
+        }
         url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("empresa.db"));
         companydb::ensureDatabase(url, o.cadastros, {dfe58000::storeSchema()});
         host::DatabaseModule::Open(url);
         if (!o.notas.isEmpty()) {
             dfe58000::Store store(url);
-            for (const dfe58000::NoteRecord& n : o.notas)
+            for (const dfe58000::NoteRecord& n : o.notas) {
                 store.insertNote(n);
+            }
         }
         server = std::make_unique<dfe58000::AppServer>(url, 2);
         server->setRecordRequests(o.gravaPedidos);
         server->listen(QHostAddress::LocalHost, 0);
-        if (server->port() == 0)
+        if (server->port() == 0) {
             return QStringLiteral("the server does not listen");
+        }
 
         host::LoginContext ctx;
         ctx.empresa = QStringLiteral("01");
@@ -199,17 +207,20 @@ struct ManifestacaoEnv {
     // What the server received last for `metodo`; empty when it received none.
     QVariantList ultimosArgumentos(const QString& metodo) const {
         const QList<host::wire::Request> all = server->receivedRequests();
-        for (auto it = all.rbegin(); it != all.rend(); ++it)
-            if (it->method == metodo)
+        for (auto it = all.rbegin(); it != all.rend(); ++it) {
+            if (it->method == metodo) {
                 return it->args;
+            }
+        }
         return {};
     }
 
     // How many requests for `metodo` the server received.
     int pedidos(const QString& metodo) const {
         int n = 0;
-        for (const auto& r : server->receivedRequests())
+        for (const auto& r : server->receivedRequests()) {
             n += r.method == metodo;
+        }
         return n;
     }
 };
@@ -233,15 +244,18 @@ class ServidorProcesso {
             QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server"),
             {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"), url,
              QStringLiteral("--notes"), QStringLiteral("0"), QStringLiteral("--quiet")});
-        if (!m_proc.waitForStarted(10000))
+        if (!m_proc.waitForStarted(10000)) {
             return m_proc.errorString();
+        }
         for (int waited = 0;
              !m_proc.canReadLine() && m_proc.state() == QProcess::Running && waited < 60000;
-             waited += 50)
+             waited += 50) {
             m_proc.waitForReadyRead(50);
+        }
         const QByteArray first = m_proc.readLine().trimmed();
-        if (!first.startsWith("listening on 127.0.0.1:"))
+        if (!first.startsWith("listening on 127.0.0.1:")) {
             return QString::fromLocal8Bit(first + m_proc.readAllStandardError());
+        }
         m_port = first.mid(first.lastIndexOf(':') + 1).toInt();
         return {};
     }
@@ -255,8 +269,9 @@ class ServidorProcesso {
         return m_proc.state() == QProcess::NotRunning || m_proc.waitForFinished(ms);
     }
     void mata() {
-        if (m_proc.state() == QProcess::NotRunning)
+        if (m_proc.state() == QProcess::NotRunning) {
             return;
+        }
         m_proc.kill();
         m_proc.waitForFinished(10000);
     }
@@ -272,13 +287,15 @@ inline bool preencheFiltro(const QString& registro) {
     TfrmFiltro& f = *frmFiltro;
     f.show();
     if (!QTest::qWaitForWindowActive(&f) ||
-        !QTest::qWaitFor([] { return host::Showavi::Level() == 0; }))
+        !QTest::qWaitFor([] { return host::Showavi::Level() == 0; })) {
         return false;
+    }
     f.medInscrJurid->SetText(registro);
     f.depInicial->SetDate(QDate::currentDate().addDays(-30));
     f.depFinal->SetDate(QDate::currentDate());
-    for (QCheckBox* box : f.grbFiltroPadrao->findChildren<QCheckBox*>())
+    for (QCheckBox* box : f.grbFiltroPadrao->findChildren<QCheckBox*>()) {
         box->setChecked(true);
+    }
     f.medNotaInicial->SetText(QStringLiteral("000000000"));
     f.medNotaFinal->SetText(QStringLiteral("999999999"));
     return true;
@@ -296,8 +313,9 @@ inline bool confirmaFiltro() {
 inline bool marcaNotas(const QList<int>& numeros) {
     host::TClientDataSet& ds = *frmManifestacao->cdsNotasDestinadas;
     for (int n : numeros) {
-        if (!ds.Locate(QStringLiteral("NRNOTAFISC"), numeroNota(n)))
+        if (!ds.Locate(QStringLiteral("NRNOTAFISC"), numeroNota(n))) {
             return false;
+        }
         frmManifestacao->dbgPadraoDblClick();
     }
     return true;
@@ -329,8 +347,9 @@ class CancelFilterWhenShown {
             frmFiltro->sbtCancel->click();
         } else if (m_clock.elapsed() > 10000) {
             m_timer.stop();
-            if (modal)
+            if (modal) {
                 modal->close();
+            }
         }
     }
     QTimer m_timer;

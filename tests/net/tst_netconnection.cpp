@@ -149,8 +149,9 @@ void TestNetConnection::requestCarriesServerMethodAndArguments() {
                      Script::answer(QVariantList{"OK", "", notes, QByteArray(), QByteArray()}));
 
     QVariantList args;
-    for (int i = 1; i <= 17; ++i)
+    for (int i = 1; i <= 17; ++i) {
         args.append(QString::number(i));
+    }
     args[13] = QDate(2024, 1, 1);
     args[14] = QDate(2024, 1, 31);
     const QVariantList result = conn.AppServer("GetNotasDestinadas", args).toList();
@@ -349,9 +350,10 @@ void TestNetConnection::malformedReplyIsReported() {
 
     const QString text = netErrorOf([&] { conn.AppServer("GetNotasDestinadas"); });
     QVERIFY2(text.contains(needle), qPrintable(text));
-    if (!closeAfter)
+    if (!closeAfter) {
         QVERIFY2(text.startsWith("Resposta inválida do servidor de aplicação 127.0.0.1:"),
                  qPrintable(text));
+    }
     QVERIFY(!conn.Connected());
 
     // The broken connection is gone; the next call starts a clean one.
@@ -391,8 +393,9 @@ void TestNetConnection::replyArrivingInPiecesIsAssembled() {
     TNetConnection conn;
     bind(conn, target);
     QByteArray big(300 * 1024, '\0');
-    for (qsizetype i = 0; i < big.size(); ++i)
+    for (qsizetype i = 0; i < big.size(); ++i) {
         big[i] = char(i * 7 % 251);
+    }
     Script s = Script::answer(QVariantList{"S", "", "1", "0", big});
     s.chunkSize = 64 * 1024 + 3;
     m_server->script("GeraXml", s);
@@ -504,8 +507,9 @@ void TestNetConnection::openCloseAndConnectedProperty() {
 
     // What the workspace does on closing: disconnect while it reports connected.
     int rounds = 0;
-    while (conn.Connected() && rounds++ < 3)
+    while (conn.Connected() && rounds++ < 3) {
         conn.SetConnected(false);
+    }
     QCOMPARE(rounds, 1);
     QVERIFY(!conn.Connected());
     QTRY_COMPARE(m_server->openConnections(), 0);

@@ -32,9 +32,11 @@ bool sameValue(const QVariant& a, const QVariant& b, QString* why) {
             *why = QStringLiteral("list size %1 vs %2").arg(la.size()).arg(lb.size());
             return false;
         }
-        for (qsizetype i = 0; i < la.size(); ++i)
-            if (!sameValue(la[i], lb[i], why))
+        for (qsizetype i = 0; i < la.size(); ++i) {
+            if (!sameValue(la[i], lb[i], why)) {
                 return false;
+            }
+        }
         return true;
     }
     if (a.typeId() == QMetaType::QDateTime) {
@@ -288,8 +290,9 @@ void TestWire::messagesRoundTrip() {
 
 void TestWire::unsupportedValuesAreRefused() {
     QVariantList deep{1};
-    for (int i = 0; i < wire::kMaxNesting + 2; ++i)
+    for (int i = 0; i < wire::kMaxNesting + 2; ++i) {
         deep = QVariantList{QVariant(deep)};
+    }
 
     const QList<QPair<QVariant, QString>> cases{
         {QVariantMap{{"a", 1}}, "QVariantMap"},
@@ -370,12 +373,13 @@ void TestWire::malformedInputIsRejected() {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, needle);
     const QString text = errorOf([&] {
-        if (kind == "value")
+        if (kind == "value") {
             wire::decodeValue(bytes);
-        else if (kind == "reply")
+        } else if (kind == "reply") {
             wire::decodeReply(bytes);
-        else
+        } else {
             wire::decodeRequest(bytes);
+        }
     });
     QVERIFY2(text.startsWith("Mensagem inválida na comunicação com o servidor: "),
              qPrintable(text));
@@ -391,11 +395,13 @@ void TestWire::framesSurviveAnySplit() {
         wire::FrameBuffer buffer;
         QList<QByteArray> got;
         buffer.append(stream.left(cut));
-        while (auto f = buffer.takeFrame())
+        while (auto f = buffer.takeFrame()) {
             got.append(*f);
+        }
         buffer.append(stream.mid(cut));
-        while (auto f = buffer.takeFrame())
+        while (auto f = buffer.takeFrame()) {
             got.append(*f);
+        }
         QCOMPARE(got.size(), 2);
         QCOMPARE(got[0], payloadOf(first));
         QCOMPARE(got[1], payloadOf(second));
@@ -435,13 +441,15 @@ void TestWire::framesSurviveRandomPieces() {
         // Take only some of the frames now and then, so unread frames pile up behind.
         while (rng.bounded(4) != 0) {
             auto f = buffer.takeFrame();
-            if (!f)
+            if (!f) {
                 break;
+            }
             got.append(*f);
         }
     }
-    while (auto f = buffer.takeFrame())
+    while (auto f = buffer.takeFrame()) {
         got.append(*f);
+    }
     QCOMPARE(got.size(), sent.size());
     QVERIFY(got == sent);
     QVERIFY(buffer.isEmpty());
@@ -469,15 +477,18 @@ void TestWire::framesReadFromADevice() {
                                                     stream.size() - at);
         device.feed(stream.mid(at, piece));
         at += piece;
-        if (rng.bounded(3) == 0)
+        if (rng.bounded(3) == 0) {
             continue;  // let bytes wait in the device now and then
+        }
         buffer.readFrom(device);
-        while (auto f = buffer.takeFrame())
+        while (auto f = buffer.takeFrame()) {
             got.append(*f);
+        }
     }
     buffer.readFrom(device);
-    while (auto f = buffer.takeFrame())
+    while (auto f = buffer.takeFrame()) {
         got.append(*f);
+    }
     QCOMPARE(got.size(), sent.size());
     QVERIFY(got == sent);
     QVERIFY(buffer.isEmpty());
@@ -538,8 +549,9 @@ void TestWire::largeByteStringsAreNotCopied() {
     QCOMPARE(pieces.join(), frame);
     int shared = 0;
     for (const QByteArray& piece : pieces) {
-        if (piece.constData() == big.constData() || piece.constData() == atLimit.constData())
+        if (piece.constData() == big.constData() || piece.constData() == atLimit.constData()) {
             ++shared;
+        }
         QVERIFY(piece.constData() != small.constData());
     }
     QCOMPARE(shared, 2);
@@ -588,13 +600,15 @@ void TestWire::largeByteStringsAreNotCopied() {
 // after it arrive (whole, split, several at once, after clear()).
 void TestWire::heldPayloadsSurviveLaterFrames() {
     QList<QByteArray> sent;
-    for (char c : {'a', 'b', 'c', 'd', 'e', 'f'})
+    for (char c : {'a', 'b', 'c', 'd', 'e', 'f'}) {
         sent.append(QByteArray(200000 + c, c));
+    }
     sent.insert(3, QByteArray(10, 'x'));  // a small one among them
     const QByteArray stream = [&] {
         QByteArray all;
-        for (const QByteArray& p : sent)
+        for (const QByteArray& p : sent) {
             all += wire::frame(p);
+        }
         return all;
     }();
 
@@ -608,22 +622,25 @@ void TestWire::heldPayloadsSurviveLaterFrames() {
             buffer.readFrom(device);
             while (auto f = buffer.takeFrame()) {
                 // Every other payload is let go at once, so its memory may be reused.
-                if (taken++ % 2 == 0)
+                if (taken++ % 2 == 0) {
                     held.append(*f);
+                }
             }
         }
         QCOMPARE(taken, sent.size());
         QVERIFY(buffer.isEmpty());
-        for (const QByteArray& p : held)
+        for (const QByteArray& p : held) {
             QVERIFY2(sent.contains(p), qPrintable(QString::number(p.size())));
+        }
 
         // A frame after clear(), into the (now free) memory, leaves the held ones alone.
         buffer.clear();
         device.feed(wire::frame(QByteArray(250000, 'z')));
         buffer.readFrom(device);
         QCOMPARE(buffer.takeFrame().value_or(QByteArray()), QByteArray(250000, 'z'));
-        for (const QByteArray& p : held)
+        for (const QByteArray& p : held) {
             QVERIFY(sent.contains(p));
+        }
     }
 }
 

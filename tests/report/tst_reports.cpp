@@ -52,8 +52,9 @@ const QString kArqRelErr = QStringLiteral(
 QString pdfText(const QString& file) {
     QProcess p;
     p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), file, QStringLiteral("-")});
-    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
         return {};
+    }
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
@@ -80,25 +81,29 @@ QStringList filesIn(const QString& dir) {
 // Every declared parameter as "any value", company 01, dates over the demo data's spread.
 void allCriteria(TReportParams& params) {
     for (const QString& n : params.Names()) {
-        if (params.IsDate(n))
+        if (params.IsDate(n)) {
             params.ParamByName(n).SetAsDate(n == u"P_DTINICIAL" ? QDate::currentDate().addDays(-400)
                                                                 : QDate::currentDate().addDays(2));
-        else
+        } else {
             params.ParamByName(n).SetAsString(QStringLiteral("T"));
+        }
     }
-    if (ExistParam(params, QStringLiteral("P_CDEMPRESA")))
+    if (ExistParam(params, QStringLiteral("P_CDEMPRESA"))) {
         params.ParamByName(QStringLiteral("P_CDEMPRESA")).SetAsString(QStringLiteral("01"));
+    }
 }
 
 QList<QVariantList> rowsOf(const QString& sql) {
     QSqlQuery q(DatabaseModule::instance().database());
-    if (!q.exec(sql))
+    if (!q.exec(sql)) {
         qWarning("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+    }
     QList<QVariantList> out;
     while (q.next()) {
         QVariantList row;
-        for (int i = 0; i < q.record().count(); ++i)
+        for (int i = 0; i < q.record().count(); ++i) {
             row << q.value(i);
+        }
         out << row;
     }
     return out;
@@ -111,8 +116,9 @@ QString brl(double v) {
 // The fields of the workspace's copy of the list of notes (dtsNotasDestinadas).
 void createNotesList(TClientDataSet& ds) {
     for (const char* f : {"IDNOTA", "NRNOTAFISC", "NMRAZSOCEMIT", "NRINSJURNFORIG", "CDSERIE",
-                          "CDFILIAL", "NRLANCTONF", "IDSTATUSMANIF"})
+                          "CDFILIAL", "NRLANCTONF", "IDSTATUSMANIF"}) {
         ds.AddField({QLatin1String(f), FieldType::String, 250, false});
+    }
     ds.AddField({QStringLiteral("DTEMISSAO"), FieldType::DateTime, 0, false});
     ds.AddField({QStringLiteral("VRNOTAFISC"), FieldType::Float, 0, false});
     ds.CreateDataSet();
@@ -126,31 +132,34 @@ QString addNoteWithoutNumberOrName(const QString& url) {
     DatabaseModule module(url);
     QSqlDatabase db = module.database();
     QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("SELECT * FROM NOTADEST WHERE 1 = 0")))
+    if (!q.exec(QStringLiteral("SELECT * FROM NOTADEST WHERE 1 = 0"))) {
         return q.lastError().text();
+    }
     const QSqlRecord record = q.record();
     QStringList columns, values;
     for (int i = 0; i < record.count(); ++i) {
         const QString name = record.fieldName(i).toUpper();
         columns << name;
-        if (name == u"NRACESSONF")
+        if (name == u"NRACESSONF") {
             values << QStringLiteral("'%1'").arg(QString(44, u'9'));
-        else if (name == u"NRNOTAFISC")
+        } else if (name == u"NRNOTAFISC") {
             values << QStringLiteral("'S/N'");
-        else if (name == u"NRNOTANUM")
+        } else if (name == u"NRNOTANUM") {
             values << QStringLiteral("CAST(NULL AS BIGINT)");
-        else if (name == u"NMRAZSOCEMIT")
+        } else if (name == u"NMRAZSOCEMIT") {
             values << QStringLiteral("CAST(NULL AS VARCHAR(250))");
-        else
+        } else {
             values << name;
+        }
     }
     if (!q.exec(QStringLiteral(
                     "INSERT INTO NOTADEST (%1) SELECT %2 FROM NOTADEST WHERE CDEMPRESA = '01' AND "
                     "NRACESSONF = (SELECT NRACESSONF FROM NOTADEST WHERE CDEMPRESA = '01' AND "
                     "IDSTATUSNFE = '1' AND IDSTATUSMANIF IN ('0', '4') AND DTRECBTO IS NOT NULL "
                     "ORDER BY DTEMISSAO DESC, NRACESSONF LIMIT 1)")
-                    .arg(columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", ")))))
+                    .arg(columns.join(QStringLiteral(", ")), values.join(QStringLiteral(", "))))) {
         return q.lastError().text();
+    }
     return q.numRowsAffected() == 1 ? QString() : QStringLiteral("nenhuma nota copiada");
 }
 
@@ -164,17 +173,19 @@ QString createBrazilianDatabase(PgCluster& pg, const QString& name) {
         created = q.exec(QStringLiteral("CREATE DATABASE %1 TEMPLATE template0 ENCODING 'UTF8' "
                                         "LOCALE_PROVIDER icu ICU_LOCALE 'pt-BR'")
                              .arg(name));
-        if (!created)
+        if (!created) {
             qInfo("PostgreSQL sem ICU (%s): a base usa a ordenação do cluster",
                   qPrintable(q.lastError().text()));
+        }
     }
     return created ? pg.url(name) : pg.createDatabase(name);
 }
 
 // A value as both dialects must agree on it, whatever type the driver hands over.
 QString canonical(const QVariant& v) {
-    if (!v.isValid() || v.isNull())
+    if (!v.isValid() || v.isNull()) {
         return QStringLiteral("<nulo>");
+    }
     switch (v.typeId()) {
         case QMetaType::QDate:
             return v.toDate().toString(Qt::ISODate);
@@ -194,11 +205,13 @@ QStringList sectionRows(const ReportResult& r, int section) {
     QStringList out;
     for (int row = 0; row < data.rowCount(); ++row) {
         QStringList cells;
-        for (int f = 0; f < data.fields.size(); ++f)
+        for (int f = 0; f < data.fields.size(); ++f) {
             cells << canonical(data.value(row, f));
+        }
         cells << QStringLiteral("|");
-        for (int c = 0; c < columns; ++c)
+        for (int c = 0; c < columns; ++c) {
             cells << r.cellText(section, row, c);
+        }
         out << cells.join(u'|');
     }
     return out;
@@ -382,12 +395,14 @@ void TestReports::parametersEventSeesWhatTheDefinitionDeclares() {
          {"P_CDEMPRESA", "P_NRINSJURIEST", "P_CDINSCESTA", "P_CDFILIORIG", "P_CDSERIE",
           "P_IDORIGDESTNF", "P_CDCLIENTE", "P_CDFORNECED", "P_CDFILIAL", "P_DTINICIAL", "P_DTFINAL",
           "P_IDENTRSAIDOP", "P_IDENTRSAIDNF", "P_CDTIPOOPER", "P_IDSTATUSNFE", "P_IDSTATUSNFENF",
-          "P_IDSTATUSMANIF", "P_NRACESSONFE"})
+          "P_IDSTATUSMANIF", "P_NRACESSONFE"}) {
         QVERIFY2(declared301.contains(QLatin1String(name)), name);
+    }
     QCOMPARE(declared301.size(), 18);
     QVERIFY(!declared303.isEmpty());
-    for (const char* name : {"P_IDSTATUSNFE", "P_IDSTATUSNFENF", "P_IDSTATUSMANIF"})
+    for (const char* name : {"P_IDSTATUSNFE", "P_IDSTATUSNFENF", "P_IDSTATUSMANIF"}) {
         QVERIFY2(!declared303.contains(QLatin1String(name)), name);
+    }
 
     TReportParams own;
     own.Declare(QStringLiteral("P_X"), false);
@@ -542,8 +557,9 @@ void TestReports::criteriaNarrowTheNotes() {
     engine.BeforeGetQueryParams = [&](TReportParams& params, bool&) {
         allCriteria(params);
         params.ParamByName(QStringLiteral("P_IDORIGDESTNF")).SetAsString(QStringLiteral("F"));
-        for (const char* p : {"P_CDCLIENTE", "P_CDFORNECED", "P_CDFILIAL"})
+        for (const char* p : {"P_CDCLIENTE", "P_CDFORNECED", "P_CDFILIAL"}) {
             params.ParamByName(QLatin1String(p)).SetAsString(issuer[0][0].toString());
+        }
     };
     r = engine.Fetch(QStringLiteral("DFE58301"));
     QCOMPARE(r->rowCount(), issuer[0][1].toInt());
@@ -663,12 +679,14 @@ void TestReports::synchronisationSummaryReadsTheDataSets() {
     const QString text = pdfText(pdf);
     QVERIFY(text.contains(QStringLiteral("Resumo da Sincronização")));
     QVERIFY(text.contains(QStringLiteral("Emissão: 01/11/2026 a 30/11/2026; Operação: Entrada")));
-    for (const char* line : {"Vermelho\\s+Notas inexistentes no sistema\\s+3",
-                             "Verde\\s+Notas Sincronizadas "
-                             "Sefaz/Sistema\\s+120",
-                             "Azul\\s+Notas Em Importação Sefaz/XML\\s+7",
-                             "Cinza\\s+Notas inexistentes na Sefaz\\s+2", "Total de notas\\s+132"})
+    for (const char* line :
+         {"Vermelho\\s+Notas inexistentes no sistema\\s+3",
+          "Verde\\s+Notas Sincronizadas "
+          "Sefaz/Sistema\\s+120",
+          "Azul\\s+Notas Em Importação Sefaz/XML\\s+7", "Cinza\\s+Notas inexistentes na Sefaz\\s+2",
+          "Total de notas\\s+132"}) {
         QVERIFY2(QRegularExpression(QString::fromUtf8(line)).match(text).hasMatch(), line);
+    }
     // The list grouped by synchronisation group, in the filter's view.
     QVERIFY(text.contains(QStringLiteral("AB.12C.D34/0001-95")));
     QVERIFY(text.contains(QStringLiteral("123.456.789-09")));
@@ -693,9 +711,10 @@ void TestReports::openNotesComeSoonestDeadlineFirst() {
         "SELECT NRNOTAFISC, DTRECBTO FROM NOTADEST WHERE CDEMPRESA = '01' AND IDSTATUSNFE = '1' "
         "AND IDSTATUSMANIF IN ('0', '4')"));
     QHash<QString, QDate> authorised;
-    for (const QVariantList& row : open)
+    for (const QVariantList& row : open) {
         authorised.insert(row[0].toString(),
                           QDate::fromString(row[1].toString().left(10), Qt::ISODate));
+    }
     QCOMPARE(r->rowCount(), int(open.size()));
     QVERIFY(r->rowCount() > 5);
 
@@ -733,11 +752,13 @@ void TestReports::previewShowsTheSamePagesAsThePdf() {
     QString title;
     host::test::ModalAction close([&](QWidget* modal) {
         auto* preview = qobject_cast<QPrintPreviewDialog*>(modal);
-        if (!preview)
+        if (!preview) {
             return;
+        }
         title = preview->windowTitle();
-        if (auto* w = preview->findChild<QPrintPreviewWidget*>())
+        if (auto* w = preview->findChild<QPrintPreviewWidget*>()) {
             shown = w->pageCount();
+        }
         preview->reject();
     });
     QVERIFY(engine.Execute(QStringLiteral("DFE58302"), ReportOutput::Preview));
@@ -793,8 +814,9 @@ void TestReports::spreadsheetCellsAreTyped() {
         QStringList out;
         auto it = QRegularExpression(QStringLiteral("<xf [^>]*numFmtId=\"(\\d+)\""))
                       .globalMatch(styles.mid(from));
-        while (it.hasNext())
+        while (it.hasNext()) {
             out << it.next().captured(1);
+        }
         return out;
     }();
     const auto formatOf = [&](int style) {
@@ -989,14 +1011,17 @@ void TestReports::reportsGiveTheSameRowsOnPostgres_data() {
     for (const char* report : {"DFE58301", "DFE58302", "DFE58303", "DFE58305"}) {
         const bool withSituations =
             QLatin1String(report) == u"DFE58301" || QLatin1String(report) == u"DFE58302";
-        for (const auto& [name, values] : common)
+        for (const auto& [name, values] : common) {
             QTest::addRow("%s %s", report, name)
                 << QString::fromLatin1(report) << values
                 << (!values.isEmpty() && values[0] != u"P_CDEMPRESA");
-        if (withSituations)
-            for (const auto& [name, values] : situations)
+        }
+        if (withSituations) {
+            for (const auto& [name, values] : situations) {
                 QTest::addRow("%s %s", report, name)
                     << QString::fromLatin1(report) << values << true;
+            }
+        }
     }
     // From data sets only: the same pages whatever the database, which it still reaches for
     // the company's name.
@@ -1008,8 +1033,9 @@ void TestReports::reportsGiveTheSameRowsOnPostgres() {
     QFETCH(QString, report);
     QFETCH(QStringList, values);
     QFETCH(bool, narrows);
-    if (m_pgUrl.isEmpty())
+    if (m_pgUrl.isEmpty()) {
         QSKIP(qPrintable(QStringLiteral("PostgreSQL indisponível: ") + m_pg->error()));
+    }
 
     TReportDesignerDialog engine;
     addDataSets(engine);
@@ -1019,10 +1045,11 @@ void TestReports::reportsGiveTheSameRowsOnPostgres() {
         allCriteria(params);
         for (int i = 0; i + 1 < values.size(); i += 2) {
             TParam& p = params.ParamByName(values[i]);
-            if (params.IsDate(values[i]))
+            if (params.IsDate(values[i])) {
                 p.SetAsDate(QDate::fromString(values[i + 1], Qt::ISODate));
-            else
+            } else {
                 p.SetAsString(values[i + 1]);
+            }
         }
     };
     const auto onSqlite = engine.Fetch(report);
@@ -1052,11 +1079,12 @@ void TestReports::reportsGiveTheSameRowsOnPostgres() {
         QCOMPARE(onPostgres->sections[size_t(s)].fields, onSqlite->sections[size_t(s)].fields);
         const QStringList expected = sectionRows(*onSqlite, s);
         const QStringList got = sectionRows(*onPostgres, s);
-        for (int row = 0; row < std::min(expected.size(), got.size()); ++row)
+        for (int row = 0; row < std::min(expected.size(), got.size()); ++row) {
             QVERIFY2(got[row] == expected[row],
                      qPrintable(QStringLiteral("row %1\n  postgres: %2\n  sqlite:   %3")
                                     .arg(row)
                                     .arg(got[row], expected[row])));
+        }
         QCOMPARE(got.size(), expected.size());
     }
 }
@@ -1079,8 +1107,9 @@ void TestReports::baseFormListsTheDefinitionsAndSavesThroughTheSeam() {
 
     const QStringList menu = [&] {
         QStringList out;
-        for (QAction* a : form.ppmSalvar->actions())
+        for (QAction* a : form.ppmSalvar->actions()) {
             out << a->text();
+        }
         return out;
     }();
     QCOMPARE(menu, (QStringList{"PDF...", "Planilha (.xlsx)...", "CSV..."}));

@@ -53,8 +53,9 @@ inline dfe58000::NoteRecord openNote(int number, const QString& recipient, const
 // The marked notes a manifestation or a document request sends: key and "not queried".
 inline QByteArray marked(const QStringList& keys) {
     QList<QVariantList> rows;
-    for (const QString& k : keys)
+    for (const QString& k : keys) {
         rows.append({k, QStringLiteral("N")});
+    }
     return host::encodePacket({{QStringLiteral("NRACESSONF"), host::FieldType::String, 50, false},
                                {QStringLiteral("IDCONSULTADO"), host::FieldType::String, 1, false}},
                               rows);

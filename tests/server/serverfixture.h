@@ -24,8 +24,9 @@ struct StoreFixture {
     // rather than wherever the environment points.
     void open(const QString& file, bool certificates = false) {
         dir = std::make_unique<QTemporaryDir>();
-        if (certificates)
+        if (certificates) {
             qputenv("DFE58000_CERT_DIR", dir->filePath(QStringLiteral("cert")).toLocal8Bit());
+        }
         url = QStringLiteral("sqlite:") + dir->filePath(file);
         companydb::ensureDatabase(url, 0, {dfe58000::storeSchema()});
         store = std::make_unique<dfe58000::Store>(url);
@@ -54,8 +55,9 @@ class ServerProcess {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DFE58000_CERT_DIR"), certDir);
         m_process.setProcessEnvironment(env);
-        if (!log.isEmpty())
+        if (!log.isEmpty()) {
             m_process.setStandardErrorFile(log, QIODevice::Append);
+        }
         m_process.start(QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server"),
                         QStringList{QStringLiteral("--db"), url} + args);
     }
@@ -65,13 +67,16 @@ class ServerProcess {
         QElapsedTimer t;
         t.start();
         while (!m_process.canReadLine() && m_process.state() != QProcess::NotRunning &&
-               t.elapsed() < timeoutMs)
+               t.elapsed() < timeoutMs) {
             m_process.waitForReadyRead(100);
-        if (!m_process.canReadLine())
+        }
+        if (!m_process.canReadLine()) {
             return 0;
+        }
         const QByteArray line = m_process.readLine().trimmed();
-        if (!line.startsWith("listening on 127.0.0.1:"))
+        if (!line.startsWith("listening on 127.0.0.1:")) {
             return 0;
+        }
         m_port = quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
         return m_port;
     }
@@ -90,8 +95,9 @@ class ServerProcess {
     }
 
     void stop() {
-        if (m_process.state() == QProcess::NotRunning)
+        if (m_process.state() == QProcess::NotRunning) {
             return;
+        }
         m_process.terminate();
         if (!m_process.waitForFinished(5000)) {
             m_process.kill();

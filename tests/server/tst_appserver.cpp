@@ -55,8 +55,9 @@ class ScriptedClient : public QObject {
 
   private:
     void sendNext() {
-        if (m_sent < m_frames.size())
+        if (m_sent < m_frames.size()) {
             m_socket.write(m_frames.at(m_sent++));
+        }
     }
     void read() {
         m_buffer.append(m_socket.readAll());
@@ -75,8 +76,9 @@ class ScriptedClient : public QObject {
 bool waitClosed(QTcpSocket& s, int ms = 5000) {
     QElapsedTimer t;
     t.start();
-    while (s.state() != QAbstractSocket::UnconnectedState && t.elapsed() < ms)
+    while (s.state() != QAbstractSocket::UnconnectedState && t.elapsed() < ms) {
         QTest::qWait(10);
+    }
     return s.state() == QAbstractSocket::UnconnectedState;
 }
 
@@ -147,8 +149,9 @@ void TestAppServer::answersTheClientConnection() {
     const host::DecodedPacket p = host::decodePacket(notes.at(2).toByteArray());
     QCOMPARE(p.fields.size(), 31);
     QVERIFY(p.rows.size() > 30);
-    for (const QVariantList& row : p.rows)
+    for (const QVariantList& row : p.rows) {
         QCOMPARE(row.at(2).toString(), QStringLiteral("01"));
+    }
 }
 
 void TestAppServer::errorRepliesKeepTheConnection() {
@@ -347,8 +350,9 @@ void TestAppServer::aClientThatDoesNotReadIsCutOffAtTheBound() {
     auto readAnswers = [&] {
         buffer.append(patient.readAll());
         while (auto reply = buffer.takeFrame()) {
-            if (host::wire::decodeReply(*reply).result.toList().value(0).toString() == u"S")
+            if (host::wire::decodeReply(*reply).result.toList().value(0).toString() == u"S") {
                 ++answers;
+            }
         }
         return answers == dfe58000::kMaxQueuedRequests;
     };

@@ -56,16 +56,18 @@ void stopProcess(QProcess& p) {
 // The marked-notes argument of a call, as an operator types it.
 QString markedJson(const QStringList& keys) {
     QJsonArray rows;
-    for (const QString& k : keys)
+    for (const QString& k : keys) {
         rows.append(QJsonObject{{QStringLiteral("NRACESSONF"), k}});
+    }
     return QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("packet"), rows}})
                                  .toJson(QJsonDocument::Compact));
 }
 
 QString jsonArgs(const QStringList& texts) {
     QString out = QStringLiteral("[");
-    for (int i = 0; i < texts.size(); ++i)
+    for (int i = 0; i < texts.size(); ++i) {
         out += (i ? QStringLiteral(",") : QString()) + texts.at(i);
+    }
     return out + QStringLiteral("]");
 }
 
@@ -76,10 +78,12 @@ QString quoted(const QString& s) {
 QStringList column(QSqlDatabase& db, const QString& sql) {
     QSqlQuery q(db);
     QStringList out;
-    if (!q.exec(sql))
+    if (!q.exec(sql)) {
         return out;
-    while (q.next())
+    }
+    while (q.next()) {
         out << q.value(0).toString();
+    }
     return out;
 }
 
@@ -90,12 +94,14 @@ quint16 TestCall::startServer(QProcess& server, const QString& dbFile, int notes
                  {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"),
                   QStringLiteral("sqlite:") + dbFile, QStringLiteral("--notes"),
                   QString::number(notes), QStringLiteral("--quiet")});
-    if (!server.waitForStarted(10000))
+    if (!server.waitForStarted(10000)) {
         return 0;
+    }
     for (int waited = 0;
          !server.canReadLine() && server.state() == QProcess::Running && waited < 120000;
-         waited += 50)
+         waited += 50) {
         server.waitForReadyRead(50);
+    }
     const QByteArray first = server.readLine().trimmed();
     if (!first.startsWith("listening on 127.0.0.1:")) {
         qWarning("%s %s", first.constData(), server.readAllStandardError().constData());
@@ -193,8 +199,9 @@ TestCall::Run TestCall::call(quint16 port, const QStringList& args) {
 void TestCall::serverAndClientProgramsTalk() {
     const QString serverBin = QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server");
     const QString callBin = QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-call");
-    if (!QFileInfo::exists(serverBin) || !QFileInfo::exists(callBin))
+    if (!QFileInfo::exists(serverBin) || !QFileInfo::exists(callBin)) {
         QSKIP("dfe58000-server and dfe58000-call must be built first");
+    }
     QTemporaryDir dir;
     QProcess server;
     auto stop = qScopeGuard([&] { stopProcess(server); });
@@ -236,9 +243,11 @@ void TestCall::serverAndClientProgramsTalk() {
 // XML is available gets a document that passes the national schema (alphanumeric keys
 // included), and a note the demo shows as Confirmada refuses a Ciência as the authority would.
 void TestCall::aFreshDemoDatabaseAnswersByTheRules() {
-    for (const char* tool : {"xmllint", "xmlsec1", "openssl"})
-        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+    for (const char* tool : {"xmllint", "xmlsec1", "openssl"}) {
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty()) {
             QSKIP("xmllint, xmlsec1 and openssl are needed (scripts/install-deps installs them)");
+        }
+    }
     const QString schemas =
         QDir(QStringLiteral(ORVANTA_SOURCE_DIR "/../shared/schemas/nfe")).absolutePath();
     QVERIFY(QFile::exists(schemas + QStringLiteral("/procNFe_v4.00.xsd")));
@@ -331,9 +340,11 @@ void TestCall::aFreshDemoDatabaseAnswersByTheRules() {
         db, QStringLiteral("SELECT NRACESSONF || '|' || NRINSJURIESTDEST FROM NOTADEST WHERE "
                            "CDEMPRESA = '01' AND IDSTATUSMANIF = '1' AND IDSTATUSNFE = '1'"));
     QString target;
-    for (const QString& c : confirmed)
-        if (!lot.contains(c.section(u'|', 0, 0)))
+    for (const QString& c : confirmed) {
+        if (!lot.contains(c.section(u'|', 0, 0))) {
             target = c;
+        }
+    }
     QVERIFY(!target.isEmpty());
     r = call(port, {QStringLiteral("setManifestacao"),
                     jsonArgs({quoted(target.section(u'|', 1)),
@@ -363,8 +374,9 @@ void TestCall::offLoopbackTheServerSaysItTrustsNoOne() {
         QVERIFY(server.waitForStarted(10000));
         for (int waited = 0;
              !server.canReadLine() && server.state() == QProcess::Running && waited < 120000;
-             waited += 50)
+             waited += 50) {
             server.waitForReadyRead(50);
+        }
         const QByteArray first = server.readLine().trimmed();
         QVERIFY2(first.startsWith("listening on " + listen.left(listen.indexOf(u':')).toLatin1()),
                  first.constData());

@@ -155,8 +155,10 @@ class Link {
             // A connection the server closed while this client was idle is noticed here,
             // before anything is written to it.
             m_socket->waitForReadyRead(0);
-            if (m_socket->state() != QAbstractSocket::ConnectedState || m_socket->bytesAvailable())
+            if (m_socket->state() != QAbstractSocket::ConnectedState ||
+                m_socket->bytesAvailable()) {
                 drop();
+            }
         }
         if (!m_socket) {
             m_socket = std::make_unique<QTcpSocket>();
@@ -189,8 +191,9 @@ class Link {
                     reply = host::wire::decodeReply(*payload);
                     return Result::Answered;
                 }
-                if (m_socket->state() != QAbstractSocket::ConnectedState)
+                if (m_socket->state() != QAbstractSocket::ConnectedState) {
                     break;
+                }
                 if (t.elapsed() > kCallTimeoutMs) {
                     timedOut = true;
                     break;
@@ -208,8 +211,9 @@ class Link {
 
   private:
     void drop() {
-        if (m_socket)
+        if (m_socket) {
             m_socket->abort();
+        }
         m_socket.reset();
         m_buffer.clear();
     }
@@ -238,16 +242,17 @@ class Client {
     void run() {
         while (m_clock.elapsed() < m_deadline) {
             const int dice = below(100);
-            if (dice < 34)
+            if (dice < 34) {
                 queryNotes();
-            else if (dice < 72)
+            } else if (dice < 72) {
                 sendEvents();
-            else if (dice < 86)
+            } else if (dice < 86) {
                 download();
-            else if (dice < 95)
+            } else if (dice < 95) {
                 generate();
-            else
+            } else {
                 loadLookups();
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(15 + below(50)));
         }
     }
@@ -270,23 +275,27 @@ class Client {
             const qint64 start = m_clock.elapsed();
             bool timedOut = false;
             const Link::Result r = m_link.call(frame, reply, timedOut);
-            if (timedOut)
+            if (timedOut) {
                 ++log.timeouts;
+            }
             if (r == Link::Result::Answered) {
                 const bool ok = reply.ok;
                 log.calls.append({method, m_server, start, m_clock.elapsed(),
                                   ok ? CallResult::Ok : CallResult::Error, reply.error});
-                if (!ok && reply.error.trimmed().isEmpty())
+                if (!ok && reply.error.trimmed().isEmpty()) {
                     log.anomalies << QStringLiteral("%1: erro sem texto").arg(kMethodNames[method]);
+                }
                 return true;
             }
             log.calls.append({method, m_server, start, m_clock.elapsed(),
                               r == Link::Result::Lost ? CallResult::Lost : CallResult::Unsent,
                               QString()});
-            if (r == Link::Result::Lost && lost)
+            if (r == Link::Result::Lost && lost) {
                 lost();
-            if (m_clock.elapsed() > m_deadline + kRetryGraceMs)
+            }
+            if (m_clock.elapsed() > m_deadline + kRetryGraceMs) {
                 return false;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(150 + below(150)));
         }
     }
@@ -296,8 +305,9 @@ class Client {
         CallRecord& last = log.calls.last();
         last.result = CallResult::Error;
         last.text = text;
-        if (text.trimmed().isEmpty())
+        if (text.trimmed().isEmpty()) {
             log.anomalies << QStringLiteral("%1: falha sem texto").arg(kMethodNames[last.method]);
+        }
     }
 
     void queryNotes() {
@@ -323,14 +333,17 @@ class Client {
                 args[n::stNrNotaInicial] = QStringLiteral("1000");
                 args[n::stNrNotaFinal] = QString::number(2000 + below(4000));
             }
-            if (below(2) == 0)
+            if (below(2) == 0) {
                 args[n::stInscrJurid] = m_plan.registrationOfCompany.value(company);
-            if (below(4) == 0)
+            }
+            if (below(4) == 0) {
                 args[n::stFiltroIdEntrsaidOp] = QStringLiteral("E");
+            }
         }
         Reply reply;
-        if (!call(Notas, args, reply, {}) || !reply.ok)
+        if (!call(Notas, args, reply, {}) || !reply.ok) {
             return;
+        }
         const QVariantList r = reply.result.toList();
         if (r.value(n::Status).toString() != QLatin1String(n::kOk)) {
             methodError(r.value(n::Mensagem).toString());
@@ -342,10 +355,12 @@ class Client {
             host::decodePacket(r.value(n::NotasManifestarAgora).toByteArray());
             if (byKey) {
                 const int keyColumn = 23;  // NRACESSONF in the note record
-                if (all.rows.size() != 1 || all.rows.at(0).value(keyColumn).toString() != note.key)
+                if (all.rows.size() != 1 ||
+                    all.rows.at(0).value(keyColumn).toString() != note.key) {
                     log.anomalies << QStringLiteral("consulta pela chave %1: %2 nota(s)")
                                          .arg(note.key)
                                          .arg(all.rows.size());
+                }
             }
         } catch (const host::EHostError& e) {
             log.anomalies << QStringLiteral("pacote de notas ilegível: ") + e.text();
@@ -360,8 +375,9 @@ class Client {
         const int count = 1 + below(3);
         for (int i = 0; i < count; ++i) {
             const QString key = m_plan.hot.at(pick(mine)).key;
-            if (!keys.contains(key))
+            if (!keys.contains(key)) {
                 keys << key;
+            }
         }
         static const QStringList codes = {"4", "4", "1", "1", "1", "2", "2", "3", "3"};
         const QString code = pick(codes);
@@ -370,12 +386,14 @@ class Client {
                                    code == u"3" ? kJustification : QString(),
                                    QStringLiteral("CARGA%1").arg(m_id)};
         auto all = [&](Said said) {
-            for (const QString& k : keys)
+            for (const QString& k : keys) {
                 log.events.append({k, tp, said, 0});
+            }
         };
         Reply reply;
-        if (!call(Manifestacao, args, reply, [&] { all(Said::Lost); }))
+        if (!call(Manifestacao, args, reply, [&] { all(Said::Lost); })) {
             return;
+        }
         if (!reply.ok) {
             all(Said::Refused);
             return;
@@ -395,12 +413,13 @@ class Client {
             return;
         }
         QHash<QString, QString> reasons;
-        for (const QVariantList& row : wrong)
+        for (const QVariantList& row : wrong) {
             reasons.insert(row.value(0).toString(), row.value(3).toString());
+        }
         const int registered = r.value(m::Registrados).toString().toInt();
         const int errors = r.value(m::Erros).toString().toInt();
         if (registered + errors != keys.size() || errors != wrong.size() ||
-            registered != keys.size() - reasons.size())
+            registered != keys.size() - reasons.size()) {
             log.anomalies << QStringLiteral(
                                  "setManifestacao: %1 registrado(s), %2 erro(s), %3 "
                                  "linha(s) para %4 nota(s)")
@@ -408,6 +427,7 @@ class Client {
                                  .arg(errors)
                                  .arg(wrong.size())
                                  .arg(keys.size());
+        }
         for (const QString& k : keys) {
             if (!reasons.contains(k)) {
                 log.events.append({k, tp, Said::Registered, 0});
@@ -416,12 +436,13 @@ class Client {
             const QString reason = reasons.value(k);
             bool coded = false;
             const int cStat = reason.left(3).toInt(&coded);
-            if (coded && reason.mid(3, 3) == u" - ")
+            if (coded && reason.mid(3, 3) == u" - ") {
                 log.events.append({k, tp, Said::Rejected, cStat});
-            else if (reason.startsWith(QStringLiteral("Evento não processado")))
+            } else if (reason.startsWith(QStringLiteral("Evento não processado"))) {
                 log.events.append({k, tp, Said::NotProcessed, 0});
-            else
+            } else {
                 log.anomalies << QStringLiteral("motivo de rejeição sem código: ") + reason;
+            }
         }
     }
 
@@ -429,8 +450,9 @@ class Client {
         namespace d = rm::DownloadXML;
         QStringList keys;
         const int count = 1 + below(4);
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count; ++i) {
             keys << pick(m_plan.downloadKeys);
+        }
         keys.removeDuplicates();
         DownloadAnswer a;
         a.registration = m_plan.downloadRegistration;
@@ -444,8 +466,9 @@ class Client {
                      lost.lost = true;
                      log.downloads.append(lost);
                  });
-        if (!answered || !reply.ok)
+        if (!answered || !reply.ok) {
             return;
+        }
         const QVariantList r = reply.result.toList();
         const QString status = r.value(d::Status).toString();
         if (status == QLatin1String(d::kErro) || status == QLatin1String(d::kErroDown)) {
@@ -458,9 +481,10 @@ class Client {
                 const QString rowStatus = row.value(2).toString();
                 if (rowStatus == u"S") {
                     ++a.served;
-                    if (!looksSigned(row.value(1).toString()))
+                    if (!looksSigned(row.value(1).toString())) {
                         log.anomalies << QStringLiteral("XML baixado sem assinatura: ") +
                                              row.value(0).toString();
+                    }
                 } else if (rowStatus == u"E") {
                     ++a.failed;
                 }
@@ -468,10 +492,11 @@ class Client {
         } catch (const host::EHostError& e) {
             log.anomalies << QStringLiteral("documentos ilegíveis: ") + e.text();
         }
-        if (a.served != r.value(d::Recebidos).toString().toInt())
+        if (a.served != r.value(d::Recebidos).toString().toInt()) {
             log.anomalies << QStringLiteral("DownloadXML: %1 recebido(s) na resposta, %2 no pacote")
                                  .arg(r.value(d::Recebidos).toString())
                                  .arg(a.served);
+        }
         log.downloads.append(a);
     }
 
@@ -479,13 +504,15 @@ class Client {
         namespace g = rm::GeraXml;
         QStringList keys;
         const int count = 1 + below(3);
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count; ++i) {
             keys << pick(m_plan.generateKeys);
+        }
         keys.removeDuplicates();
         Reply reply;
         if (!call(Geracao, {marked(keys), QStringLiteral("CARGA%1").arg(m_id)}, reply, {}) ||
-            !reply.ok)
+            !reply.ok) {
             return;
+        }
         const QVariantList r = reply.result.toList();
         if (r.value(g::Status).toString() != QLatin1String(g::kOk)) {
             methodError(r.value(g::Mensagem).toString());
@@ -494,12 +521,14 @@ class Client {
         try {
             for (const QVariantList& row :
                  host::decodePacket(r.value(g::Documentos).toByteArray()).rows) {
-                if (row.value(2).toString() != u"S")
+                if (row.value(2).toString() != u"S") {
                     continue;
+                }
                 log.generated << row.value(0).toString();
-                if (!looksSigned(row.value(1).toString()))
+                if (!looksSigned(row.value(1).toString())) {
                     log.anomalies << QStringLiteral("XML gerado sem assinatura: ") +
                                          row.value(0).toString();
+                }
             }
         } catch (const host::EHostError& e) {
             log.anomalies << QStringLiteral("documentos ilegíveis: ") + e.text();
@@ -508,12 +537,14 @@ class Client {
 
     void loadLookups() {
         Reply reply;
-        if (!call(Pesquisas, {pick(m_plan.companies)}, reply, {}) || !reply.ok)
+        if (!call(Pesquisas, {pick(m_plan.companies)}, reply, {}) || !reply.ok) {
             return;
+        }
         const QVariantList r = reply.result.toList();
         if (r.value(rm::getCarregaPesquisas::Status).toString() !=
-            QLatin1String(rm::getCarregaPesquisas::kOk))
+            QLatin1String(rm::getCarregaPesquisas::kOk)) {
             methodError(reply.result.toString());
+        }
     }
 
     int m_id;
@@ -541,18 +572,22 @@ quint16 startServer(ServerProcess& server, const QString& url, const QString& ce
 QList<QVariantList> rowsOf(QSqlDatabase& db, const QString& sql, const QVariantList& binds = {}) {
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.prepare(sql))
+    if (!q.prepare(sql)) {
         throw host::EDatabaseError(q.lastError().text());
-    for (const QVariant& b : binds)
+    }
+    for (const QVariant& b : binds) {
         q.addBindValue(b);
-    if (!q.exec())
+    }
+    if (!q.exec()) {
         throw host::EDatabaseError(sql + QStringLiteral(": ") + q.lastError().text());
+    }
     QList<QVariantList> rows;
     const int columns = q.record().count();
     while (q.next()) {
         QVariantList row;
-        for (int i = 0; i < columns; ++i)
+        for (int i = 0; i < columns; ++i) {
             row << q.value(i);
+        }
         rows << row;
     }
     return rows;
@@ -631,15 +666,18 @@ class TestCarga : public QObject {
 };
 
 void TestCarga::initTestCase() {
-    if (!QFileInfo(QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server")).isExecutable())
+    if (!QFileInfo(QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server")).isExecutable()) {
         QSKIP("dfe58000-server must be built first");
+    }
     bool ok = false;
     const int seconds = qEnvironmentVariableIntValue("ORVANTA_CARGA_SEGUNDOS", &ok);
-    if (ok && seconds > 0)
+    if (ok && seconds > 0) {
         m_seconds = seconds;
+    }
     m_pg = std::make_unique<PgCluster>();
-    if (!m_pg->ok())
+    if (!m_pg->ok()) {
         QSKIP(qPrintable(QStringLiteral("PostgreSQL indisponível: ") + m_pg->error()));
+    }
     QVERIFY(m_dir.isValid());
     m_url = m_pg->createDatabase(QStringLiteral("carga"));
     QVERIFY2(!m_url.isEmpty(), qPrintable(m_pg->error()));
@@ -669,8 +707,9 @@ void TestCarga::cleanupTestCase() {
         m_all.calls[Download], m_all.registered, m_all.rejected, m_all.notProcessed, m_all.refused,
         m_all.eventsLost, m_all.lostButRegistered, m_all.callErrors, m_all.lost, m_all.unsent,
         m_all.timeouts, m_all.downloadsServed, m_all.generated);
-    for (ServerProcess& s : m_servers)
+    for (ServerProcess& s : m_servers) {
         s.stop();
+    }
     m_pg.reset();
 }
 
@@ -694,11 +733,13 @@ Plan TestCarga::planFor(int run) {
                                "INSCRESTAD) ORDER BY NRACESSONF"),
                 {since})) {
         const QString key = row.at(0).toString();
-        if (m_usedKeys.contains(key) || plan.hot.size() >= kHotKeysPerRun)
+        if (m_usedKeys.contains(key) || plan.hot.size() >= kHotKeysPerRun) {
             continue;
+        }
         // Spread over the runs: every third note goes to this one.
-        if (qHash(key) % 3 != uint(run) % 3 && run < 3)
+        if (qHash(key) % 3 != uint(run) % 3 && run < 3) {
             continue;
+        }
         m_usedKeys.insert(key);
         plan.hotByRecipient[row.at(2).toString()].append(int(plan.hot.size()));
         plan.hot.append({key, row.at(1).toString(), row.at(2).toString()});
@@ -720,21 +761,24 @@ Plan TestCarga::planFor(int run) {
             break;
         }
     }
-    if (plan.downloadRegistration.isEmpty() && !m_usedRegistrations.isEmpty())
+    if (plan.downloadRegistration.isEmpty() && !m_usedRegistrations.isEmpty()) {
         plan.downloadRegistration = m_usedRegistrations.first();
+    }
     m_usedRegistrations << plan.downloadRegistration;
     for (const QVariantList& row :
          rowsOf(db,
                 QStringLiteral("SELECT NRACESSONF FROM NOTADEST WHERE NRINSJURIESTDEST = ? AND "
                                "IDSTATUSMANIF IN ('1', '3', '4') AND DTRECBTO >= ? ORDER BY "
                                "NRACESSONF"),
-                {plan.downloadRegistration, recent}))
+                {plan.downloadRegistration, recent})) {
         plan.downloadKeys << row.at(0).toString();
+    }
     plan.downloadKeys = plan.downloadKeys.mid(0, 60);
     for (const QVariantList& row :
          rowsOf(db, QStringLiteral("SELECT NRACESSONF FROM NOTADEST WHERE IDARQXMLNFE = 'S' ORDER "
-                                   "BY NRACESSONF")))
+                                   "BY NRACESSONF"))) {
         plan.generateKeys << row.at(0).toString();
+    }
     plan.generateKeys = plan.generateKeys.mid(0, 30) + plan.downloadKeys.mid(0, 10);
     return plan;
 }
@@ -743,18 +787,22 @@ EventSnapshot TestCarga::snapshot() {
     Store store(m_url);
     QSqlDatabase& db = store.database();
     EventSnapshot s;
-    for (const QVariantList& row : rowsOf(db, QStringLiteral("SELECT NRPROTOCOLO FROM EVENTOREG")))
+    for (const QVariantList& row :
+         rowsOf(db, QStringLiteral("SELECT NRPROTOCOLO FROM EVENTOREG"))) {
         s.protocols.insert(row.at(0).toString());
+    }
     for (const QVariantList& row :
          rowsOf(db, QStringLiteral("SELECT NRACESSONF, TPEVENTO, CDSTAT, COUNT(*) FROM EVENTONFE "
-                                   "GROUP BY NRACESSONF, TPEVENTO, CDSTAT")))
+                                   "GROUP BY NRACESSONF, TPEVENTO, CDSTAT"))) {
         s.loggedByCode.insert(
             pairOf(row.at(0).toString(), row.at(1).toInt()) + u'/' + row.at(2).toString(),
             row.at(3).toInt());
+    }
     for (const QVariantList& row :
          rowsOf(db, QStringLiteral("SELECT NRINSJURIEST, COUNT(*) FROM DOWNLOADLOG WHERE "
-                                   "CDSTATUS = 'S' GROUP BY NRINSJURIEST")))
+                                   "CDSTATUS = 'S' GROUP BY NRINSJURIEST"))) {
         s.servedByRegistration.insert(row.at(0).toString(), row.at(1).toInt());
+    }
     return s;
 }
 
@@ -764,23 +812,28 @@ QList<ClientLog> TestCarga::drive(const Plan& plan, int seconds, FaultWindow& wi
     clock.start();
     const qint64 deadline = qint64(seconds) * 1000;
     std::vector<std::unique_ptr<Client>> clients;
-    for (int i = 0; i < kClients; ++i)
+    for (int i = 0; i < kClients; ++i) {
         clients.push_back(
             std::make_unique<Client>(i, m_ports[i % 2], i % 2, plan, m_today, clock, deadline));
+    }
     std::vector<std::thread> threads;
-    for (auto& c : clients)
+    for (auto& c : clients) {
         threads.emplace_back([&c] { c->run(); });
+    }
     if (fault) {
-        while (clock.elapsed() < deadline / 2)
+        while (clock.elapsed() < deadline / 2) {
             QThread::msleep(50);
+        }
         window.from = clock.elapsed();
         window.to = fault(clock);
     }
-    for (std::thread& t : threads)
+    for (std::thread& t : threads) {
         t.join();
+    }
     QList<ClientLog> logs;
-    for (auto& c : clients)
+    for (auto& c : clients) {
         logs.append(std::move(c->log));
+    }
     return logs;
 }
 
@@ -836,14 +889,15 @@ void TestCarga::check(const char* name, const Plan& plan, const EventSnapshot& b
         anomalies << log.anomalies;
         t.timeouts += log.timeouts;
         for (const CallRecord& c : log.calls) {
-            if (c.result != CallResult::Unsent)
+            if (c.result != CallResult::Unsent) {
                 ++t.calls[c.method];
+            }
             t.callErrors += c.result == CallResult::Error;
             t.lost += c.result == CallResult::Lost;
             t.unsent += c.result == CallResult::Unsent;
             // Every call works but those the fault cut off or that came while it lasted.
             const bool inFault = c.endMs >= window.from && c.startMs < window.to;
-            if (c.result != CallResult::Ok && !inFault && lateFailures.size() < 10)
+            if (c.result != CallResult::Ok && !inFault && lateFailures.size() < 10) {
                 lateFailures << QStringLiteral("%1 ms %2 no servidor %3: %4")
                                     .arg(c.startMs)
                                     .arg(QLatin1String(kMethodNames[c.method]))
@@ -853,6 +907,7 @@ void TestCarga::check(const char* name, const Plan& plan, const EventSnapshot& b
                                          : c.result == CallResult::Unsent
                                              ? QStringLiteral("recusada")
                                              : c.text);
+            }
         }
         for (const EventAnswer& e : log.events) {
             const QString pair = pairOf(e.key, e.tpEvento);
@@ -901,27 +956,31 @@ void TestCarga::check(const char* name, const Plan& plan, const EventSnapshot& b
     QHash<QString, QList<QVariantList>> archived;
     for (const QVariantList& row :
          rowsOf(db, QStringLiteral("SELECT NRPROTOCOLO, NRACESSONF, TPEVENTO, CDSTAT, "
-                                   "DSXMLEVENTO FROM EVENTONFE WHERE CDSTAT IN (135, 136)")))
+                                   "DSXMLEVENTO FROM EVENTONFE WHERE CDSTAT IN (135, 136)"))) {
         archived[row.at(0).toString()].append(row);
+    }
     for (const QVariantList& row :
          rowsOf(db, QStringLiteral("SELECT NRPROTOCOLO, NRACESSONF, TPEVENTO FROM EVENTOREG"))) {
         const QString protocol = row.at(0).toString();
-        if (before.protocols.contains(protocol))
+        if (before.protocols.contains(protocol)) {
             continue;
+        }
         newProtocols.insert(protocol);
         const QString key = row.at(1).toString();
         const QString pair = pairOf(key, row.at(2).toInt());
         ++newRows[pair];
-        if (!registered.contains(pair) && !lost.contains(pair))
+        if (!registered.contains(pair) && !lost.contains(pair)) {
             unannounced << pair;
+        }
         const QList<QVariantList> docs = archived.value(protocol);
         const QString xml = docs.size() == 1 ? docs.at(0).at(4).toString() : QString();
         if (docs.size() != 1 || docs.at(0).at(1).toString() != key ||
             docs.at(0).at(2).toInt() != row.at(2).toInt() || !looksSigned(xml) ||
-            !xml.contains(protocol) || !xml.contains(key))
+            !xml.contains(protocol) || !xml.contains(key)) {
             badArchive << QStringLiteral("%1 (%2 documento(s))").arg(pair).arg(docs.size());
-        else if (sample.size() < 12)
+        } else if (sample.size() < 12) {
             sample << xml;
+        }
     }
     QCOMPARE(newProtocols.size(), qsizetype(std::accumulate(newRows.cbegin(), newRows.cend(), 0)));
     QVERIFY2(unannounced.isEmpty(),
@@ -935,13 +994,15 @@ void TestCarga::check(const char* name, const Plan& plan, const EventSnapshot& b
     // calls whose answer was lost.
     QStringList wrongCount;
     QSet<QString> pairs;
-    for (auto it = registered.cbegin(); it != registered.cend(); ++it)
+    for (auto it = registered.cbegin(); it != registered.cend(); ++it) {
         pairs.insert(it.key());
-    for (auto it = lost.cbegin(); it != lost.cend(); ++it)
+    }
+    for (auto it = lost.cbegin(); it != lost.cend(); ++it) {
         pairs.insert(it.key());
+    }
     for (const QString& pair : pairs) {
         const int rows = newRows.value(pair), said = registered.value(pair);
-        if (rows < said || rows > said + lost.value(pair))
+        if (rows < said || rows > said + lost.value(pair)) {
             wrongCount << QStringLiteral(
                               "%1: %2 registrado(s) no banco, %3 resposta(s) de "
                               "registro, %4 sem resposta")
@@ -949,6 +1010,7 @@ void TestCarga::check(const char* name, const Plan& plan, const EventSnapshot& b
                               .arg(rows)
                               .arg(said)
                               .arg(lost.value(pair));
+        }
         t.lostButRegistered += std::max(0, rows - said);
     }
     QVERIFY2(wrongCount.isEmpty(), qPrintable(wrongCount.join(QStringLiteral("; "))));
@@ -957,19 +1019,21 @@ void TestCarga::check(const char* name, const Plan& plan, const EventSnapshot& b
     QHash<QString, int> loggedNow;
     for (const QVariantList& row :
          rowsOf(db, QStringLiteral("SELECT NRACESSONF, TPEVENTO, CDSTAT, COUNT(*) FROM EVENTONFE "
-                                   "GROUP BY NRACESSONF, TPEVENTO, CDSTAT")))
+                                   "GROUP BY NRACESSONF, TPEVENTO, CDSTAT"))) {
         loggedNow.insert(
             pairOf(row.at(0).toString(), row.at(1).toInt()) + u'/' + row.at(2).toString(),
             row.at(3).toInt());
+    }
     QStringList unlogged;
     for (auto it = rejectedByCode.cbegin(); it != rejectedByCode.cend(); ++it) {
         const int added = loggedNow.value(it.key()) - before.loggedByCode.value(it.key());
         const QString pair = it.key().section(u'/', 0, 1);
-        if (added < it.value() || added > it.value() + lost.value(pair))
+        if (added < it.value() || added > it.value() + lost.value(pair)) {
             unlogged << QStringLiteral("%1: %2 no log, %3 resposta(s)")
                             .arg(it.key())
                             .arg(added)
                             .arg(it.value());
+        }
     }
     QVERIFY2(unlogged.isEmpty(), qPrintable(unlogged.join(QStringLiteral("; "))));
 
@@ -977,8 +1041,9 @@ void TestCarga::check(const char* name, const Plan& plan, const EventSnapshot& b
     // event, else a Ciência, else none.
     QStringList wrongSituation;
     for (const HotNote& n : plan.hot) {
-        if (!touchedKeys.contains(n.key))
+        if (!touchedKeys.contains(n.key)) {
             continue;
+        }
         const QList<QVariantList> events =
             rowsOf(db,
                    QStringLiteral("SELECT TPEVENTO FROM EVENTOREG WHERE NRACESSONF = ? ORDER BY "
@@ -992,8 +1057,9 @@ void TestCarga::check(const char* name, const Plan& plan, const EventSnapshot& b
                 expected = rule->moduleCode;
                 break;
             }
-            if (rule && expected.isEmpty())
+            if (rule && expected.isEmpty()) {
                 expected = rule->moduleCode;
+            }
         }
         const QString shown =
             rowsOf(db,
@@ -1003,14 +1069,16 @@ void TestCarga::check(const char* name, const Plan& plan, const EventSnapshot& b
                 .value(0)
                 .value(0)
                 .toString();
-        if (expected.isEmpty() ? (shown != u"0" && shown != u"5") : shown != expected)
+        if (expected.isEmpty() ? (shown != u"0" && shown != u"5") : shown != expected) {
             wrongSituation << QStringLiteral("%1: %2 em vez de %3")
                                   .arg(n.key, shown, expected.isEmpty() ? "0/5" : expected);
+        }
     }
     QVERIFY2(wrongSituation.isEmpty(), qPrintable(wrongSituation.join(QStringLiteral("; "))));
     verifySample(sample);
-    if (QTest::currentTestFailed())
+    if (QTest::currentTestFailed()) {
         return;
+    }
 
     // Downloads: every document a client received is logged as served; nothing was served
     // beyond the answers (a lost answer or a document that failed afterwards aside); and no
@@ -1019,21 +1087,25 @@ void TestCarga::check(const char* name, const Plan& plan, const EventSnapshot& b
     QHash<QString, int> servedNow;
     for (const QVariantList& row :
          rowsOf(db, QStringLiteral("SELECT NRINSJURIEST, COUNT(*) FROM DOWNLOADLOG WHERE "
-                                   "CDSTATUS = 'S' GROUP BY NRINSJURIEST")))
+                                   "CDSTATUS = 'S' GROUP BY NRINSJURIEST"))) {
         servedNow.insert(row.at(0).toString(), row.at(1).toInt());
+    }
     QSet<QString> regs;
-    for (auto it = servedTo.cbegin(); it != servedTo.cend(); ++it)
+    for (auto it = servedTo.cbegin(); it != servedTo.cend(); ++it) {
         regs.insert(it.key());
-    for (auto it = servedNow.cbegin(); it != servedNow.cend(); ++it)
+    }
+    for (auto it = servedNow.cbegin(); it != servedNow.cend(); ++it) {
         regs.insert(it.key());
+    }
     for (const QString& reg : regs) {
         const int added = servedNow.value(reg) - before.servedByRegistration.value(reg);
         const int told = servedTo.value(reg);
-        if (added < told || added > told + failedTo.value(reg) + lostKeysTo.value(reg))
+        if (added < told || added > told + failedTo.value(reg) + lostKeysTo.value(reg)) {
             wrongDownloads << QStringLiteral("%1: %2 servido(s) no log, %3 nas respostas")
                                   .arg(reg)
                                   .arg(added)
                                   .arg(told);
+        }
     }
     QVERIFY2(wrongDownloads.isEmpty(), qPrintable(wrongDownloads.join(QStringLiteral("; "))));
     const QList<QVariantList> perHour = rowsOf(
@@ -1042,15 +1114,17 @@ void TestCarga::check(const char* name, const Plan& plan, const EventSnapshot& b
                 "b.NRINSJURIEST = a.NRINSJURIEST AND b.CDSTATUS <> 'L' AND b.DTHRDOWNLOAD > "
                 "a.DTHRDOWNLOAD - INTERVAL '1 hour' AND b.DTHRDOWNLOAD <= a.DTHRDOWNLOAD)) FROM "
                 "DOWNLOADLOG a WHERE a.CDSTATUS <> 'L' GROUP BY a.NRINSJURIEST"));
-    for (const QVariantList& row : perHour)
+    for (const QVariantList& row : perHour) {
         QVERIFY2(row.at(1).toInt() <= dfe58000::rules::kDownloadsPerHour,
                  qPrintable(QStringLiteral("%1 had %2 downloads within an hour")
                                 .arg(row.at(0).toString())
                                 .arg(row.at(1).toInt())));
+    }
     for (const QString& key : [&] {
              QStringList all;
-             for (const ClientLog& log : logs)
+             for (const ClientLog& log : logs) {
                  all << log.generated;
+             }
              all.removeDuplicates();
              return all;
          }()) {
@@ -1073,8 +1147,9 @@ void TestCarga::check(const char* name, const Plan& plan, const EventSnapshot& b
         t.calls[Download], t.registered, t.rejected, t.notProcessed, t.refused, t.eventsLost,
         t.lostButRegistered, t.callErrors, t.lost, t.unsent, t.timeouts, t.downloadsServed,
         qPrintable(plan.downloadRegistration), t.downloadsLimitedCalls, t.generated);
-    for (int m = 0; m < kMethodCount; ++m)
+    for (int m = 0; m < kMethodCount; ++m) {
         m_all.calls[m] += t.calls[m];
+    }
     m_all.callErrors += t.callErrors;
     m_all.lost += t.lost;
     m_all.unsent += t.unsent;
@@ -1095,15 +1170,17 @@ void TestCarga::check(const char* name, const Plan& plan, const EventSnapshot& b
                         lateFailures.join(QStringLiteral("; "))));
     QCOMPARE(t.timeouts, 0);
     // A fault the clients never felt tested nothing.
-    if (window.to > 0)
+    if (window.to > 0) {
         QVERIFY(t.lost + t.unsent + t.callErrors > 0);
+    }
     // The mix did what it is for: events registered and refused on the same keys, documents
     // downloaded and generated.
     QVERIFY(t.registered > 0);
     QVERIFY(t.rejected > 0);
     QVERIFY(t.downloadsServed > 0);
-    for (int m = 0; m < kMethodCount; ++m)
+    for (int m = 0; m < kMethodCount; ++m) {
         QVERIFY2(t.calls[m] > 0, kMethodNames[m]);
+    }
     QVERIFY(m_servers[0].running());
     QVERIFY(m_servers[1].running());
 }
@@ -1152,9 +1229,11 @@ void TestCarga::databaseRestartedMidLoad() {
             // Both servers work again on the restarted database, without being restarted.
             QElapsedTimer t;
             t.start();
-            for (int i = 0; i < 2; ++i)
-                while (!(answering[i] = answersNotes(m_ports[i])) && t.elapsed() < 15000)
+            for (int i = 0; i < 2; ++i) {
+                while (!(answering[i] = answersNotes(m_ports[i])) && t.elapsed() < 15000) {
                     QThread::msleep(200);
+                }
+            }
             // Calls already running when the database came back may still fail; from the
             // moment both servers answered again, none may.
             return std::max(up + 300, clock.elapsed());

@@ -61,11 +61,13 @@ Answer send(Store& store, const QString& key, const QString& code) {
         store, Request{QStringLiteral("DFE58000.rdmManifestacao"),
                        QStringLiteral("setManifestacao"),
                        {kReg, marked, code, QString(), QStringLiteral("OPER01")}});
-    if (!r.ok)
+    if (!r.ok) {
         return {-1, r.error};
+    }
     const QVariantList res = r.result.toList();
-    if (res.value(2).toString() == u"1")
+    if (res.value(2).toString() == u"1") {
         return {135, QString()};
+    }
     const QList<QVariantList> rows = host::decodePacket(res.value(4).toByteArray()).rows;
     const QString text = rows.isEmpty() ? res.value(1).toString() : rows.first().at(3).toString();
     return {text.section(u' ', 0, 0).toInt(), text};

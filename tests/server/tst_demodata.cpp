@@ -25,9 +25,11 @@ namespace {
 QVariantList row(Store& store, const QString& sql) {
     QSqlQuery q(store.database());
     QVariantList out;
-    if (q.exec(sql) && q.next())
-        for (int i = 0; i < q.record().count(); ++i)
+    if (q.exec(sql) && q.next()) {
+        for (int i = 0; i < q.record().count(); ++i) {
             out << q.value(i);
+        }
+    }
     return out;
 }
 
@@ -88,22 +90,25 @@ void TestDemoData::demoEventsAreTheAuthoritys_data() {
 void TestDemoData::demoEventsAreTheAuthoritys() {
     QFETCH(bool, postgres);
     QFETCH(bool, archived);
-    if (archived && QStandardPaths::findExecutable(QStringLiteral("xmllint")).isEmpty())
+    if (archived && QStandardPaths::findExecutable(QStringLiteral("xmllint")).isEmpty()) {
         QSKIP("xmllint is not installed (scripts/install-deps installs libxml2-utils)");
+    }
     QString url = QStringLiteral("sqlite:") + m_dir->filePath(QStringLiteral("d.db"));
     if (postgres) {
         m_pg = std::make_unique<PgCluster>();
-        if (!m_pg->ok())
+        if (!m_pg->ok()) {
             QSKIP(qPrintable(QStringLiteral("PostgreSQL indisponível: ") + m_pg->error()));
+        }
         url = m_pg->createDatabase(QStringLiteral("demo"));
     }
     // A bench store leaves the documents out the same way.
     companydb::SchemaComponent component = dfe58000::storeSchema();
-    if (!archived)
+    if (!archived) {
         component.seedDemo = [](QSqlDatabase& db, host::SqlDialect dialect, int notes) {
             dfe58000::insertDemoNotes(db, dialect, notes, dfe58000::Clock().today(),
                                       dfe58000::DemoEvents::RegisteredOnly);
         };
+    }
     companydb::ensureDatabase(url, 120, {component});
     QCOMPARE(QFile::exists(m_dir->filePath(QStringLiteral("cert/cert.pem"))), archived);
     Store store(url);
@@ -111,8 +116,9 @@ void TestDemoData::demoEventsAreTheAuthoritys() {
     // Each manifested note: one registered event of its type and sequence 1, logged as
     // registered by its recipient at its event time with the same protocol; nothing else.
     QString type = QStringLiteral("CASE n.IDSTATUSMANIF");
-    for (const auto& rule : dfe58000::rules::events())
+    for (const auto& rule : dfe58000::rules::events()) {
         type += QStringLiteral(" WHEN '%1' THEN %2").arg(rule.moduleCode).arg(rule.tpEvento);
+    }
     const QVariantList counts = row(
         store, QStringLiteral("SELECT (SELECT COUNT(*) FROM NOTADEST WHERE IDSTATUSMANIF IN "
                               "('1','2','3','4')), (SELECT COUNT(DISTINCT IDSTATUSMANIF) FROM "
@@ -157,8 +163,9 @@ void TestDemoData::demoEventsAreTheAuthoritys() {
                  qPrintable(just));
         QCOMPARE(q.value(5).toString().contains(QStringLiteral("<nProt>") + q.value(0).toString()),
                  archived);
-        if (archived && !sample.contains(rule->tpEvento))
+        if (archived && !sample.contains(rule->tpEvento)) {
             sample.insert(rule->tpEvento, q.value(5).toString());
+        }
     }
     QCOMPARE(
         row(store, QStringLiteral("SELECT NRULTIMOPROT FROM SEQPROTOCOLO")).value(0).toLongLong(),

@@ -49,15 +49,17 @@ QString firstOf(const QString& xml, const QString& element, const QString& attri
                                         : r.attributes().value(attribute).toString();
         }
     }
-    if (wellFormed)
+    if (wellFormed) {
         *wellFormed = !r.hasError();
+    }
     return found;
 }
 
 QByteArray marked(const QList<int>& numbers) {
     QStringList keys;
-    for (int n : numbers)
+    for (int n : numbers) {
         keys << keyFor(n);
+    }
     return testnotes::marked(keys);
 }
 
@@ -75,8 +77,9 @@ QString keyWithRightDigit(const QString& first43) {
 
 QList<int> range(int from, int to) {
     QList<int> out;
-    for (int i = from; i <= to; ++i)
+    for (int i = from; i <= to; ++i) {
         out << i;
+    }
     return out;
 }
 
@@ -96,8 +99,9 @@ Answer request(Store& store, const QString& method, const QVariantList& args) {
     a.ok = r.ok;
     a.error = r.error;
     a.res = r.result.toList();
-    if (a.res.value(4).typeId() == QMetaType::QByteArray)
+    if (a.res.value(4).typeId() == QMetaType::QByteArray) {
         a.docs = host::decodePacket(a.res.value(4).toByteArray()).rows;
+    }
     return a;
 }
 
@@ -105,8 +109,9 @@ Answer answerOf(const QVariant& result) {
     Answer a;
     a.ok = true;
     a.res = result.toList();
-    if (a.res.value(4).typeId() == QMetaType::QByteArray)
+    if (a.res.value(4).typeId() == QMetaType::QByteArray) {
         a.docs = host::decodePacket(a.res.value(4).toByteArray()).rows;
+    }
     return a;
 }
 
@@ -166,14 +171,16 @@ class TestDocuments : public QObject {
 
 void TestDocuments::init() {
     m_db.open(QStringLiteral("d.db"));
-    for (int i = 1; i <= 40; ++i)
+    for (int i = 1; i <= 40; ++i) {
         m_db.store->insertNote(note(i, QStringLiteral("4"), kRegA));
+    }
     m_db.store->insertNote(note(41, QStringLiteral("4"), kRegA, QStringLiteral("S")));
     m_db.store->insertNote(note(42, QStringLiteral("0"), kRegA));  // no manifestation yet
     m_db.store->insertNote(note(43, QStringLiteral("2"), kRegA));  // Desconhecimento
     m_db.store->insertNote(note(44, QStringLiteral("1"), kRegA, QStringLiteral("N"), 120));
-    for (int i = 50; i <= 52; ++i)
+    for (int i = 50; i <= 52; ++i) {
         m_db.store->insertNote(note(i, QStringLiteral("1"), kRegB));
+    }
 }
 
 void TestDocuments::cleanup() {
@@ -220,8 +227,9 @@ void TestDocuments::downloadNeedsARelease() {
     QCOMPARE(a.received(), 1);
     QCOMPARE(a.missing(), 4);
     QStringList statuses;
-    for (const QVariantList& d : a.docs)
+    for (const QVariantList& d : a.docs) {
         statuses << d.at(2).toString();
+    }
     QCOMPARE(statuses, (QStringList{"S", "N", "N", "N", "N"}));
     QVERIFY(a.docs.at(0).at(1).toString().contains(keyFor(1)));
     // The note's XML is available for generation from now on.
@@ -235,8 +243,9 @@ void TestDocuments::twentyFiveDownloadsHitTheHourlyLimit() {
     QCOMPARE(a.received(), 20);
     QCOMPARE(a.missing(), 5);
     QCOMPARE(a.docs.size(), 25);
-    for (int i = 0; i < 25; ++i)
+    for (int i = 0; i < 25; ++i) {
         QCOMPARE(a.docs.at(i).at(1).toString().isEmpty(), i >= 20);
+    }
     a = download(*m_db.store, {30});
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("L"));
     QCOMPARE(a.received(), 0);
@@ -263,8 +272,9 @@ void TestDocuments::clientsDownloadingTogetherShareTheLimit() {
     auto worker = [&](int first) {
         Store store(m_db.url);
         ++ready;
-        while (ready < 2)
+        while (ready < 2) {
             QThread::yieldCurrentThread();
+        }
         received += download(store, range(first, first + 14)).received();
     };
     std::unique_ptr<QThread> a(QThread::create(worker, 1));
@@ -301,8 +311,9 @@ void TestDocuments::theNotesEnvironmentReachesItsDocuments() {
     NoteRecord toManifestProd =
         testnotes::documentNote(63, QStringLiteral("0"), kRegA, QStringLiteral("N"), 3, issuer);
     toManifestProd.IDAMBIENTEMANIF = QStringLiteral("1");
-    for (const NoteRecord& n : {homologation, production, toManifest, toManifestProd})
+    for (const NoteRecord& n : {homologation, production, toManifest, toManifestProd}) {
         m_db.store->insertNote(n);
+    }
 
     const Answer a = request(*m_db.store, QStringLiteral("GeraXml"), {marked({60, 61}), QString()});
     QCOMPARE(a.received(), 2);
@@ -444,8 +455,9 @@ void TestDocuments::aFailingNoteDoesNotSinkTheOthers() {
     QCOMPARE(a.received(), 1);
     QCOMPARE(a.missing(), 2);
     QStringList statuses;
-    for (const QVariantList& d : a.docs)
+    for (const QVariantList& d : a.docs) {
         statuses << d.at(2).toString();
+    }
     QCOMPARE(statuses, (QStringList{"E", "E", "S"}));
     QVERIFY(a.docs.at(1).at(3).toString().contains(QStringLiteral("falha injetada")));
     QVERIFY(a.docs.at(2).at(1).toString().contains(keyFor(4)));
@@ -466,16 +478,19 @@ void TestDocuments::everyQueryCountsAndTheBlockRestartsWithEachAttempt() {
     const QDateTime t0 = QDateTime::currentDateTime();
     // Queries of notes not yet released count as much as served ones.
     QStringList keys;
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 10; ++i) {
         keys << keyFor(42);
-    for (int n : range(1, 15))
+    }
+    for (int n : range(1, 15)) {
         keys << keyFor(n);
+    }
     Answer a = downloadAt(*m_db.store, testnotes::marked(keys), t0);
     QCOMPARE(a.res.value(0).toString(), QStringLiteral("LCA"));
     QCOMPARE(a.received(), 10);
     QCOMPARE(a.missing(), 15);
-    for (int i = 0; i < 25; ++i)
+    for (int i = 0; i < 25; ++i) {
         QCOMPARE(a.docs.at(i).at(2).toString(), QString(i < 10 ? "N" : i < 20 ? "S" : "L"));
+    }
     QVERIFY(a.docs.at(24).at(3).toString().startsWith(QStringLiteral("656 - ")));
 
     a = downloadAt(*m_db.store, marked({30}), t0.addSecs(60));
@@ -502,8 +517,9 @@ void TestDocuments::largeJobsLeaveTheDatabaseWritable() {
     // while it signs would fail the clerk below; a download is bounded by the hourly limit.
     {
         Store::Transaction tx(*m_db.store);
-        for (int i = 100; i < 900; ++i)
+        for (int i = 100; i < 900; ++i) {
             m_db.store->insertNote(note(i, QStringLiteral("4"), kRegA));
+        }
         tx.commit();
     }
     exec(*m_db.store, QStringLiteral("UPDATE NOTADEST SET IDARQXMLNFE = 'S'"));

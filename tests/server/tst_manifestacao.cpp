@@ -81,8 +81,9 @@ Outcome send(Store& store, const QString& reg, const QStringList& keys, const QS
     o.errors = res.value(3).toString().toInt();
     if (o.status != u"ERRO") {
         o.rejected = host::decodePacket(res.value(4).toByteArray()).rows;
-        for (const QVariantList& row : o.rejected)
+        for (const QVariantList& row : o.rejected) {
             o.errorTexts << row.at(3).toString();
+        }
     }
     return o;
 }
@@ -95,8 +96,9 @@ QStringList noteState(Store& store, const QString& key,
                        "DSOBSSTATUSMANIF FROM NOTADEST WHERE NRACESSONF = ? AND CDEMPRESA = ?"));
     q.addBindValue(key);
     q.addBindValue(company);
-    if (!q.exec() || !q.next())
+    if (!q.exec() || !q.next()) {
         return {};
+    }
     return {q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
             q.value(3).isNull() ? QString() : QStringLiteral("set"), q.value(4).toString()};
 }
@@ -110,8 +112,9 @@ int raceSameEvent(const QString& url, const QString& key, const QString& code = 
     auto worker = [&](const QString& mine) {
         Store store(url);
         ++ready;
-        while (ready < 2)
+        while (ready < 2) {
             QThread::yieldCurrentThread();
+        }
         registered += send(store, kRegA, {key}, mine).registered;
     };
     std::unique_ptr<QThread> a(QThread::create(worker, code));
@@ -130,10 +133,12 @@ QStringList protocolsFromTwoClients(const QString& url, const QStringList& keys)
     auto worker = [&](const QStringList& mine) {
         Store store(url);
         ++ready;
-        while (ready < 2)
+        while (ready < 2) {
             QThread::yieldCurrentThread();
-        for (const QString& key : mine)
+        }
+        for (const QString& key : mine) {
             send(store, kRegA, {key}, QStringLiteral("4"));
+        }
     };
     const qsizetype half = keys.size() / 2;
     std::unique_ptr<QThread> a(QThread::create(worker, keys.mid(0, half)));
@@ -145,9 +150,11 @@ QStringList protocolsFromTwoClients(const QString& url, const QStringList& keys)
     Store store(url);
     QSqlQuery q(store.database());
     QStringList protocols;
-    if (q.exec(QStringLiteral("SELECT NRPROTOCOLO FROM EVENTOREG")))
-        while (q.next())
+    if (q.exec(QStringLiteral("SELECT NRPROTOCOLO FROM EVENTOREG"))) {
+        while (q.next()) {
             protocols << q.value(0).toString();
+        }
+    }
     return protocols;
 }
 
@@ -159,9 +166,11 @@ QStringList registeredEvents(Store& store, const QString& key) {
                        "ORDER BY NRORDEMREG"));
     q.addBindValue(key);
     QStringList events;
-    if (q.exec())
-        while (q.next())
+    if (q.exec()) {
+        while (q.next()) {
             events << q.value(0).toString() + u'/' + q.value(1).toString();
+        }
+    }
     return events;
 }
 
@@ -177,13 +186,16 @@ void raceConclusiveEvents(const QString& url, int first) {
     const int kRounds = 8;
     {
         Store store(url);
-        for (int n = first; n < first + 2 * kRounds; ++n)
+        for (int n = first; n < first + 2 * kRounds; ++n) {
             store.insertNote(note(n, "1", kRegA, 1));
+        }
     }
-    for (int n = first; n < first + kRounds; ++n)
+    for (int n = first; n < first + kRounds; ++n) {
         QCOMPARE(raceSameEvent(url, keyFor(n), QStringLiteral("1")), 1);
-    for (int n = first + kRounds; n < first + 2 * kRounds; ++n)
+    }
+    for (int n = first + kRounds; n < first + 2 * kRounds; ++n) {
         raceSameEvent(url, keyFor(n), QStringLiteral("4"), QStringLiteral("1"));
+    }
     Store store(url);
     for (int n = first; n < first + kRounds; ++n) {
         QCOMPARE(registeredEvents(store, keyFor(n)), QStringList{"210200/1"});
@@ -194,8 +206,9 @@ void raceConclusiveEvents(const QString& url, int first) {
         q.addBindValue(keyFor(n));
         QVERIFY(q.exec());
         QList<int> codes;
-        while (q.next())
+        while (q.next()) {
             codes << q.value(0).toInt();
+        }
         QCOMPARE(codes, (QList<int>{135, 573}));
     }
     for (int n = first + kRounds; n < first + 2 * kRounds; ++n) {
@@ -211,9 +224,11 @@ void raceConclusiveEvents(const QString& url, int first) {
 // The text of the first element named name in xml; a null string when there is none.
 QString elementText(const QString& xml, const QString& name) {
     QXmlStreamReader r(xml);
-    while (!r.atEnd())
-        if (r.readNext() == QXmlStreamReader::StartElement && r.name() == name)
+    while (!r.atEnd()) {
+        if (r.readNext() == QXmlStreamReader::StartElement && r.name() == name) {
             return r.readElementText();
+        }
+    }
     return {};
 }
 
@@ -364,9 +379,10 @@ void TestManifestacao::authorMustBeTheRecipient() {
     QCOMPARE(o.errorTexts.value(0).left(3), QStringLiteral("575"));
     QCOMPARE(noteState(*m_db.store, keyFor(4)), untouched);
     QCOMPARE(untouched.at(0), QStringLiteral("0"));
-    for (const QString& code : {QStringLiteral("1"), QStringLiteral("2")})
+    for (const QString& code : {QStringLiteral("1"), QStringLiteral("2")}) {
         QCOMPARE(send(*m_db.store, kRegA, {keyFor(4)}, code).errorTexts.value(0).left(3),
                  QStringLiteral("575"));
+    }
     QCOMPARE(noteState(*m_db.store, keyFor(4)), untouched);
     QCOMPARE(send(*m_db.store, kRegB, {keyFor(4)}, QStringLiteral("4")).registered, 1);
 
@@ -519,8 +535,9 @@ void TestManifestacao::authorRegistrationCheckDigits() {
         q.exec(QStringLiteral("SELECT NRINSJURAUTOR FROM EVENTONFE WHERE CDSTAT = 135 "
                               "ORDER BY NRINSJURAUTOR")));
     QStringList authors;
-    while (q.next())
+    while (q.next()) {
         authors << q.value(0).toString();
+    }
     QStringList expected{alnum, cpf};
     expected.sort();
     QCOMPARE(authors, expected);
@@ -537,10 +554,11 @@ void TestManifestacao::protocolNumbersNeverRepeat() {
     QCOMPARE(protocols.size(), 30);
     QCOMPARE(QSet<QString>(protocols.begin(), protocols.end()).size(), 30);
     const QString prefix = QStringLiteral("191") + QDate::currentDate().toString(u"yy");
-    for (const QString& p : protocols)
+    for (const QString& p : protocols) {
         QVERIFY2(QRegularExpression(QStringLiteral("^191[0-9]{12}$")).match(p).hasMatch() &&
                      p.startsWith(prefix),
                  qPrintable(p));
+    }
 
     // A database from before the numbers came from it: upgraded in place, and a number one of
     // its events already holds is not handed out again.
@@ -611,18 +629,20 @@ void TestManifestacao::badAndUnknownKeys() {
         {good.left(20) + QStringLiteral("57") + good.mid(22), QStringLiteral("618")},
         {good.left(25) + QStringLiteral("000000000") + good.mid(34), QStringLiteral("619")},
     };
-    for (const auto& [first43, code] : parts)
+    for (const auto& [first43, code] : parts) {
         QCOMPARE(send(*m_db.store, kRegA, {withDigit(first43)}, QStringLiteral("4"))
                      .errorTexts.value(0)
                      .left(3),
                  code);
+    }
     // A valid key the authority does not know: registered without a link to an NF-e.
     QCOMPARE(send(*m_db.store, kRegA, {keyFor(999)}, QStringLiteral("4")).registered, 1);
     QSqlQuery q(m_db.store->database());
     QVERIFY(q.exec(QStringLiteral("SELECT CDSTAT FROM EVENTONFE ORDER BY CDSTAT")));
     QList<int> codes;
-    while (q.next())
+    while (q.next()) {
         codes << q.value(0).toInt();
+    }
     QCOMPARE(codes, (QList<int>{136, 236, 236, 614, 615, 616, 617, 618, 619}));
 }
 
@@ -634,8 +654,9 @@ void TestManifestacao::eachNoteOfALotIsJudgedOnItsOwn() {
     QCOMPARE(o.registered, 1);
     QCOMPARE(o.errors, 3);
     QStringList codes;
-    for (const QString& t : o.errorTexts)
+    for (const QString& t : o.errorTexts) {
         codes << t.left(3);
+    }
     QCOMPARE(codes, (QStringList{"573", "575", "650"}));
     QCOMPARE(noteState(*m_db.store, keyFor(7)).at(0), QStringLiteral("4"));
 }
@@ -660,13 +681,15 @@ void TestManifestacao::requestsThatCannotBeProcessed() {
 }
 
 void TestManifestacao::sameEventAtTheSameMomentRegistersOnce() {
-    for (int n : {1, 7})
+    for (int n : {1, 7}) {
         QCOMPARE(raceSameEvent(m_db.url, keyFor(n)), 1);
+    }
     QSqlQuery q(m_db.store->database());
     QVERIFY(q.exec(QStringLiteral("SELECT CDSTAT FROM EVENTONFE ORDER BY CDSTAT")));
     QList<int> codes;
-    while (q.next())
+    while (q.next()) {
         codes << q.value(0).toInt();
+    }
     QCOMPARE(codes, (QList<int>{135, 135, 573, 573}));
     raceConclusiveEvents(m_db.url, 3000);
 }
@@ -704,18 +727,21 @@ void TestManifestacao::failedRegistrationIsNotADuplicate() {
 
 void TestManifestacao::sameEventAtTheSameMomentOnPostgres() {
     PgCluster pg;
-    if (!pg.ok())
+    if (!pg.ok()) {
         QSKIP(qPrintable(QStringLiteral("PostgreSQL indisponível: ") + pg.error()));
+    }
     const QString url = pg.createDatabase(QStringLiteral("manif"));
     QVERIFY2(!url.isEmpty(), qPrintable(pg.error()));
     companydb::ensureDatabase(url, 0, {dfe58000::storeSchema()});
     {
         Store store(url);
-        for (int n = 1; n <= 4; ++n)
+        for (int n = 1; n <= 4; ++n) {
             store.insertNote(note(n, "1", kRegA, 1));
+        }
     }
-    for (int n = 1; n <= 4; ++n)
+    for (int n = 1; n <= 4; ++n) {
         QCOMPARE(raceSameEvent(url, keyFor(n)), 1);
+    }
     // Two clients registering at once get protocol numbers of their own.
     QStringList keys;
     {
@@ -734,13 +760,15 @@ void TestManifestacao::sameEventAtTheSameMomentOnPostgres() {
     QCOMPARE(noteState(store, keyFor(2)).at(0), QStringLiteral("4"));
 
     raceConclusiveEvents(url, 3000);
-    if (QTest::currentTestFailed())
+    if (QTest::currentTestFailed()) {
         return;
+    }
 
     // A retry of the Confirmação in force is a duplicate; another type replaces it.
     store.insertNote(note(40, "1", kRegA, 1));
-    for (const QString& code : {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("1")})
+    for (const QString& code : {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("1")}) {
         QCOMPARE(send(store, kRegA, {keyFor(40)}, code).registered, 1);
+    }
     QCOMPARE(send(store, kRegA, {keyFor(40)}, QStringLiteral("1")).errorTexts.value(0).left(3),
              QStringLiteral("573"));
     QCOMPARE(registeredEvents(store, keyFor(40)),
@@ -771,8 +799,9 @@ void TestManifestacao::sameEventAtTheSameMomentOnPostgres() {
 
 void TestManifestacao::serverKilledMidCallLeavesEachNoteWholeOrUntouched() {
     const QString serverBin = QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server");
-    if (!QFileInfo::exists(serverBin))
+    if (!QFileInfo::exists(serverBin)) {
         QSKIP("dfe58000-server must be built first");
+    }
     const int kNotes = 400;
     QStringList keys;
     QVERIFY(m_db.store->database().transaction());
@@ -785,8 +814,9 @@ void TestManifestacao::serverKilledMidCallLeavesEachNoteWholeOrUntouched() {
     auto startServer = [&](QProcess& p) -> quint16 {
         p.start(serverBin, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
                             QStringLiteral("--db"), m_db.url});
-        if (!p.waitForStarted(10000) || !p.waitForReadyRead(30000))
+        if (!p.waitForStarted(10000) || !p.waitForReadyRead(30000)) {
             return 0;
+        }
         const QByteArray line = p.readLine().trimmed();
         return quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
     };
@@ -828,12 +858,13 @@ void TestManifestacao::serverKilledMidCallLeavesEachNoteWholeOrUntouched() {
     while (q.next()) {
         const QString s = q.value(1).toString();
         const int reg = q.value(2).toInt(), ev = q.value(3).toInt();
-        if (s == u"4" && reg == 1 && ev == 1)
+        if (s == u"4" && reg == 1 && ev == 1) {
             ++whole;
-        else if (s == u"0" && reg == 0 && ev == 0)
+        } else if (s == u"0" && reg == 0 && ev == 0) {
             ++untouched;
-        else
+        } else {
             ++broken;
+        }
     }
     QCOMPARE(broken, 0);
     QCOMPARE(whole, before);

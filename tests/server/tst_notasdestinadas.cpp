@@ -96,8 +96,9 @@ QVariantList args(const QMap<int, QVariant>& overrides = {}) {
                       QStringLiteral("T"),         QDate(2026, 1, 1),
                       QDate(2026, 12, 31),         QStringLiteral("_0_1_2_3_"),
                       QStringLiteral("T")};
-    for (auto it = overrides.begin(); it != overrides.end(); ++it)
+    for (auto it = overrides.begin(); it != overrides.end(); ++it) {
         a[it.key() - 1] = it.value();
+    }
     return a;
 }
 
@@ -116,8 +117,9 @@ Reply call(Store& store, const QString& method, const QVariantList& a) {
 QList<int> numbers(const QVariant& packet) {
     const host::DecodedPacket p = host::decodePacket(packet.toByteArray());
     QList<int> out;
-    for (const QVariantList& r : p.rows)
+    for (const QVariantList& r : p.rows) {
         out << r.at(5).toString().toInt();
+    }
     return out;
 }
 
@@ -228,9 +230,10 @@ QStringList runCriteria(Store& store) {
         }
         if (c.error) {
             if (res.at(0).toString() != u"ERRO" || res.at(1).toString().isEmpty() ||
-                res.at(2).toString() != u"0" || res.at(3).toString() != u"0")
+                res.at(2).toString() != u"0" || res.at(3).toString() != u"0") {
                 failures << QStringLiteral("%1: expected ERRO, got %2")
                                 .arg(QLatin1String(c.name), res.at(0).toString());
+            }
             continue;
         }
         if (res.at(0).toString() != u"OK") {
@@ -242,10 +245,12 @@ QStringList runCriteria(Store& store) {
         std::sort(got.begin(), got.end());
         if (got != c.expected) {
             QStringList g, e;
-            for (int n : got)
+            for (int n : got) {
                 g << QString::number(n);
-            for (int n : c.expected)
+            }
+            for (int n : c.expected) {
                 e << QString::number(n);
+            }
             failures << QStringLiteral("%1: got [%2], expected [%3]")
                             .arg(QLatin1String(c.name), g.join(u','), e.join(u','));
         }
@@ -346,8 +351,9 @@ void TestNotasDestinadas::notesComeInTheRecordLayout() {
         "IDARQXMLNFE",   "NRACESSOINTG",  "VRNOTAFISC",       "DTRECBTO",        "NRINSJURIESTDEST",
         "CDINSCESTADEST"};
     QStringList names;
-    for (const host::FieldDef& f : p.fields)
+    for (const host::FieldDef& f : p.fields) {
         names << f.name;
+    }
     QCOMPARE(names, expected);
     auto def = [&](const char* name) { return p.fields.at(expected.indexOf(QLatin1String(name))); };
     QCOMPARE(def("IDMARCADO").size, 1);
@@ -359,8 +365,9 @@ void TestNotasDestinadas::notesComeInTheRecordLayout() {
     QCOMPARE(def("NRACESSOINTG").size, 44);
     QCOMPARE(def("IDTIPOEVENTO").size, 6);
     QCOMPARE(def("VRNOTAFISC").type, host::FieldType::Float);
-    for (const char* d : {"DTENTRSAID", "DTEMISSAO", "DTHREVENTO", "DTRECBTO"})
+    for (const char* d : {"DTENTRSAID", "DTEMISSAO", "DTHREVENTO", "DTRECBTO"}) {
         QCOMPARE(def(d).type, host::FieldType::DateTime);
+    }
 
     // The values survive the store and the packet unchanged.
     QCOMPARE(p.rows.size(), 1);
@@ -397,8 +404,9 @@ void TestNotasDestinadas::listOrderIsIssuerDateValue() {
     const QString url = QStringLiteral("sqlite:") + dir.filePath(QStringLiteral("order.db"));
     companydb::ensureDatabase(url, 0, {dfe58000::storeSchema()});
     Store store(url);
-    for (const NoteRecord& n : {a, b, c, d})
+    for (const NoteRecord& n : {a, b, c, d}) {
         store.insertNote(n);
+    }
     const Reply r = call(store, QStringLiteral("GetNotasDestinadas"), args());
     QCOMPARE(numbers(r.result.toList().at(2)), (QList<int>{1003, 1002, 1001}));
 }
@@ -488,8 +496,9 @@ void TestNotasDestinadas::otherServerAndUnknownMethodAreRefused() {
 
 void TestNotasDestinadas::postgresGivesTheSameAnswers() {
     PgCluster pg;
-    if (!pg.ok())
+    if (!pg.ok()) {
         QSKIP(qPrintable(QStringLiteral("PostgreSQL indisponível: ") + pg.error()));
+    }
     const QString url = pg.createDatabase(QStringLiteral("notas"));
     QVERIFY2(!url.isEmpty(), qPrintable(pg.error()));
     companydb::ensureDatabase(url, 0, {dfe58000::storeSchema()});
@@ -554,12 +563,14 @@ void TestNotasDestinadas::sqliteReadsGiveTheDriversPackets() {
         QVERIFY2(a.ok && b.ok, c.name);
         const QVariantList ra = a.result.toList(), rb = b.result.toList();
         QCOMPARE(ra.size(), rb.size());
-        for (int i = 0; i < ra.size(); ++i)
+        for (int i = 0; i < ra.size(); ++i) {
             QVERIFY2(
                 ra.at(i) == rb.at(i),
                 qPrintable(QStringLiteral("%1, element %2").arg(QLatin1String(c.name)).arg(i)));
-        if (ra.at(0).toString() == u"OK")
+        }
+        if (ra.at(0).toString() == u"OK") {
             compared += int(host::decodePacket(ra.at(2).toByteArray()).rows.size());
+        }
     }
     QVERIFY(compared > 50);
 
@@ -569,8 +580,9 @@ void TestNotasDestinadas::sqliteReadsGiveTheDriversPackets() {
     const host::DecodedPacket p = host::decodePacket(r.result.toList().at(2).toByteArray());
     QCOMPARE(p.rows.size(), 6);
     QMap<int, QVariantList> byNumber;
-    for (const QVariantList& row : p.rows)
+    for (const QVariantList& row : p.rows) {
         byNumber.insert(row.at(5).toString().toInt(), row);
+    }
     QCOMPARE(byNumber[1000].at(4).toString(), names[0]);
     QCOMPARE(byNumber[1004].at(4).toString(), names[4]);
     QCOMPARE(byNumber[1000].at(6).toDateTime(), QDateTime(QDate(2026, 10, 2), QTime(8, 15)));
@@ -595,11 +607,13 @@ void TestNotasDestinadas::demoNotesCoverEveryGroupWithValidKeys() {
     QSqlQuery lookup(store.database());
     while (q.next()) {
         const QString key = q.value(0).toString();
-        if (!fiscal::isValidAccessKey(key) || key.size() != 44)
+        if (!fiscal::isValidAccessKey(key) || key.size() != 44) {
             ++badKeys;
+        }
         // The issuer's registration is inside the key (characters 7 to 20).
-        if (key.mid(6, 14) != q.value(7).toString().rightJustified(14, u'0'))
+        if (key.mid(6, 14) != q.value(7).toString().rightJustified(14, u'0')) {
             ++badKeys;
+        }
         keys.insert(key);
         if (q.value(8).toString() == u"01") {
             nfe.insert(q.value(1).toString());
@@ -615,8 +629,10 @@ void TestNotasDestinadas::demoNotesCoverEveryGroupWithValidKeys() {
                            : QStringLiteral("SELECT NRINSJURFILI FROM FILIAL WHERE CDFILIAL = ?");
         lookup.prepare(sql);
         lookup.addBindValue(q.value(6).toString());
-        if (!lookup.exec() || !lookup.next() || lookup.value(0).toString() != q.value(7).toString())
+        if (!lookup.exec() || !lookup.next() ||
+            lookup.value(0).toString() != q.value(7).toString()) {
             ++strangers;
+        }
     }
     QCOMPARE(badKeys, 0);
     QCOMPARE(keys.size(), 500);
@@ -656,8 +672,9 @@ void TestNotasDestinadas::businessDaysSkipWeekends() {
             const QDate deadline = today.addDays(span);
             int walked = 0;
             for (QDate d = qMin(today, deadline).addDays(1); d <= qMax(today, deadline);
-                 d = d.addDays(1))
+                 d = d.addDays(1)) {
                 walked += d.dayOfWeek() <= 5 ? 1 : 0;
+            }
             const int expected = span >= 0 ? walked : walked == 0 ? -1 : -walked;
             QVERIFY2(
                 businessDaysLeft(today, deadline) == expected,

@@ -61,8 +61,9 @@ NoteRecord note(int number, const QString& recipient, const QString& manif) {
 
 QStringList keysFor(int first, int count) {
     QStringList keys;
-    for (int n = first; n < first + count; ++n)
+    for (int n = first; n < first + count; ++n) {
         keys << keyFor(n);
+    }
     return keys;
 }
 
@@ -89,17 +90,21 @@ QList<Reply> callTogether(const QList<std::pair<quint16, Request>>& calls) {
     for (const auto& call : calls) {
         auto s = std::make_unique<QTcpSocket>();
         s->connectToHost(QHostAddress::LocalHost, call.first);
-        if (!s->waitForConnected(5000))
+        if (!s->waitForConnected(5000)) {
             return replies;
+        }
         sockets.push_back(std::move(s));
     }
     QList<QByteArray> frames;
-    for (const auto& call : calls)
+    for (const auto& call : calls) {
         frames << host::wire::requestFrame(call.second);
-    for (size_t i = 0; i < sockets.size(); ++i)
+    }
+    for (size_t i = 0; i < sockets.size(); ++i) {
         sockets[i]->write(frames.at(qsizetype(i)));
-    for (auto& s : sockets)
+    }
+    for (auto& s : sockets) {
         s->flush();
+    }
     QElapsedTimer t;
     t.start();
     for (size_t i = 0; i < sockets.size(); ++i) {
@@ -111,8 +116,9 @@ QList<Reply> callTogether(const QList<std::pair<quint16, Request>>& calls) {
             buffer.append(sockets[i]->readAll());
             payload = buffer.takeFrame();
         }
-        if (payload)
+        if (payload) {
             replies[qsizetype(i)] = host::wire::decodeReply(*payload);
+        }
     }
     return replies;
 }
@@ -133,8 +139,9 @@ Answer answerOf(const QVariant& result) {
     a.message = r.value(1).toString();
     a.done = r.value(2).toString().toInt();
     a.notDone = r.value(3).toString().toInt();
-    if (!r.value(4).toByteArray().isEmpty())
+    if (!r.value(4).toByteArray().isEmpty()) {
         a.rows = host::decodePacket(r.value(4).toByteArray()).rows;
+    }
     return a;
 }
 
@@ -149,16 +156,18 @@ QString certificateIn(const QString& xml) {
 QByteArray publicKeyOf(const QStringList& opensslArgs) {
     QProcess p;
     p.start(QStringLiteral("openssl"), opensslArgs);
-    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         return {};
+    }
     return p.readAllStandardOutput();
 }
 
 int countOf(QSqlDatabase& db, const QString& sql, const QVariantList& binds = {}) {
     QSqlQuery q(db);
     q.prepare(sql);
-    for (const QVariant& b : binds)
+    for (const QVariant& b : binds) {
         q.addBindValue(b);
+    }
     if (!q.exec() || !q.next()) {
         qWarning("%s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
         return -1;
@@ -193,11 +202,13 @@ class TestScale : public QObject {
 };
 
 void TestScale::initTestCase() {
-    if (!QFileInfo(QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server")).isExecutable())
+    if (!QFileInfo(QStringLiteral(ORVANTA_BIN_DIR "/dfe58000-server")).isExecutable()) {
         QSKIP("dfe58000-server must be built first");
+    }
     m_pg = std::make_unique<PgCluster>();
-    if (!m_pg->ok())
+    if (!m_pg->ok()) {
         QSKIP(qPrintable(QStringLiteral("PostgreSQL indisponível: ") + m_pg->error()));
+    }
     QVERIFY(m_certDir.isValid());
     m_url = m_pg->createDatabase(QStringLiteral("escala"));
     QVERIFY2(!m_url.isEmpty(), qPrintable(m_pg->error()));
@@ -206,22 +217,26 @@ void TestScale::initTestCase() {
 
     QVERIFY(m_store->database().transaction());
     // Notes waiting for a Confirmação, 1000 onwards.
-    for (int n = 1000; n < 1000 + 5 * 8; ++n)
+    for (int n = 1000; n < 1000 + 5 * 8; ++n) {
         m_store->insertNote(note(n, kRegA, QStringLiteral("0")));
+    }
     // Notes whose documents may be downloaded: Ciência, Confirmada or Não realizada.
     const QStringList released = {QStringLiteral("1"), QStringLiteral("3"), QStringLiteral("4")};
-    for (int i = 0; i < 24; ++i)
+    for (int i = 0; i < 24; ++i) {
         m_store->insertNote(note(2000 + i, kRegA, released.at(i % 3)));
-    for (int i = 0; i < 30; ++i)
+    }
+    for (int i = 0; i < 30; ++i) {
         m_store->insertNote(note(3000 + i, kRegB, released.at(i % 3)));
+    }
     QVERIFY(m_store->database().commit());
 
     // Both processes start together on the database the other one uses.
-    for (ServerProcess& s : m_servers)
+    for (ServerProcess& s : m_servers) {
         s.start(m_url, m_certDir.path(),
                 {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
                  QStringLiteral("--notes"), QStringLiteral("0"), QStringLiteral("--workers"),
                  QStringLiteral("3"), QStringLiteral("--quiet")});
+    }
     for (int i = 0; i < 2; ++i) {
         m_ports[i] = m_servers[i].waitListening(30000);
         QVERIFY2(m_ports[i] != 0, qPrintable(m_servers[i].error()));
@@ -230,8 +245,9 @@ void TestScale::initTestCase() {
 }
 
 void TestScale::cleanupTestCase() {
-    for (ServerProcess& s : m_servers)
+    for (ServerProcess& s : m_servers) {
         s.stop();
+    }
     m_store.reset();
     m_pg.reset();
 }
@@ -268,8 +284,9 @@ void TestScale::sameConfirmacaoThroughBothServersRegistersOnce() {
         // In the same order both processes wait on each other's key at every note; reversed they
         // meet in the middle and the rest are already registered when each gets there.
         QStringList second = keys;
-        if (round % 2 == 1)
+        if (round % 2 == 1) {
             std::reverse(second.begin(), second.end());
+        }
         const QList<Reply> replies =
             callTogether({{m_ports[0], confirmacao(keys)}, {m_ports[1], confirmacao(second)}});
 
@@ -445,12 +462,14 @@ void TestScale::downloadsAtTheSameMomentStayWithinTheBudget() {
     QCOMPARE(partial.status, QStringLiteral("LCA"));
     QCOMPARE(partial.done, kDownloadsPerHour - 15);
     QCOMPARE(partial.rows.size(), 15);
-    for (int i = 0; i < partial.rows.size(); ++i)
+    for (int i = 0; i < partial.rows.size(); ++i) {
         QCOMPARE(partial.rows.at(i).value(2).toString(),
                  i < kDownloadsPerHour - 15 ? QStringLiteral("S") : QStringLiteral("L"));
+    }
 
-    for (const quint16 port : m_ports)
+    for (const quint16 port : m_ports) {
         QCOMPARE(callDownload(port, kRegB, {first.at(0)}).status, QStringLiteral("L"));
+    }
     // Twenty served to this registration although the other one is blocked by now: each legal
     // registration has a budget of its own.
     QCOMPARE(countOf(m_store->database(),

@@ -59,11 +59,14 @@ Reply call(Store& store, const QString& method, const QVariantList& args) {
 QMap<QString, QString> documents(const Reply& r) {
     QMap<QString, QString> out;
     const QVariantList res = r.result.toList();
-    if (res.value(4).typeId() != QMetaType::QByteArray)
+    if (res.value(4).typeId() != QMetaType::QByteArray) {
         return out;
-    for (const QVariantList& row : host::decodePacket(res.value(4).toByteArray()).rows)
-        if (!row.value(1).toString().isEmpty())
+    }
+    for (const QVariantList& row : host::decodePacket(res.value(4).toByteArray()).rows) {
+        if (!row.value(1).toString().isEmpty()) {
             out.insert(row.value(0).toString(), row.value(1).toString());
+        }
+    }
     return out;
 }
 
@@ -120,11 +123,13 @@ class TestXmlSchema : public QObject {
 };
 
 void TestXmlSchema::initTestCase() {
-    for (const char* tool : {"xmllint", "xmlsec1", "openssl"})
-        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+    for (const char* tool : {"xmllint", "xmlsec1", "openssl"}) {
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty()) {
             QSKIP(qPrintable(QStringLiteral("%1 is not installed (scripts/install-deps installs "
                                             "xmlsec1, libxml2-utils and openssl)")
                                  .arg(QLatin1String(tool))));
+        }
+    }
     m_schemas = QDir(QStringLiteral(ORVANTA_SOURCE_DIR "/../shared/schemas/nfe")).absolutePath();
     QVERIFY2(QFile::exists(m_schemas + QStringLiteral("/procNFe_v4.00.xsd")),
              qPrintable(QStringLiteral("schemas not found in ") + m_schemas));
@@ -143,8 +148,9 @@ void TestXmlSchema::cleanup() {
 QString TestXmlSchema::write(const QString& name, const QString& xml) {
     const QString path = m_db.dir->filePath(name);
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(xml.toUtf8()) < 0)
+    if (!f.open(QIODevice::WriteOnly) || f.write(xml.toUtf8()) < 0) {
         return {};
+    }
     return path;
 }
 
@@ -162,8 +168,9 @@ ToolRun TestXmlSchema::verify(const QString& file, const QString& signedElement)
 }
 
 void TestXmlSchema::eventsValidateAndCarryTheRecipientsSignature() {
-    for (int i = 1; i <= 4; ++i)
+    for (int i = 1; i <= 4; ++i) {
         m_db.store->insertNote(note(i, QStringLiteral("0"), QStringLiteral("N")));
+    }
     const struct {
         int number;
         QString code;
@@ -181,13 +188,14 @@ void TestXmlSchema::eventsValidateAndCarryTheRecipientsSignature() {
     }
     // Another conclusive type replaces the first, and the first coming back is its sequence 2,
     // with an Id of its own.
-    for (const QString& code : {QStringLiteral("2"), QStringLiteral("1")})
+    for (const QString& code : {QStringLiteral("2"), QStringLiteral("1")}) {
         QCOMPARE(call(*m_db.store, QStringLiteral("setManifestacao"),
                       {kReg, marked({keyFor(2)}), code, QString(), QString()})
                      .result.toList()
                      .value(2)
                      .toString(),
                  QStringLiteral("1"));
+    }
 
     QSqlQuery q(m_db.store->database());
     QVERIFY(
@@ -213,8 +221,9 @@ void TestXmlSchema::eventsValidateAndCarryTheRecipientsSignature() {
                                  .section(QStringLiteral("</X509Certificate>"), 0, 0)
                                  .remove(QRegularExpression(QStringLiteral("\\s")));
         QVERIFY(!cert.isEmpty());
-        if (firstCertificate.isEmpty())
+        if (firstCertificate.isEmpty()) {
             firstCertificate = cert;
+        }
         QCOMPARE(cert, firstCertificate);  // one demo certificate, made once
     }
     QCOMPARE(count, 6);
@@ -249,8 +258,9 @@ void TestXmlSchema::nfeOfEveryKindOfNoteValidatesAndVerifies() {
     NoteRecord noName = note(13, QStringLiteral("4"));
     noName.NMRAZSOCEMIT.clear();
     noName.VRNOTAFISC = 98765432.1;
-    for (const NoteRecord& n : {plain, cpfIssuer, awkward, noName})
+    for (const NoteRecord& n : {plain, cpfIssuer, awkward, noName}) {
         m_db.store->insertNote(n);
+    }
     m_db.store->insertNote(note(14, QStringLiteral("0"), QStringLiteral("N")));
 
     const Reply gen = call(
@@ -416,8 +426,9 @@ void TestXmlSchema::alphanumericKeysAndRegistrationsValidate() {
     NoteRecord person = note(42, QStringLiteral("0"), QStringLiteral("N"));
     person.NRINSJURIESTDEST = kCpfReg;
     person.IDAMBIENTEMANIF = QStringLiteral("1");
-    for (const NoteRecord& n : {both, issuer, person})
+    for (const NoteRecord& n : {both, issuer, person}) {
         m_db.store->insertNote(n);
+    }
     QVERIFY(both.NRACESSONF.mid(6, 14) == kAlnumIssuer);
     QVERIFY(fiscal::isValidAccessKey(both.NRACESSONF));
 
@@ -583,8 +594,9 @@ void TestXmlSchema::oneAlphanumericKeyAmongNumericOnes() {
 // The server's workers sign at the same time: every document still carries its own valid
 // signature.
 void TestXmlSchema::documentsSignedOnSeveralThreadsAtOnceVerify() {
-    for (int n = 40; n < 56; ++n)
+    for (int n = 40; n < 56; ++n) {
         m_db.store->insertNote(note(n, QStringLiteral("4")));
+    }
     const QString url = m_db.store->database().databaseName();
     QMap<QString, QString> docs;
     QMutex mutex;
@@ -593,8 +605,9 @@ void TestXmlSchema::documentsSignedOnSeveralThreadsAtOnceVerify() {
         threads.emplace_back(QThread::create([&, t] {
             Store store(QStringLiteral("sqlite:") + url);
             QStringList keys;
-            for (int n = 40 + t * 4; n < 44 + t * 4; ++n)
+            for (int n = 40 + t * 4; n < 44 + t * 4; ++n) {
                 keys << keyFor(n);
+            }
             const auto got =
                 documents(call(store, QStringLiteral("GeraXml"), {marked(keys), QString()}));
             QMutexLocker lock(&mutex);
@@ -602,8 +615,9 @@ void TestXmlSchema::documentsSignedOnSeveralThreadsAtOnceVerify() {
         }));
         threads.back()->start();
     }
-    for (auto& t : threads)
+    for (auto& t : threads) {
         t->wait();
+    }
     QCOMPARE(docs.size(), 16);
     for (auto it = docs.cbegin(); it != docs.cend(); ++it) {
         const QString file = write(it.key() + QStringLiteral(".xml"), it.value());

@@ -17,8 +17,9 @@ namespace {
 
 QStringList column(TADOIBQuery& q, const QString& field) {
     QStringList values;
-    for (q.First(); !q.Eof(); q.Next())
+    for (q.First(); !q.Eof(); q.Next()) {
         values << q.FieldByName(field).AsString();
+    }
     return values;
 }
 
@@ -109,11 +110,13 @@ void TestQuery::dialects() {
 
 DatabaseModule* TestQuery::module() {
     QFETCH(bool, postgres);
-    if (!postgres)
+    if (!postgres) {
         return m_sqlite.get();
-    if (!m_postgres)
+    }
+    if (!m_postgres) {
         QTest::qSkip(qPrintable(QStringLiteral("PostgreSQL indisponível: ") + m_pg->error()),
                      __FILE__, __LINE__);
+    }
     return m_postgres.get();
 }
 

@@ -39,8 +39,9 @@ class TestLoadBpl : public QObject {
     void init() {
         useModuleDir(QStringLiteral(ORVANTA_TEST_MODULE_DIR));
         for (const char* p :
-             {"tst00001.runs", "tst00001.params", "tst00001.noargs", "tst00003.runs"})
+             {"tst00001.runs", "tst00001.params", "tst00001.noargs", "tst00003.runs"}) {
             qApp->setProperty(p, QVariant());
+        }
     }
 
     void startsModuleWithItsParameters() {

@@ -64,8 +64,9 @@ class TestOrvanta : public QObject {
         QFile::link(QStringLiteral(ORVANTA_BIN_DIR "/orvanta"),
                     root + QStringLiteral("/bin/orvanta"));
         QFile server(root + QStringLiteral("/bin/dfe58000-server"));
-        if (!server.open(QIODevice::WriteOnly))
+        if (!server.open(QIODevice::WriteOnly)) {
             return {};
+        }
         server.write(QStringLiteral("#!/bin/sh\n"
                                     "echo $$ > '%1/server.pid'\n"
                                     "echo '%2'\n"

@@ -54,8 +54,9 @@ class TestSincronizacao : public QObject {
         QString url = QStringLiteral("sqlite:") + m_dir->filePath(QStringLiteral("empresa.db"));
         if (postgres) {
             m_pg = std::make_unique<PgCluster>();
-            if (!m_pg->ok())
+            if (!m_pg->ok()) {
                 return false;
+            }
             url = m_pg->createDatabase(QStringLiteral("empresa"));
         }
         companydb::SchemaComponent store = dfe58000::storeSchema();
@@ -78,8 +79,9 @@ class TestSincronizacao : public QObject {
             ok = q.exec(sql);  // DDL cannot be prepared on PostgreSQL
         } else {
             ok = q.prepare(sql);
-            for (const QVariant& v : binds)
+            for (const QVariant& v : binds) {
                 q.addBindValue(v);
+            }
             ok = ok && q.exec();
         }
         QVERIFY2(ok, qPrintable(q.lastError().text() + QStringLiteral("\n") + sql));
@@ -129,8 +131,9 @@ class TestSincronizacao : public QObject {
                            "WHERE CDEMPRESA = ? AND NRACESSONF = ?"));
         q.addBindValue(company);
         q.addBindValue(key);
-        if (!q.exec() || !q.next())
+        if (!q.exec() || !q.next()) {
             return {QStringLiteral("<sem nota>")};
+        }
         return {q.value(0).toString().trimmed(), q.value(1).toString(), q.value(2).toString(),
                 dfe58000::fromDbDateTime(q.value(3)).date().toString(Qt::ISODate)};
     }
@@ -160,9 +163,11 @@ class TestSincronizacao : public QObject {
     }
 
     static bool progressStillShown() {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (qobject_cast<QProgressDialog*>(w) && w->isVisible())
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<QProgressDialog*>(w) && w->isVisible()) {
                 return true;
+            }
+        }
         return false;
     }
 
@@ -221,8 +226,9 @@ class TestSincronizacao : public QObject {
         QFETCH(bool, postgres);
         QFETCH(QString, registration);
         QFETCH(QString, typed);
-        if (!useDatabase(postgres))
+        if (!useDatabase(postgres)) {
             QSKIP(qPrintable(QStringLiteral("PostgreSQL indisponível: ") + m_pg->error()));
+        }
         const QDate d1(2026, 11, 3), d2(2026, 11, 4);
         // 1: red, booked since -> green with its entry.
         addNote(keyFor(1), QStringLiteral("1"), registration);
@@ -242,9 +248,10 @@ class TestSincronizacao : public QObject {
         // 6 to 9: groups 4 to 7, booked or not -> never touched.
         for (int g = 4; g <= 7; ++g) {
             addNote(keyFor(g + 2), QString::number(g), registration);
-            if (g % 2 == 0)
+            if (g % 2 == 0) {
                 book(keyFor(g + 2), QStringLiteral("0001"),
                      QStringLiteral("00000000%1").arg(g + 60), d1);
+            }
         }
         // 10: a key with letters in the issuer's CNPJ, red and booked -> green.
         const QString letters = keyFor(10, kLetterIssuer);
@@ -279,8 +286,9 @@ class TestSincronizacao : public QObject {
         QCOMPARE(state(keyFor(3)), (QStringList{"1", none, none, none}));
         QCOMPARE(state(keyFor(4)), (QStringList{"3", "0000000044", "0002", day2}));
         QCOMPARE(state(keyFor(5)), (QStringList{"2", "0000000055", "0001", day1}));
-        for (int g = 4; g <= 7; ++g)
+        for (int g = 4; g <= 7; ++g) {
             QCOMPARE(state(keyFor(g + 2)), (QStringList{QString::number(g), none, none, none}));
+        }
         QCOMPARE(state(letters), (QStringList{"2", "0000000100", "0001", day2}));
         QCOMPARE(state(keyFor(11)), (QStringList{"1", none, none, none}));
         QCOMPARE(state(keyFor(12), QStringLiteral("02")), (QStringList{"1", none, none, none}));
@@ -304,8 +312,9 @@ class TestSincronizacao : public QObject {
     // every note.
     void failureLeavesEveryNoteAsItWas() {
         QFETCH(bool, postgres);
-        if (!useDatabase(postgres))
+        if (!useDatabase(postgres)) {
             QSKIP(qPrintable(QStringLiteral("PostgreSQL indisponível: ") + m_pg->error()));
+        }
         const int notes = 1200;
         QVERIFY(db().transaction());
         for (int n = 0; n < notes; ++n) {

@@ -38,16 +38,19 @@ class TestVisualizacao : public QObject {
         const qsizetype before = m_area.subWindowList().size();
         Orvanta::LoadBPL(QStringLiteral("DFE15200"), params);
         const QList<QMdiSubWindow*> subs = m_area.subWindowList(QMdiArea::CreationOrder);
-        if (subs.size() != before + 1)
+        if (subs.size() != before + 1) {
             return nullptr;
+        }
         return subs.last()->widget();
     }
 
     static QString text(QWidget* form, const char* name) {
-        if (auto* label = form->findChild<QLabel*>(QString::fromLatin1(name)))
+        if (auto* label = form->findChild<QLabel*>(QString::fromLatin1(name))) {
             return label->text();
-        if (auto* edit = form->findChild<QLineEdit*>(QString::fromLatin1(name)))
+        }
+        if (auto* edit = form->findChild<QLineEdit*>(QString::fromLatin1(name))) {
             return edit->text();
+        }
         return QStringLiteral("<%1 ausente>").arg(QString::fromLatin1(name));
     }
 
@@ -95,8 +98,9 @@ void TestVisualizacao::initTestCase() {
          "2026-09-03 00:00:00.000", 5000000.0},
     };
     for (const QVariantList& values : entries) {
-        for (int i = 0; i < values.size(); ++i)
+        for (int i = 0; i < values.size(); ++i) {
             q.bindValue(i, values.at(i));
+        }
         QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
     }
     m_area.resize(900, 700);

@@ -13,9 +13,10 @@
 namespace testsupport {
 
 LoopbackServer::LoopbackServer(QObject* parent) : QObject(parent), m_server(new QTcpServer(this)) {
-    if (!m_server->listen(QHostAddress::LocalHost, 0))
+    if (!m_server->listen(QHostAddress::LocalHost, 0)) {
         throw std::runtime_error("loopback server cannot listen: " +
                                  m_server->errorString().toStdString());
+    }
     connect(m_server, &QTcpServer::newConnection, this, &LoopbackServer::accept);
 }
 
@@ -51,8 +52,9 @@ void LoopbackServer::accept() {
 
 void LoopbackServer::readFrom(QTcpSocket* socket) {
     const auto frames = m_clients.value(socket);
-    if (!frames)
+    if (!frames) {
         return;
+    }
     frames->append(socket->readAll());
     try {
         while (auto payload = frames->takeFrame()) {
@@ -60,8 +62,9 @@ void LoopbackServer::readFrom(QTcpSocket* socket) {
             Received r{req.server, req.method, req.args};
             m_received.append(r);
             respond(socket, r);
-            if (!m_clients.contains(socket))
+            if (!m_clients.contains(socket)) {
                 return;
+            }
         }
     } catch (const host::ENetError& e) {
         m_errors.append(e.text());
@@ -105,8 +108,9 @@ void LoopbackServer::respond(QTcpSocket* socket, const Received& request) {
     }
     QPointer<QTcpSocket> guarded(socket);
     QTimer::singleShot(s.delayMs, this, [this, guarded, bytes, s] {
-        if (guarded && m_clients.contains(guarded.data()))
+        if (guarded && m_clients.contains(guarded.data())) {
             send(guarded.data(), bytes, s.chunkSize, s.closeAfter);
+        }
     });
 }
 
@@ -126,8 +130,9 @@ void LoopbackServer::send(QTcpSocket* socket, const QByteArray& bytes, int chunk
     QPointer<QTcpSocket> guarded(socket);
     const QByteArray rest = bytes.mid(chunkSize);
     QTimer::singleShot(1, this, [this, guarded, rest, chunkSize, closeAfter] {
-        if (guarded && m_clients.contains(guarded.data()))
+        if (guarded && m_clients.contains(guarded.data())) {
             send(guarded.data(), rest, chunkSize, closeAfter);
+        }
     });
 }
 

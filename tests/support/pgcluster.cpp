@@ -19,8 +19,9 @@ namespace {
 
 int freeLoopbackPort() {
     QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0))
+    if (!server.listen(QHostAddress::LocalHost, 0)) {
         return 0;
+    }
     return server.serverPort();
 }
 
@@ -42,11 +43,12 @@ bool PgCluster::run(const QString& program, const QStringList& args, int timeout
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.setWorkingDirectory(m_dir->path());
     const QString tool = binDir() + u'/' + program;
-    if (m_asRoot)
+    if (m_asRoot) {
         p.start(QStringLiteral("runuser"),
                 QStringList{QStringLiteral("-u"), m_user, QStringLiteral("--"), tool} + args);
-    else
+    } else {
         p.start(tool, args);
+    }
     if (!p.waitForStarted(10000)) {
         m_error = QStringLiteral("PostgreSQL: não foi possível executar %1: %2")
                       .arg(program, p.errorString());
@@ -104,8 +106,9 @@ PgCluster::PgCluster() {
     if (!run(QStringLiteral("initdb"),
              {QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"),
               QStringLiteral("UTF8"), QStringLiteral("--no-sync"), QStringLiteral("-D"), m_dataDir},
-             120000))
+             120000)) {
         return;
+    }
     // A port that was free a moment ago can be taken by a parallel test: try a few.
     for (int attempt = 0; attempt < 3 && !m_running; ++attempt) {
         m_port = freeLoopbackPort();
@@ -130,17 +133,20 @@ bool PgCluster::start() {
 }
 
 bool PgCluster::restart(int downMs) {
-    if (!m_running)
+    if (!m_running) {
         return false;
+    }
     if (!run(QStringLiteral("pg_ctl"),
              {QStringLiteral("-D"), m_dataDir, QStringLiteral("-m"), QStringLiteral("fast"),
               QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("60"),
               QStringLiteral("stop")},
-             90000))
+             90000)) {
         return false;
+    }
     m_running = false;
-    if (downMs > 0)
+    if (downMs > 0) {
         QThread::msleep(ulong(downMs));
+    }
     m_running = start();
     return m_running;
 }
@@ -153,11 +159,13 @@ PgCluster::~PgCluster() {
             {
                 QSqlDatabase db = QSqlDatabase::database(name, false);
                 same = db.driverName() == u"QPSQL" && db.port() == m_port;
-                if (same)
+                if (same) {
                     db.close();
+                }
             }
-            if (same)
+            if (same) {
                 QSqlDatabase::removeDatabase(name);
+            }
         }
         run(QStringLiteral("pg_ctl"),
             {QStringLiteral("-D"), m_dataDir, QStringLiteral("-m"), QStringLiteral("immediate"),
@@ -174,8 +182,9 @@ QString PgCluster::url(const QString& dbname) const {
 }
 
 QString PgCluster::createDatabase(const QString& dbname) {
-    if (!m_running)
+    if (!m_running) {
         return QString();
+    }
     static QAtomicInt counter;
     const QString conn = QStringLiteral("pgcluster_admin_%1").arg(counter.fetchAndAddRelaxed(1));
     bool created = false;
@@ -190,10 +199,11 @@ QString PgCluster::createDatabase(const QString& dbname) {
         } else {
             QSqlQuery q(db);
             // Names come from the tests themselves; quoting keeps them as written.
-            if (q.exec(QStringLiteral("CREATE DATABASE \"%1\"").arg(dbname)))
+            if (q.exec(QStringLiteral("CREATE DATABASE \"%1\"").arg(dbname))) {
                 created = true;
-            else
+            } else {
                 m_error = QStringLiteral("PostgreSQL: %1").arg(q.lastError().text());
+            }
         }
         db.close();
     }

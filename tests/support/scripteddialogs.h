@@ -34,7 +34,7 @@ struct DialogCall {
     MsgType type = MsgType::Information;
     MsgButtons buttons;
     MsgButton answer = MsgButton::None;
-    QString start;  // directory: where the chooser starts; save file: the name offered
+    QString start;   // directory: where the chooser starts; save file: the name offered
     QString filter;  // save file: the file types offered
     bool allowCreate = false;
     PickRequest pick;

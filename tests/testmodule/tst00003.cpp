@@ -4,6 +4,7 @@
 #include <QVariant>
 
 extern "C" Q_DECL_EXPORT void IniProc() {
-    if (QCoreApplication* app = QCoreApplication::instance())
+    if (QCoreApplication* app = QCoreApplication::instance()) {
         app->setProperty("tst00003.runs", app->property("tst00003.runs").toInt() + 1);
+    }
 }

@@ -219,12 +219,13 @@ class TstMaskEdit : public QObject {
         QStringList seen;
         e.OnKeyPress = [&](QString& key) {
             seen << key;
-            if (key == u"x")
+            if (key == u"x") {
                 key.clear();
-            else if (key == u"!")
+            } else if (key == u"!") {
                 throw host::EHostError(QStringLiteral("Tecla recusada."));
-            else
+            } else {
                 key = key.toUpper();
+            }
         };
         dlg.expectError(QStringLiteral("Tecla recusada."));
         QTest::keyClicks(&e, QStringLiteral("ax1!b"));

@@ -107,14 +107,16 @@ const QStringList& mensagens() {
 void addField(TClientDataSet* ds, const QString& name, FieldType type, int size,
               const QString& label = QString(), bool fixed = false) {
     TField& f = ds->AddField(FieldDef{name, type, size, fixed});
-    if (!label.isEmpty())
+    if (!label.isEmpty()) {
         f.SetDisplayLabel(label);
+    }
 }
 
 void setCommand(QAbstractButton* button, QAction* item, bool on) {
     button->setEnabled(on);
-    if (item)
+    if (item) {
         item->setEnabled(on);
+    }
 }
 
 QChar firstChar(const QString& s) {
@@ -256,8 +258,9 @@ TfrmManifestacao::TfrmManifestacao(QWidget* parent) : TfrmPadraoGrid(parent) {
     imgCheck->hide();
     imgUncheck->hide();
     // The pictures as they are copied into the grid: olive shows the cell through.
-    for (QPixmap* pm : {&m_check, &m_uncheck})
+    for (QPixmap* pm : {&m_check, &m_uncheck}) {
         pm->setMask(pm->createMaskFromColor(kOlive, Qt::MaskInColor));
+    }
 
     // Page of the list: the grid in its scroll box, the access key and the legend below.
     panDbgPadrao = new QWidget(tshPadrao);
@@ -288,8 +291,9 @@ TfrmManifestacao::TfrmManifestacao(QWidget* parent) : TfrmPadraoGrid(parent) {
         const QFontMetrics fm = dbeAcesso->fontMetrics();
         const int inteira =
             fm.horizontalAdvance(QString(32, u'0')) + fm.horizontalAdvance(QString(12, u'W')) + 12;
-        if (dbeAcesso->width() < inteira)
+        if (dbeAcesso->width() < inteira) {
             dbeAcesso->resize(inteira, dbeAcesso->height());
+        }
     }
 
     // Server connection and company query.
@@ -358,9 +362,10 @@ QPixmap TfrmManifestacao::CheckPicture(bool checked) {
 void TfrmManifestacao::declareDataSets() {
     cdsNotasDestinadas = new TClientDataSet(this);
     cdsNotasDestinadas->setObjectName(QStringLiteral("cdsNotasDestinadas"));
-    for (const rdmManifestacao::NoteFieldSpec& nf : rdmManifestacao::kNoteRecord)
+    for (const rdmManifestacao::NoteFieldSpec& nf : rdmManifestacao::kNoteRecord) {
         addField(cdsNotasDestinadas, QString::fromLatin1(nf.name), nf.type, nf.size,
                  QString::fromUtf8(nf.label), nf.fixed);
+    }
     TField& valor = cdsNotasDestinadas->FieldByName(QStringLiteral("VRNOTAFISC"));
     valor.SetDisplayFormat(QStringLiteral("###0.00"));
     valor.SetAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -445,12 +450,13 @@ void TfrmManifestacao::cdsNotasDestinadasIDAMBIENTEMANIFGetText(TField&, QString
 
 void TfrmManifestacao::cdsNotasDestinadasIDTIPOINCLGetText(TField& sender, QString& text, bool) {
     const QChar c = firstChar(sender.AsString());
-    if (c.isNull())
+    if (c.isNull()) {
         text.clear();
-    else if (c == QLatin1Char('M') || c == QLatin1Char('X'))
+    } else if (c == QLatin1Char('M') || c == QLatin1Char('X')) {
         text = msgPadrao->Msg(QString(c));
-    else
+    } else {
         text = msgPadrao->Msg(QStringLiteral("-"));
+    }
 }
 
 void TfrmManifestacao::cdsNotasDestinadasDTENTRSAIDGetText(TField& sender, QString& text, bool) {
@@ -464,12 +470,13 @@ void TfrmManifestacao::cdsNotasDestinadasDTEMISSAOGetText(TField& sender, QStrin
 void TfrmManifestacao::cdsNotasDestinadasDTRECBTOGetText(TField& sender, QString& text, bool) {
     const QChar nota =
         firstChar(cdsNotasDestinadas->FieldByName(QStringLiteral("IDNOTA")).AsString());
-    if (nota.isNull() || nota.isSpace())
+    if (nota.isNull() || nota.isSpace()) {
         text.clear();
-    else if (nota == QLatin1Char('5') || nota == QLatin1Char('6'))
+    } else if (nota == QLatin1Char('5') || nota == QLatin1Char('6')) {
         text = msgPadrao->Msg(QStringLiteral("-"));
-    else
+    } else {
         text = dateText(sender);
+    }
 }
 
 void TfrmManifestacao::buildList() {
@@ -564,8 +571,9 @@ void CriaManifestacao() {
         }
     }
     frmManifestacao->ShowForm();
-    if (novo)
+    if (novo) {
         frmManifestacao->medCdEmpresa->setFocus();
+    }
 }
 
 void TfrmManifestacao::FormCreate() {
@@ -589,8 +597,9 @@ void TfrmManifestacao::FormCreate() {
 void TfrmManifestacao::FormClose(TCloseAction& action) {
     TfrmPadraoGrid::FormClose(action);
     // A socket may report itself connected for a moment after a close: ask until it is not.
-    for (int tries = 0; netManifestacao->Connected() && tries < 100; ++tries)
+    for (int tries = 0; netManifestacao->Connected() && tries < 100; ++tries) {
         netManifestacao->SetConnected(false);
+    }
 }
 
 void TfrmManifestacao::netManifestacaoBeforeConnect(TNetConnection& connection) {
@@ -657,13 +666,15 @@ void TfrmManifestacao::medCdEmpresaChange() {
         frmFiltro->Filtro.stInscrJurid.clear();
         frmFiltro->Filtro.stCdInscEsta.clear();
     }
-    if (cdsNotasDestinadas->Active() && cdsNotasDestinadas->State() == DataSetState::Browse)
+    if (cdsNotasDestinadas->Active() && cdsNotasDestinadas->State() == DataSetState::Browse) {
         cdsNotasDestinadas->EmptyDataSet();
+    }
 }
 
 void TfrmManifestacao::medCdEmpresaExit() {
-    if (Consiste::EmptyString(medCdEmpresa->Text()))
+    if (Consiste::EmptyString(medCdEmpresa->Text())) {
         return;
+    }
     medCdEmpresa->SetText(Consiste::Ajusta(medCdEmpresa->Text(), 2));
     AbreQryEmpresa(medCdEmpresa->Text(), QString());
     if (qryEmpresa->IsEmpty()) {
@@ -678,8 +689,9 @@ void TfrmManifestacao::btpEmpresaBeforePesq(QObject*, bool&) {
 }
 
 void TfrmManifestacao::btpEmpresaAfterPesq(QObject*) {
-    if (!qryEmpresa->Active() || qryEmpresa->IsEmpty())
+    if (!qryEmpresa->Active() || qryEmpresa->IsEmpty()) {
         return;
+    }
     const QString code = qryEmpresa->FieldByName(QStringLiteral("CDEMPRESA")).AsString();
     const QString name = qryEmpresa->FieldByName(QStringLiteral("NMEMPRESA")).AsString();
     medCdEmpresa->SetText(code);
@@ -712,8 +724,9 @@ void TfrmManifestacao::dtsPadraoStateChange() {
     setCommand(sbtProcurar, mnuProcurar, !noPainel);
     setCommand(sbtVerificar, mnuVerificar, !noPainel);
     setCommand(sbtCancelar, mnuCancelar, false);
-    if (sbtFiltro)
+    if (sbtFiltro) {
         setCommand(sbtFiltro, mnuFIltro, true);
+    }
 }
 
 void TfrmManifestacao::dbgPadraoEnter() {
@@ -721,8 +734,9 @@ void TfrmManifestacao::dbgPadraoEnter() {
     dtsPadraoStateChange();
     const bool rows = cdsNotasDestinadas->Active() && !cdsNotasDestinadas->IsEmpty();
     setCommand(sbtImprimir, mnuListagem, rows);
-    if (TColumn* valor = dbgPadrao->Columns().Find(QStringLiteral("VRNOTAFISC")))
+    if (TColumn* valor = dbgPadrao->Columns().Find(QStringLiteral("VRNOTAFISC"))) {
         valor->SetAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -731,35 +745,41 @@ void TfrmManifestacao::dbgPadraoEnter() {
 QString TfrmManifestacao::codeText(const QString& field, const QString& prefix,
                                    const QString& valid) const {
     const QChar c = firstChar(cdsNotasDestinadas->FieldByName(field).AsString());
-    if (c.isNull() || !valid.contains(c))
+    if (c.isNull() || !valid.contains(c)) {
         return {};
+    }
     return msgPadrao->Msg(prefix + c);
 }
 
 QString TfrmManifestacao::dateText(const TField& field) const {
-    if (field.IsNull())
+    if (field.IsNull()) {
         return msgPadrao->Msg(QStringLiteral("-"));
+    }
     const QDateTime dt = field.AsDateTime();
-    if (zeroDate(dt))
+    if (zeroDate(dt)) {
         return msgPadrao->Msg(QStringLiteral("-"));
+    }
     QString text = dt.date().toString(QStringLiteral("dd/MM/yyyy"));
-    if (dt.time() != QTime(0, 0))
+    if (dt.time() != QTime(0, 0)) {
         text += QLatin1Char(' ') + dt.time().toString(QStringLiteral("HH:mm:ss"));
+    }
     return text;
 }
 
 void TfrmManifestacao::dbgPadraoDrawColumnCell(QPainter& painter, const QRect& rect, int,
                                                const TColumn& column, const DrawCellState& state) {
     TClientDataSet* ds = cdsNotasDestinadas;
-    if (!ds->Active())
+    if (!ds->Active()) {
         return;
+    }
     const bool rows = !ds->IsEmpty();
     const QString idNota =
         rows ? ds->FieldByName(QStringLiteral("IDNOTA")).AsString().trimmed() : QString();
     if (rows && !idNota.isEmpty()) {
         QColor cor = corDaNota(idNota.at(0));
-        if (!cor.isValid())
+        if (!cor.isValid()) {
             cor = dbgPadrao->palette().color(QPalette::WindowText);
+        }
         painter.save();
         painter.fillRect(rect, state.background);
         painter.setClipRect(rect);
@@ -816,15 +836,17 @@ void TfrmManifestacao::marcaNota(bool completeNow) {
     if (marca.AsString() == QLatin1String("S")) {
         marca.SetAsString(QStringLiteral("N"));
         --inMarcados;
-        if (inMarcados == 0)
+        if (inMarcados == 0) {
             boAvisoManifestacao = false;
+        }
     } else {
         marca.SetAsString(QStringLiteral("S"));
         ValidaAviso();
         ++inMarcados;
     }
-    if (completeNow)
+    if (completeNow) {
         ds->Post();
+    }
 }
 
 void TfrmManifestacao::dbgPadraoKeyDown(int& key, Qt::KeyboardModifiers) {
@@ -838,16 +860,18 @@ void TfrmManifestacao::dbgPadraoKeyDown(int& key, Qt::KeyboardModifiers) {
 }
 
 void TfrmManifestacao::dbgPadraoDblClick() {
-    if (cdsNotasDestinadas->Active() && !cdsNotasDestinadas->IsEmpty())
+    if (cdsNotasDestinadas->Active() && !cdsNotasDestinadas->IsEmpty()) {
         marcaNota(true);
+    }
     AplicaEstadoComandos(false);
 }
 
 void TfrmManifestacao::dbgPadraoTitleClick(TColumn& column) {
     TClientDataSet* ds = cdsNotasDestinadas;
     if (column.FieldName().compare(kMarcado, Qt::CaseInsensitive) != 0 || !ds->Active() ||
-        ds->IsEmpty())
+        ds->IsEmpty()) {
         return;
+    }
     TDBGridUpdateLock freeze(*dbgPadrao);
     DataSetControlsLock quiet(*ds);
     // The pass goes row by row with the screen frozen. The list returns to browsing after every
@@ -912,20 +936,24 @@ void TfrmManifestacao::AplicaEstadoComandos(bool rowChanged) {
     sbtOperacaoNRealizada->setEnabled(on && !lancada && manif != QLatin1Char('3'));
     sbtDownloadXML->setEnabled(on && is(manif, "14") && is(nfe, "01"));
     sbtGeraXML->setEnabled(on && xml);
-    if (rowChanged)
+    if (rowChanged) {
         sbtVisualizarDocumento->setEnabled(lancada);
+    }
 }
 
 void TfrmManifestacao::InsereCdsFiltrado() {
     TClientDataSet* ds = cdsNotasDestinadas;
-    if (!cdsMarcados->Active())
+    if (!cdsMarcados->Active()) {
         cdsMarcados->CreateDataSet();
+    }
     cdsMarcados->EmptyDataSet();
-    if (!ds->Active())
+    if (!ds->Active()) {
         return;
+    }
     // A mark still being edited counts: it is completed first.
-    if (ds->State() == DataSetState::Edit || ds->State() == DataSetState::Insert)
+    if (ds->State() == DataSetState::Edit || ds->State() == DataSetState::Insert) {
         ds->Post();
+    }
     // The rows are read where they stand, without moving the cursor or filtering the list, so
     // the list, its position and its views are left exactly as they were. The marked set is
     // written as one packet: a row per marked note, in list order.
@@ -937,8 +965,9 @@ void TfrmManifestacao::InsereCdsFiltrado() {
     std::vector<int> marcadas;
     marcadas.reserve(size_t(total));
     for (int i = 0; i < total; ++i) {
-        if (marca.ValueAt(i).toString() == sim)
+        if (marca.ValueAt(i).toString() == sim) {
             marcadas.push_back(i);
+        }
     }
     PacketWriter pacote(cdsMarcados->FieldDefs(), qsizetype(marcadas.size()),
                         qsizetype(marcadas.size()) * 52);

@@ -42,25 +42,30 @@ void TfrmManifestacao::sbtConfirmaOperacaoClick() {
 }
 
 void TfrmManifestacao::sbtDesconhecimentoClick() {
-    if (pergunta(this, QStringLiteral("CONFIRMAR_IMPXML")))
+    if (pergunta(this, QStringLiteral("CONFIRMAR_IMPXML"))) {
         ExecutaManifestacao(QStringLiteral("2"));
+    }
 }
 
 void TfrmManifestacao::ExecutaManifestacao(const QString& P_TIPOMANIFESTA) {
-    if (!frmFiltro || Consiste::EmptyString(frmFiltro->medInscrJurid->Text()))
+    if (!frmFiltro || Consiste::EmptyString(frmFiltro->medInscrJurid->Text())) {
         Consiste::MensErro(msgPadrao->Msg(QStringLiteral("INSCRJURID_DEVE")), true);
-    if (inMarcados == 0)
+    }
+    if (inMarcados == 0) {
         Consiste::MensErro(msgPadrao->Msg(QStringLiteral("PRECISO_SELECIONAR")), true);
-    if (inMarcados >= 2 && !pergunta(this, QStringLiteral("MANI_AVISO")))
+    }
+    if (inMarcados >= 2 && !pergunta(this, QStringLiteral("MANI_AVISO"))) {
         return;
+    }
     InsereCdsFiltrado();
     {
         std::optional<ShowAviGuard> avi(std::in_place, this, Showavi::kProcessando);
         const QVariantList resultado =
             Rdm_Dfe58000::setManifestacao(frmFiltro->medInscrJurid->Text(), cdsMarcados->Data(),
                                           P_TIPOMANIFESTA, QString(), Orvanta::Operador());
-        if (resultado.at(rm::Status).toString() == QLatin1String(rm::kErro))
+        if (resultado.at(rm::Status).toString() == QLatin1String(rm::kErro)) {
             Consiste::MensErro(resultado.at(rm::Mensagem).toString(), true);
+        }
         PreparaResultado(resultado);
         avi.reset();
         MostraResultado();
@@ -70,12 +75,15 @@ void TfrmManifestacao::ExecutaManifestacao(const QString& P_TIPOMANIFESTA) {
 }
 
 void TfrmManifestacao::sbtOperacaoNRealizadaClick() {
-    if (inMarcados == 0)
+    if (inMarcados == 0) {
         Consiste::MensErro(msgPadrao->Msg(QStringLiteral("PRECISO_SELECIONAR")), true);
-    if (!pergunta(this, QStringLiteral("CONFIRMAR_IMPXML")))
+    }
+    if (!pergunta(this, QStringLiteral("CONFIRMAR_IMPXML"))) {
         return;
-    if (inMarcados >= 2 && !pergunta(this, QStringLiteral("MANI_AVISO")))
+    }
+    if (inMarcados >= 2 && !pergunta(this, QStringLiteral("MANI_AVISO"))) {
         return;
+    }
     if (!frmOperacaoNRealizada) {
         frmOperacaoNRealizada = new TfrmOperacaoNRealizada(this);
         frmOperacaoNRealizada->DoCreate();
@@ -89,8 +97,9 @@ void TfrmManifestacao::sbtOperacaoNRealizadaClick() {
         const TClientDataSet& ds = *cdsNotasDestinadas;
         const TField& marca = ds.FieldByName(QStringLiteral("IDMARCADO"));
         for (int i = 0; i < ds.RecordCount(); ++i) {
-            if (marca.ValueAt(i).toString().compare(QStringLiteral("S"), Qt::CaseInsensitive))
+            if (marca.ValueAt(i).toString().compare(QStringLiteral("S"), Qt::CaseInsensitive)) {
                 continue;
+            }
             auto valor = [&](const char* field) {
                 return ds.FieldByName(QLatin1String(field)).ValueAt(i);
             };
@@ -121,8 +130,9 @@ void TfrmManifestacao::FormulariosDeResultado() {
 
 void TfrmManifestacao::PreparaResultado(const QVariantList& resultado) {
     FormulariosDeResultado();
-    if (cdsNotasErradas->Active() && !cdsNotasErradas->IsEmpty())
+    if (cdsNotasErradas->Active() && !cdsNotasErradas->IsEmpty()) {
         cdsNotasErradas->EmptyDataSet();
+    }
     cdsNotasErradas->SetData(resultado.at(rm::NotasErradas).toByteArray());
     frmPopUp->stPopEnviado = QString::number(cdsMarcados->RecordCount());
     frmPopUp->stPopSucesso = resultado.at(rm::Registrados).toString();

@@ -77,20 +77,23 @@ TADOIBQuery* ConsultaOperacao(QObject* owner) {
 
 void Abre(TADOIBQuery* q, std::initializer_list<std::pair<const char*, QString>> params) {
     q->Close();
-    for (const auto& [nome, valor] : params)
+    for (const auto& [nome, valor] : params) {
         q->ParamByName(QString::fromLatin1(nome)).SetAsString(valor);
+    }
     q->Open();
 }
 
 QString Valor(TADOIBQuery* q, const char* campo) {
-    if (!q->Active() || q->IsEmpty())
+    if (!q->Active() || q->IsEmpty()) {
         return {};
+    }
     return q->FieldByName(QString::fromLatin1(campo)).AsString();
 }
 
 void ExigeLinha(QWidget* edit, TADOIBQuery* q, const QString& mensagem) {
-    if (q->Active() && !q->IsEmpty())
+    if (q->Active() && !q->IsEmpty()) {
         return;
+    }
     edit->setFocus();
     Consiste::MensErro(mensagem, true);
 }

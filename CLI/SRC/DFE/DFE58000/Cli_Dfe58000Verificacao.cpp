@@ -13,10 +13,12 @@
 using namespace host;
 
 void TfrmManifestacao::sbtVerificarClick() {
-    if (!frmFiltro)
+    if (!frmFiltro) {
         Consiste::MensErro(msgPadrao->Msg(QStringLiteral("FILTRO_DEV")), true);
-    if (Consiste::EmptyString(frmFiltro->medInscrJurid->Text()))
+    }
+    if (Consiste::EmptyString(frmFiltro->medInscrJurid->Text())) {
         Consiste::MensErro(msgPadrao->Msg(QStringLiteral("INSCRJURID_DEVE")), true);
+    }
     ShowAviGuard avi(this, Showavi::kConsultando);
 
     // The criteria of the last confirmation, whatever the dialog's controls show now.

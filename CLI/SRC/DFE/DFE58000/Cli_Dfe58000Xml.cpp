@@ -28,9 +28,10 @@ namespace {
 int contagem(const QVariant& valor, const char* metodo) {
     bool ok = false;
     const int n = valor.toString().trimmed().toInt(&ok);
-    if (!ok)
+    if (!ok) {
         Rdm_Dfe58000::RespostaInvalida(
             metodo, QStringLiteral("A contagem \"%1\" não é um número.").arg(valor.toString()));
+    }
     return n;
 }
 
@@ -39,8 +40,9 @@ int contagem(const QVariant& valor, const char* metodo) {
 QString TfrmManifestacao::EscolheDiretorio() {
     const QString escolhido = dialogs().chooseDirectory(
         QStringLiteral("Selecione o diretório dos arquivos XML"), QString(), true, this);
-    if (escolhido.isEmpty())
+    if (escolhido.isEmpty()) {
         return {};
+    }
     // Refused before anything is asked of the server: a download spent on a directory that
     // cannot take the files would count against the hourly limit for nothing.
     ArquivoXml::VerificaGravavel(escolhido);
@@ -52,23 +54,26 @@ void TfrmManifestacao::GravaArquivosXml(const QVariant& documentos, const char* 
     Rdm_Dfe58000::CarregaPacote(*cdsDocumentoXML, documentos, metodo);
     const ArquivoXml::Resultado gravacao = ArquivoXml::Grava(*cdsDocumentoXML, stDiretorio);
     const QString recusas = ArquivoXml::TextoRecusas(gravacao.recusas);
-    if (!recusas.isEmpty())
+    if (!recusas.isEmpty()) {
         dialogs().message(recusas, MsgType::Warning, MsgButton::Ok, this);
+    }
 }
 
 void TfrmManifestacao::sbtGeraXMLClick() {
     namespace gx = rdmManifestacao::GeraXml;
     const QString stDiretorio = EscolheDiretorio();
-    if (stDiretorio.isEmpty())
+    if (stDiretorio.isEmpty()) {
         return;
+    }
     InsereCdsFiltrado();
     QVariantList oleGeraXML;
     {
         ShowAviGuard avi(this, Showavi::kProcessando, msgPadrao->Msg(QStringLiteral("GeraXml")));
         oleGeraXML = Rdm_Dfe58000::GeraXml(cdsMarcados->Data(), Orvanta::Operador());
     }
-    if (oleGeraXML.at(gx::Status).toString() != QLatin1String(gx::kOk))
+    if (oleGeraXML.at(gx::Status).toString() != QLatin1String(gx::kOk)) {
         Consiste::MensErro(oleGeraXML.at(gx::Mensagem).toString(), true);
+    }
     // The whole answer is read before any file is written.
     const int inSucesso = contagem(oleGeraXML.at(gx::Gerados), gx::kName);
     const int inErro = contagem(oleGeraXML.at(gx::NaoGerados), gx::kName);
@@ -84,8 +89,9 @@ void TfrmManifestacao::sbtGeraXMLClick() {
 void TfrmManifestacao::sbtDownloadXMLClick() {
     namespace dx = rdmManifestacao::DownloadXML;
     const QString stDiretorio = EscolheDiretorio();
-    if (stDiretorio.isEmpty())
+    if (stDiretorio.isEmpty()) {
         return;
+    }
     InsereCdsFiltrado();
     QVariantList oleResult;
     {
@@ -95,8 +101,9 @@ void TfrmManifestacao::sbtDownloadXMLClick() {
             cdsMarcados->Data(), frmFiltro ? frmFiltro->medInscrJurid->Text() : QString(),
             Orvanta::Operador());
         const QString status = oleResult.at(dx::Status).toString();
-        if (status == QLatin1String(dx::kErro) || status == QLatin1String(dx::kErroDown))
+        if (status == QLatin1String(dx::kErro) || status == QLatin1String(dx::kErroDown)) {
             Consiste::MensErro(oleResult.at(dx::Mensagem).toString(), true);
+        }
     }
     const QString status = oleResult.at(dx::Status).toString();
     const bool soLimite = status == QLatin1String(dx::kLimite);
@@ -115,9 +122,10 @@ void TfrmManifestacao::sbtDownloadXMLClick() {
         return;
     }
     FormulariosDeResultado();
-    if (status == QLatin1String(dx::kLimiteParcial))
+    if (status == QLatin1String(dx::kLimiteParcial)) {
         dialogs().message(msgPadrao->Msg(QStringLiteral("LIMITE_CONSULTA")), MsgType::Warning,
                           MsgButton::Ok, this);
+    }
     frmConcluiXML->stIdMensagem = QStringLiteral("D");
     frmConcluiXML->stSucesso = QString::number(inSucesso);
     frmConcluiXML->stErro = QString::number(inErro);
@@ -133,8 +141,9 @@ void TfrmManifestacao::sbtVisualizarDocumentoClick() {
 }
 
 void TfrmManifestacao::sbtSincronizarNFEClick() {
-    if (!frmFiltro || Consiste::EmptyString(frmFiltro->medInscrJurid->Text()))
+    if (!frmFiltro || Consiste::EmptyString(frmFiltro->medInscrJurid->Text())) {
         Consiste::MensErro(msgPadrao->Msg(QStringLiteral("INSCRJURID_DEVE")), true);
+    }
     Orvanta::LoadBPL(QStringLiteral("DFE59000"), QVariantList{frmFiltro->medInscrJurid->Text()});
     sbtVerificarClick();
 }

@@ -108,8 +108,9 @@ class ChaveAcessoValidator : public QValidator {
     using QValidator::QValidator;
     State validate(QString& input, int&) const override {
         for (QChar& c : input) {
-            if (c >= u'a' && c <= u'z')
+            if (c >= u'a' && c <= u'z') {
                 c = c.toUpper();
+            }
         }
         return Acceptable;
     }
@@ -126,8 +127,9 @@ TfrmFiltro::TfrmFiltro(QWidget* parent) : TfrmFiltroPadrao(parent) {
 }
 
 TfrmFiltro::~TfrmFiltro() {
-    if (frmFiltro == this)
+    if (frmFiltro == this) {
         frmFiltro = nullptr;
+    }
 }
 
 void TfrmFiltro::declareComponents() {
@@ -266,8 +268,9 @@ void TfrmFiltro::setDesignProperties() {
         nbkEmitente->widget(i)->setAccessibleName(pages.at(i));
     }
     medTodos->SetText(QStringLiteral("Todos"));
-    for (TMaskEdit* name : {medNmTodos, medNmCliente, medNmFornecedor, medNmFilial, medTodos})
+    for (TMaskEdit* name : {medNmTodos, medNmCliente, medNmFornecedor, medNmFilial, medTodos}) {
         paintBase(name, QPalette::Window);
+    }
     BtnPesquisa5->SetHint(QStringLiteral("Pesquisar"));
     medCdCliente->SetMaxLength(20);
     lookupButton(btpCliente, medCdCliente, QStringLiteral("Cliente"),
@@ -307,12 +310,14 @@ void TfrmFiltro::setDesignProperties() {
 void TfrmFiltro::bindHandlers() {
     bind(cboEmitente, &QComboBox::currentIndexChanged, this, [this] { cboEmitenteChange(); });
     bind(rbtTodosOper, &QRadioButton::toggled, this, [this] {
-        if (rbtTodosOper->isChecked())
+        if (rbtTodosOper->isChecked()) {
             rbtTodosOperClick();
+        }
     });
     bind(rbtListaOper, &QRadioButton::toggled, this, [this] {
-        if (rbtListaOper->isChecked())
+        if (rbtListaOper->isChecked()) {
             rbtListaOperClick();
+        }
     });
     btpOperacao->OnBeforePesq = [this](QObject* sender, bool& allow) {
         btpOperacaoBeforePesq(sender, allow);
@@ -415,19 +420,22 @@ void TfrmFiltro::FormShow() {
     // The change handler stays attached: a registration other than the one shown empties the
     // state registration, the origin branch and the series, which belong to it.
     medInscrJurid->SetText(Filtro.stInscrJurid);
-    if (!Consiste::EmptyString(medInscrJurid->Text()))
+    if (!Consiste::EmptyString(medInscrJurid->Text())) {
         medInscrJurid->SetEditMask(Consiste::PictPess(tipoDaInscricao(medInscrJurid->Text())));
-    else
+    } else {
         medInscrJurid->SetEditMask(QString());
+    }
 
     edtChaveAcesso->setText(Filtro.stChaveAcesso == kTodos ? QString() : Filtro.stChaveAcesso);
 
-    if (Consiste::EmptyString(medInscrJurid->Text()))
+    if (Consiste::EmptyString(medInscrJurid->Text())) {
         medInscrJurid->setFocus();
+    }
 
-    if (!frmManifestacao || !frmManifestacao->medCdEmpresa)
+    if (!frmManifestacao || !frmManifestacao->medCdEmpresa) {
         throw EHostError(QStringLiteral(
             "A tela de manifestação não está aberta: não há empresa para o filtro."));
+    }
     CarregaPesquisas(frmManifestacao->medCdEmpresa->Text());
 }
 
@@ -478,8 +486,9 @@ void TfrmFiltro::CarregaPesquisas(const QString& stCdEmpresa) {
         oleCarregaPesquisas = Rdm_Dfe58000::getCarregaPesquisas(stCdEmpresa);
     }
     using namespace rdmManifestacao::getCarregaPesquisas;
-    if (oleCarregaPesquisas.at(Status).toString() != QLatin1String(kOk))
+    if (oleCarregaPesquisas.at(Status).toString() != QLatin1String(kOk)) {
         Consiste::MensErro(oleCarregaPesquisas.at(Inscricoes).toString(), true);
+    }
     // Both lists have the same fields: the packet goes into both or into neither.
     Rdm_Dfe58000::CarregaPacote(*cdsPesqInscrJurid, oleCarregaPesquisas.at(Inscricoes), kName);
     Rdm_Dfe58000::CarregaPacote(*cdsVdInscrJurid, oleCarregaPesquisas.at(Inscricoes), kName);

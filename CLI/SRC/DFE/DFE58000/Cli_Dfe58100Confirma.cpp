@@ -33,8 +33,9 @@ QString ouTodos(const QString& text) {
 qint64 numeroDaNota(const QString& text) {
     bool ok = false;
     const qint64 n = text.trimmed().toLongLong(&ok);
-    if (!ok)
+    if (!ok) {
         throw EHostError(QStringLiteral("Número de Nota Fiscal inválido: \"%1\".").arg(text));
+    }
     return n;
 }
 
@@ -44,8 +45,9 @@ class FechoDaConfirmacao {
   public:
     FechoDaConfirmacao() = default;
     ~FechoDaConfirmacao() {
-        if (!frmManifestacao)
+        if (!frmManifestacao) {
             return;
+        }
         const TClientDataSet* lista = frmManifestacao->cdsNotasDestinadas;
         const bool linhas = lista->Active() && !lista->IsEmpty();
         frmManifestacao->sbtImprimir->setEnabled(linhas);
@@ -58,9 +60,10 @@ class FechoDaConfirmacao {
 }  // namespace
 
 void TfrmFiltro::sbtConfirmaClick() {
-    if (!frmManifestacao)
+    if (!frmManifestacao) {
         throw EHostError(QStringLiteral(
             "A tela de manifestação não está aberta: não há onde mostrar as notas."));
+    }
     boConfirma = true;
 
     Vd_InscrJurid(true);
@@ -202,8 +205,9 @@ void TfrmFiltro::sbtConfirmaClick() {
     const QByteArray manifestarAgora =
         Rdm_Dfe58000::Pacote(OleResult.at(NotasManifestarAgora), kName);
     const QList<FieldDef> campos = frmManifestacao->cdsNotasDestinadas->FieldDefs();
-    for (const QByteArray* pacote : {&notas, &prazoProximo, &manifestarAgora})
+    for (const QByteArray* pacote : {&notas, &prazoProximo, &manifestarAgora}) {
         Rdm_Dfe58000::ConfereLayout(*pacote, campos, kName, QStringLiteral("A lista de notas"));
+    }
 
     // The list shows the notes due now when there are any, else, if the clerk wants them, those
     // near their limit, else every note found. The choice is made before the list is loaded, so
@@ -219,8 +223,9 @@ void TfrmFiltro::sbtConfirmaClick() {
         Rdm_Dfe58000::CarregaPacote(*temp, prazoProximo, kName);
         if (!temp->IsEmpty() &&
             dialogs().message(msgPadrao->Msg(QStringLiteral("AVISO_PRAZOLIMITE")), MsgType::Warning,
-                              MsgButton::Yes | MsgButton::No, this) == MsgButton::Yes)
+                              MsgButton::Yes | MsgButton::No, this) == MsgButton::Yes) {
             mostrar = prazoProximo;
+        }
     }
     temp->Close();
     frmManifestacao->CarregaNotas(mostrar);

@@ -20,8 +20,9 @@ using namespace Pesquisa;
 
 QString RetSemMascara(const QString& stCampo) {
     QString s = stCampo;
-    for (QChar c : {u'/', u'-', u'.', u'(', u')', u','})
+    for (QChar c : {u'/', u'-', u'.', u'(', u')', u','}) {
         s.remove(c);
+    }
     return s;
 }
 
@@ -149,13 +150,15 @@ void TfrmFiltro::exigeLinha(QWidget* edit, TADOIBQuery* q, const char* chave) {
 
 QString TfrmFiltro::tipoDaInscricao(const QString& numero) {
     TClientDataSet* ds = cdsPesqInscrJurid;
-    if (!ds->Active() || ds->IsEmpty())
+    if (!ds->Active() || ds->IsEmpty()) {
         return {};
+    }
     // The row of the registration shown, so a CPF never wears a CNPJ's mask; the current row
     // when it is not in the list.
     const QString chave = RetSemMascara(numero);
-    if (!chave.isEmpty())
+    if (!chave.isEmpty()) {
         ds->Locate(QStringLiteral("NRINSJURIEST"), chave);
+    }
     return ds->FieldByName(QStringLiteral("IDTPIJURIEST")).AsString();
 }
 
@@ -204,14 +207,16 @@ void TfrmFiltro::medInscrJuridExit() {
 void TfrmFiltro::Vd_InscrJurid(bool boTestaVazio) {
     FocoNaFalha(medInscrJurid, [&] {
         if (Consiste::EmptyString(medInscrJurid->Text())) {
-            if (boTestaVazio)
+            if (boTestaVazio) {
                 Consiste::MensErro(msgPadrao->Msg(QStringLiteral("INSCRJURID_DEVE")), true);
+            }
             return;
         }
         const QString numero = RetSemMascara(medInscrJurid->Text());
         if (!cdsVdInscrJurid->Active() ||
-            !cdsVdInscrJurid->Locate(QStringLiteral("NRINSJURIEST"), numero))
+            !cdsVdInscrJurid->Locate(QStringLiteral("NRINSJURIEST"), numero)) {
             Consiste::MensErro(msgPadrao->Msg(QStringLiteral("INSCRJURID_N_CAD")), true);
+        }
     });
 }
 
@@ -236,8 +241,9 @@ void TfrmFiltro::medIEExit() {
 void TfrmFiltro::Vd_InscrEstad(bool boTestaVazio) {
     FocoNaFalha(medIE, [&] {
         if (Consiste::EmptyString(medIE->Text())) {
-            if (boTestaVazio)
+            if (boTestaVazio) {
                 Consiste::MensErro(msgPadrao->Msg(QStringLiteral("IE_DEV")), true);
+            }
             return;
         }
         Abre(qryVdInscrEstad,
@@ -256,8 +262,9 @@ void TfrmFiltro::btpFiliOrigBeforePesq(QObject*, bool&) {
 }
 
 void TfrmFiltro::btpFiliOrigAfterPesq(QObject*) {
-    if (qryPesqFilial->IsEmpty())
+    if (qryPesqFilial->IsEmpty()) {
         return;
+    }
     medCdFiliOrig->SetText(qryPesqFilial->FieldByName(QStringLiteral("CDFILIAL")).AsString());
     medNmFiliOrig->SetText(qryPesqFilial->FieldByName(QStringLiteral("NMFILIAL")).AsString());
 }
@@ -275,8 +282,9 @@ void TfrmFiltro::btpFilialBeforePesq(QObject* sender, bool& allowPesq) {
 }
 
 void TfrmFiltro::btpFilialAfterPesq(QObject*) {
-    if (qryPesqFilial->IsEmpty())
+    if (qryPesqFilial->IsEmpty()) {
         return;
+    }
     medCdFilial->SetText(qryPesqFilial->FieldByName(QStringLiteral("CDFILIAL")).AsString());
     medNmFilial->SetText(qryPesqFilial->FieldByName(QStringLiteral("NMFILIAL")).AsString());
 }
@@ -292,18 +300,20 @@ void TfrmFiltro::medCdFilialExit() {
 void TfrmFiltro::Vd_Filial(TMaskEdit* edit, bool boTestaVazio) {
     FocoNaFalha(edit, [&] {
         if (Consiste::EmptyString(edit->Text())) {
-            if (boTestaVazio)
+            if (boTestaVazio) {
                 Consiste::MensErro(msgPadrao->Msg(QStringLiteral("FIL_DEV")), true);
+            }
             return;
         }
         edit->SetText(Consiste::Ajusta(edit->Text(), 4));
         Abre(qryFilial, {{"P_CDFILIAL", edit->Text()}});
         exigeLinha(edit, qryFilial, "FIL_NCAD");
         const QString nome = Valor(qryFilial, "NMFILIAL");
-        if (edit->objectName() == QLatin1String("medCdFiliOrig"))
+        if (edit->objectName() == QLatin1String("medCdFiliOrig")) {
             medNmFiliOrig->SetText(nome);
-        else if (edit->objectName() == QLatin1String("medCdFilial"))
+        } else if (edit->objectName() == QLatin1String("medCdFilial")) {
             medNmFilial->SetText(nome);
+        }
     });
 }
 
@@ -319,13 +329,15 @@ void TfrmFiltro::btpSerieBeforePesq(QObject*, bool&) {
 }
 
 void TfrmFiltro::btpSerieAfterPesq(QObject*) {
-    if (!qrySerie->IsEmpty())
+    if (!qrySerie->IsEmpty()) {
         medCdSerie->SetText(qrySerie->FieldByName(QStringLiteral("CDSERIEENTR")).AsString());
+    }
 }
 
 void TfrmFiltro::medCdSerieExit() {
-    if (Consiste::EmptyString(medCdSerie->Text()))
+    if (Consiste::EmptyString(medCdSerie->Text())) {
         return;
+    }
     AbreQrySerie(medCdSerie->Text(), QString());
     exigeLinha(medCdSerie, qrySerie, "SERIE_NCAD");
 }
@@ -414,11 +426,13 @@ void TfrmFiltro::depFinalExit() {
 }
 
 void TfrmFiltro::medNotaInicialExit() {
-    if (!Consiste::EmptyString(medNotaInicial->Text()))
+    if (!Consiste::EmptyString(medNotaInicial->Text())) {
         medNotaInicial->SetText(Consiste::Ajusta(medNotaInicial->Text(), 9));
+    }
 }
 
 void TfrmFiltro::medNotaFinalExit() {
-    if (!Consiste::EmptyString(medNotaFinal->Text()))
+    if (!Consiste::EmptyString(medNotaFinal->Text())) {
         medNotaFinal->SetText(Consiste::Ajusta(medNotaFinal->Text(), 9));
+    }
 }

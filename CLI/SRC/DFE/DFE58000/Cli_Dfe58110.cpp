@@ -78,8 +78,9 @@ TfrmOperacaoNRealizada::TfrmOperacaoNRealizada(QWidget* parent) : TfrmRotiGeral(
 }
 
 TfrmOperacaoNRealizada::~TfrmOperacaoNRealizada() {
-    if (frmOperacaoNRealizada == this)
+    if (frmOperacaoNRealizada == this) {
         frmOperacaoNRealizada = nullptr;
+    }
 }
 
 void TfrmOperacaoNRealizada::FormClose(TCloseAction& action) {
@@ -109,15 +110,17 @@ void TfrmOperacaoNRealizada::memJustificativaChange() {
 }
 
 void TfrmOperacaoNRealizada::sbtConfirmaClick() {
-    if (!frmFiltro || Consiste::EmptyString(frmFiltro->medInscrJurid->Text()))
+    if (!frmFiltro || Consiste::EmptyString(frmFiltro->medInscrJurid->Text())) {
         Consiste::MensErro(msgPadrao->Msg(QStringLiteral("INSCRJURID_DEVE")), true);
+    }
     if (memJustificativa->toPlainText().isEmpty()) {
         memJustificativa->setFocus();
         Consiste::MensErro(msgPadrao->Msg(QStringLiteral("JUSTIFICATIVA_DEV")), true);
     }
     if (dialogs().message(msgPadrao->Msg(QStringLiteral("CONFIRMAR_OPER")), MsgType::Warning,
-                          MsgButton::Yes | MsgButton::No, this) != MsgButton::Yes)
+                          MsgButton::Yes | MsgButton::No, this) != MsgButton::Yes) {
         return;
+    }
     TfrmManifestacao& ws = *frmManifestacao;
     ws.InsereCdsFiltrado();
     // Up until the result popup is closed, whatever happens on the way.
@@ -126,8 +129,9 @@ void TfrmOperacaoNRealizada::sbtConfirmaClick() {
         frmFiltro->medInscrJurid->Text(), ws.cdsMarcados->Data(), QStringLiteral("3"),
         memJustificativa->toPlainText(), Orvanta::Operador());
     namespace rm = rdmManifestacao::setManifestacao;
-    if (resultado.at(rm::Status).toString() == QLatin1String(rm::kErro))
+    if (resultado.at(rm::Status).toString() == QLatin1String(rm::kErro)) {
         Consiste::MensErro(resultado.at(rm::Mensagem).toString(), true);
+    }
     ws.PreparaResultado(resultado);
     ws.MostraResultado();
 }

@@ -26,8 +26,9 @@ constexpr int kDistanciaNotas = 30;
 // The message's one "%s" replaced by the value, as the sender gave it.
 QString formata(QString texto, const QString& valor) {
     const qsizetype at = texto.indexOf(QLatin1String("%s"));
-    if (at >= 0)
+    if (at >= 0) {
         texto.replace(at, 2, valor);
+    }
     return texto;
 }
 
@@ -60,8 +61,9 @@ TfrmPopUp::TfrmPopUp(TDataSource* dtsNotasErradas, QWidget* parent)
 }
 
 TfrmPopUp::~TfrmPopUp() {
-    if (frmPopUp == this)
+    if (frmPopUp == this) {
         frmPopUp = nullptr;
+    }
 }
 
 void TfrmPopUp::FormCreate() {
@@ -95,8 +97,9 @@ void TfrmPopUp::acomodaTextos() {
     // widens, with the lines' left margin kept on the right, and OK keeps to the middle.
     int largura = kLargura;
     for (const QWidget* w :
-         std::initializer_list<const QWidget*>{Label1, lblEnviado, lblSucesso, lblErro, sbtNotas})
+         std::initializer_list<const QWidget*>{Label1, lblEnviado, lblSucesso, lblErro, sbtNotas}) {
         largura = std::max(largura, w->x() + w->width() + Label1->x());
+    }
     sbtOK->move(kXOk + (largura - kLargura) / 2, sbtOK->y());
     setFixedSize(largura, kAltura);
 }

@@ -65,8 +65,9 @@ TfrmNotasErradas::TfrmNotasErradas(TDataSource* dtsNotasErradas, QWidget* parent
 
     // Read-only, whole rows, titles, lines and tab navigation are the grid's own defaults.
     QPalette pal = DBGrid1->palette();
-    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         pal.setColor(g, QPalette::Base, pal.color(QPalette::Active, QPalette::ToolTipBase));
+    }
     DBGrid1->setPalette(pal);
     DBGrid1->Columns().Add(QStringLiteral("NRACESSONF"), QStringLiteral("Chave de Acesso"), 175);
     DBGrid1->Columns().Add(QStringLiteral("NRINSJURFORN"), QStringLiteral("Inscrição"), 104);
@@ -85,11 +86,13 @@ TfrmNotasErradas::~TfrmNotasErradas() {
 
 void TfrmNotasErradas::FormClose(TCloseAction& action) {
     TfrmRotiGeral::FormClose(action);
-    if (Cli_Dfe58150::frmNotasErradas == this)
+    if (Cli_Dfe58150::frmNotasErradas == this) {
         Cli_Dfe58150::boIdCriado = false;
+    }
     // The next opening builds a new list, so this one is not kept.
-    if (action == TCloseAction::caHide)
+    if (action == TCloseAction::caHide) {
         action = TCloseAction::caFree;
+    }
 }
 
 void TfrmNotasErradas::sbtConfirmaClick() {
@@ -97,8 +100,9 @@ void TfrmNotasErradas::sbtConfirmaClick() {
 }
 
 bool TfrmNotasErradas::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::ToolTip || watched != DBGrid1->viewport())
+    if (event->type() != QEvent::ToolTip || watched != DBGrid1->viewport()) {
         return TfrmRotiGeral::eventFilter(watched, event);
+    }
     const auto* help = static_cast<QHelpEvent*>(event);
     const QModelIndex cell = DBGrid1->indexAt(help->pos());
     const QString texto = cell.isValid() && cell.column() == DBGrid1->Columns().IndexOf(kDescricao)

@@ -25,8 +25,9 @@ constexpr int kXOk = 120;
 // The message's one "%s" replaced by the value, as the workspace gave it.
 QString formata(QString texto, const QString& valor) {
     const qsizetype at = texto.indexOf(QLatin1String("%s"));
-    if (at >= 0)
+    if (at >= 0) {
         texto.replace(at, 2, valor);
+    }
     return texto;
 }
 
@@ -61,8 +62,9 @@ TfrmConcluiXML::TfrmConcluiXML(QWidget* parent) : TDialogPadrao(parent) {
 }
 
 TfrmConcluiXML::~TfrmConcluiXML() {
-    if (frmConcluiXML == this)
+    if (frmConcluiXML == this) {
         frmConcluiXML = nullptr;
+    }
 }
 
 void TfrmConcluiXML::MostraLabel(const QString& stIdMsg) {
@@ -114,9 +116,11 @@ void TfrmConcluiXML::acomodaTextos() {
     // widens, with the same margin on the right of that text as on its left, and the OK
     // button keeps to the middle.
     int largura = kLargura;
-    for (const QLabel* l : {lblTitulo, lblSucesso, lblErro, lblLimite})
-        if (!l->isHidden())
+    for (const QLabel* l : {lblTitulo, lblSucesso, lblErro, lblLimite}) {
+        if (!l->isHidden()) {
             largura = std::max(largura, 2 * l->x() + l->width());
+        }
+    }
     btpOk->move(kXOk + (largura - kLargura) / 2, btpOk->y());
     setFixedSize(largura, kAltura);
 }

@@ -79,8 +79,9 @@ const QStringList kMensagens = {
 void corDeFundo(QWidget* w, QPalette::ColorRole from) {
     QPalette p = w->palette();
     const QColor c = QApplication::palette().color(from);
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         p.setColor(group, QPalette::Base, c);
+    }
     w->setPalette(p);
 }
 
@@ -105,8 +106,9 @@ TfrmRelatorio::TfrmRelatorio(QWidget* parent) : TfrmDadosGerRel(parent) {
 }
 
 TfrmRelatorio::~TfrmRelatorio() {
-    if (frmRelatorio == this)
+    if (frmRelatorio == this) {
         frmRelatorio = nullptr;
+    }
 }
 
 void TfrmRelatorio::declareComponents() {
@@ -116,8 +118,9 @@ void TfrmRelatorio::declareComponents() {
     ui.setupUi(panCriterios);
     panCriterios->setObjectName(QStringLiteral("panCriterios"));
     panCriterios->setFixedSize(panCriterios->size());
-    if (!grbDadosRel->layout())
+    if (!grbDadosRel->layout()) {
         new QVBoxLayout(grbDadosRel);
+    }
     grbDadosRel->layout()->addWidget(panCriterios);
 
     lblEmpresa = ui.lblEmpresa;
@@ -185,11 +188,13 @@ void TfrmRelatorio::declareDataSets() {
         for (const rdmManifestacao::NoteFieldSpec& nf : rdmManifestacao::kNoteRecord) {
             const QString campo = QString::fromLatin1(nf.name);
             if (campo == QLatin1String("NRINSJURIESTDEST") ||
-                campo == QLatin1String("CDINSCESTADEST"))
+                campo == QLatin1String("CDINSCESTADEST")) {
                 continue;
+            }
             TField& f = cds->AddField({campo, nf.type, nf.size, nf.fixed});
-            if (*nf.label)
+            if (*nf.label) {
                 f.SetDisplayLabel(QString::fromUtf8(nf.label));
+            }
         }
         cds->CreateDataSet();
         return cds;
@@ -227,8 +232,9 @@ void TfrmRelatorio::setDesignProperties() {
     panCriterios->setStyleSheet(QStringLiteral("QGroupBox { font-weight: bold; }"));
     QFont negrito = lblEmpresa->font();
     negrito.setBold(true);
-    for (QLabel* l : {lblEmpresa, lblInscrJurid, lblIE, lblFiliOrig, lblSerie})
+    for (QLabel* l : {lblEmpresa, lblInscrJurid, lblIE, lblFiliOrig, lblSerie}) {
         l->setFont(negrito);
+    }
 
     medCdEmpresa->SetEditMask(QStringLiteral("99;0; "));
     medCdEmpresa->SetMaxLength(2);
@@ -269,8 +275,9 @@ void TfrmRelatorio::setDesignProperties() {
           QStringLiteral("Não há filial cadastrada."));
     btpFilial->SetDataSource(dtsPesqFilial);
     for (TMaskEdit* nome : {medNmEmpresa, medNmFiliOrig, medTodos, medNmTodos, medNmCliente,
-                            medNmFornecedor, medNmFilial})
+                            medNmFornecedor, medNmFilial}) {
         corDeFundo(nome, QPalette::Button);
+    }
 
     for (TDateEditPlus* d : {depInicial, depFinal}) {
         d->SetValidDateColor(QColor(0, 0, 255));
@@ -321,8 +328,9 @@ void TfrmRelatorio::setDesignProperties() {
                                    chkOperacaoNRealizada,
                                    chkDesconhecida,
                                    medChaveAcesso};
-    for (qsizetype i = 1; i < ordem.size(); ++i)
+    for (qsizetype i = 1; i < ordem.size(); ++i) {
         setTabOrder(ordem.at(i - 1), ordem.at(i));
+    }
 }
 
 void TfrmRelatorio::bindHandlers() {

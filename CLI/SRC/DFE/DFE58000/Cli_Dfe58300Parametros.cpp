@@ -45,8 +45,9 @@ constexpr GrupoNota kGrupos[] = {
 // Writes a parameter only where the report declares it.
 void poe(TReportParams& params, const char* nome, const QVariant& valor) {
     const QString n = QString::fromLatin1(nome);
-    if (ExistParam(params, n))
+    if (ExistParam(params, n)) {
         params.ParamByName(n).SetValue(valor);
+    }
 }
 
 // "_" then the code and "_" of every box checked, in the order given.
@@ -68,29 +69,34 @@ QString situacoes(std::initializer_list<std::pair<const QCheckBox*, char>> caixa
 
 void TfrmRelatorio::cbbReportNamesChange() {
     const int item = cbbReportNames->currentIndex();
-    if (item < 0 || item >= FRepNames.size())
+    if (item < 0 || item >= FRepNames.size()) {
         return;
+    }
     const QString stArquivo = lblCodRel->text().left(6) + FRepNames.at(item);
 
-    for (QGroupBox* g : {grbSituacaoNFe, grbEmissao, grbOperacao, grbSituacaoManifestacao})
+    for (QGroupBox* g : {grbSituacaoNFe, grbEmissao, grbOperacao, grbSituacaoManifestacao}) {
         Consiste::SetChildEnabled(g, true);
+    }
     if (stArquivo == QLatin1String("DFE58303")) {
         Consiste::SetChildEnabled(grbSituacaoNFe, false);
         Consiste::SetChildEnabled(grbSituacaoManifestacao, false);
     }
     if (stArquivo == QLatin1String("DFE58304")) {
         copiaDoFiltro();
-        for (QGroupBox* g : {grbSituacaoNFe, grbEmissao, grbOperacao, grbSituacaoManifestacao})
+        for (QGroupBox* g : {grbSituacaoNFe, grbEmissao, grbOperacao, grbSituacaoManifestacao}) {
             Consiste::SetChildEnabled(g, false);
+        }
     }
     // Enabling the whole group must not offer the operation-type list while "Todos" is on.
-    if (btpOperacao->isEnabled())
+    if (btpOperacao->isEnabled()) {
         btpOperacao->setEnabled(rbtListaOper->isChecked());
+    }
 }
 
 void TfrmRelatorio::copiaDoFiltro() {
-    if (!frmFiltro)
+    if (!frmFiltro) {
         return;
+    }
     {
         const QSignalBlocker b1(cboOperacao);
         const QSignalBlocker b2(cboEmitente);
@@ -166,8 +172,9 @@ void TfrmRelatorio::rpddPadraoBeforeGetQueryParams(TReportParams& params, bool&)
         case 3:
             stIdEmitente = QStringLiteral("L");
             stCdEmitente = kTodos;
-            if (!Consiste::EmptyString(medCdFilial->Text()))
+            if (!Consiste::EmptyString(medCdFilial->Text())) {
                 stCdEmitente = qryFilial->FieldByName(QStringLiteral("CDFILIAL")).AsString();
+            }
             break;
         default:
             break;
@@ -245,22 +252,25 @@ void TfrmRelatorio::rpddPadraoBeforeGetQueryParams(TReportParams& params, bool&)
 
 void TfrmRelatorio::copiaNotas() {
     TClientDataSet* lista = frmManifestacao ? frmManifestacao->cdsNotasDestinadas : nullptr;
-    if (lista && lista->Active())
+    if (lista && lista->Active()) {
         cdsNotasDestinadas->SetData(lista->Data());
-    else
+    } else {
         cdsNotasDestinadas->EmptyDataSet();
+    }
     // The count looks at every note copied, not at the group the last count left filtered.
     cdsAux->SetFiltered(false);
     cdsAux->SetData(cdsNotasDestinadas->Data());
-    if (cdsAux->RecordCount() > 0)
+    if (cdsAux->RecordCount() > 0) {
         Quantidade_Notas();
+    }
 }
 
 void TfrmRelatorio::Quantidade_Notas() {
-    if (!cdsContaNotas->Active())
+    if (!cdsContaNotas->Active()) {
         cdsContaNotas->CreateDataSet();
-    else
+    } else {
         cdsContaNotas->EmptyDataSet();
+    }
 
     TField& idNota = cdsContaNotas->FieldByName(QStringLiteral("IDNOTA"));
     TField& quantidade = cdsContaNotas->FieldByName(QStringLiteral("Quantidade"));
@@ -269,8 +279,9 @@ void TfrmRelatorio::Quantidade_Notas() {
         cdsAux->SetFilter(QString::fromLatin1(grupo.filtro));
         cdsAux->SetFiltered(true);
         const double dbQuantidade = cdsAux->RecordCount();
-        if (cdsContaNotas->State() == DataSetState::Browse)
+        if (cdsContaNotas->State() == DataSetState::Browse) {
             cdsContaNotas->Insert();
+        }
         idNota.SetAsString(QString::fromLatin1(grupo.codigo));
         quantidade.SetAsFloat(dbQuantidade);
         cdsContaNotas->Post();

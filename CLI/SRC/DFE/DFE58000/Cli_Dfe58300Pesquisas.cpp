@@ -187,8 +187,9 @@ void TfrmRelatorio::btpEmpresaBeforePesq(QObject*, bool&) {
 }
 
 void TfrmRelatorio::btpEmpresaAfterPesq(QObject*) {
-    if (qryEmpresa->IsEmpty())
+    if (qryEmpresa->IsEmpty()) {
         return;
+    }
     medCdEmpresa->SetText(qryEmpresa->FieldByName(QStringLiteral("CDEMPRESA")).DisplayText());
     medNmEmpresa->SetText(qryEmpresa->FieldByName(QStringLiteral("NMEMPRESA")).DisplayText());
 }
@@ -205,8 +206,9 @@ void TfrmRelatorio::medCdEmpresaChange() {
 
 void TfrmRelatorio::medCdEmpresaExit() {
     medCdEmpresa->SetText(Consiste::Ajusta(medCdEmpresa->Text(), 2));
-    if (Consiste::EmptyString(medCdEmpresa->Text()))
+    if (Consiste::EmptyString(medCdEmpresa->Text())) {
         return;
+    }
     AbreQryEmpresa(medCdEmpresa->Text(), QString());
     exigeLinha(medCdEmpresa, qryEmpresa, "EMPR_N");
     medNmEmpresa->SetText(Valor(qryEmpresa, "NMEMPRESA"));
@@ -220,9 +222,10 @@ void TfrmRelatorio::btpInscrJuridBeforePesq(QObject*, bool&) {
 }
 
 void TfrmRelatorio::btpInscrJuridAfterPesq(QObject*) {
-    if (!qryPesqInscrJurid->IsEmpty())
+    if (!qryPesqInscrJurid->IsEmpty()) {
         medInscrJurid->SetText(
             qryPesqInscrJurid->FieldByName(QStringLiteral("NRINSJURIEST")).AsString());
+    }
 }
 
 void TfrmRelatorio::qryPesqInscrJuridNRINSJURIESTGetText(TField& sender, QString& text, bool) {
@@ -259,12 +262,14 @@ void TfrmRelatorio::medInscrJuridExit() {
 
 void TfrmRelatorio::Vd_InscrJurid() {
     FocoNaFalha(medInscrJurid, [&] {
-        if (Consiste::EmptyString(medInscrJurid->Text()))
+        if (Consiste::EmptyString(medInscrJurid->Text())) {
             return;
+        }
         // The number as stored, even when pasted with its mask's characters.
         AbreQryCNPJ(medCdEmpresa->Text(), RetSemMascara(medInscrJurid->Text()));
-        if (qryPesqInscrJurid->IsEmpty())
+        if (qryPesqInscrJurid->IsEmpty()) {
             Consiste::MensErro(msgPadrao->Msg(QStringLiteral("INSCRJURID_N_CAD")), true);
+        }
     });
 }
 
@@ -276,13 +281,15 @@ void TfrmRelatorio::btpIEBeforePesq(QObject*, bool&) {
 }
 
 void TfrmRelatorio::btpIEAfterPesq(QObject*) {
-    if (!qryPesqInscrEstad->IsEmpty())
+    if (!qryPesqInscrEstad->IsEmpty()) {
         medIE->SetText(qryPesqInscrEstad->FieldByName(QStringLiteral("CDINSCESTA")).AsString());
+    }
 }
 
 void TfrmRelatorio::medIEExit() {
-    if (Consiste::EmptyString(medIE->Text()))
+    if (Consiste::EmptyString(medIE->Text())) {
         return;
+    }
     AbreQryIE(medCdEmpresa->Text(), RetSemMascara(medInscrJurid->Text()), medIE->Text());
     exigeLinha(medIE, qryPesqInscrEstad, "IE_N");
 }
@@ -295,8 +302,9 @@ void TfrmRelatorio::btpFiliOrigBeforePesq(QObject*, bool&) {
 }
 
 void TfrmRelatorio::btpFiliOrigAfterPesq(QObject*) {
-    if (qryPesqFilial->IsEmpty())
+    if (qryPesqFilial->IsEmpty()) {
         return;
+    }
     medCdFiliOrig->SetText(qryPesqFilial->FieldByName(QStringLiteral("CDFILIAL")).AsString());
     medNmFiliOrig->SetText(qryPesqFilial->FieldByName(QStringLiteral("NMFILIAL")).AsString());
 }
@@ -314,8 +322,9 @@ void TfrmRelatorio::btpFilialBeforePesq(QObject* sender, bool& allowPesq) {
 }
 
 void TfrmRelatorio::btpFilialAfterPesq(QObject*) {
-    if (qryPesqFilial->IsEmpty())
+    if (qryPesqFilial->IsEmpty()) {
         return;
+    }
     medCdFilial->SetText(qryPesqFilial->FieldByName(QStringLiteral("CDFILIAL")).AsString());
     medNmFilial->SetText(qryPesqFilial->FieldByName(QStringLiteral("NMFILIAL")).AsString());
 }
@@ -330,16 +339,18 @@ void TfrmRelatorio::medCdFilialExit() {
 
 void TfrmRelatorio::Vd_Filial(TMaskEdit* sender) {
     FocoNaFalha(sender, [&] {
-        if (Consiste::EmptyString(sender->Text()))
+        if (Consiste::EmptyString(sender->Text())) {
             return;
+        }
         sender->SetText(Consiste::Ajusta(sender->Text(), 4));
         Abre(qryFilial, {{"P_CDFILIAL", sender->Text()}});
         exigeLinha(sender, qryFilial, "FIL_N");
         const QString nome = Valor(qryFilial, "NMFILIAL");
-        if (sender->objectName() == QLatin1String("medCdFiliOrig"))
+        if (sender->objectName() == QLatin1String("medCdFiliOrig")) {
             medNmFiliOrig->SetText(nome);
-        else if (sender->objectName() == QLatin1String("medCdFilial"))
+        } else if (sender->objectName() == QLatin1String("medCdFilial")) {
             medNmFilial->SetText(nome);
+        }
     });
 }
 
@@ -351,13 +362,15 @@ void TfrmRelatorio::btpSerieBeforePesq(QObject*, bool&) {
 }
 
 void TfrmRelatorio::btpSerieAfterPesq(QObject*) {
-    if (!qrySerieNF->IsEmpty())
+    if (!qrySerieNF->IsEmpty()) {
         medCdSerie->SetText(qrySerieNF->FieldByName(QStringLiteral("CDSERIE")).AsString());
+    }
 }
 
 void TfrmRelatorio::medCdSerieExit() {
-    if (Consiste::EmptyString(medCdSerie->Text()))
+    if (Consiste::EmptyString(medCdSerie->Text())) {
         return;
+    }
     AbreQrySerie(medCdSerie->Text(), QString());
     exigeLinha(medCdSerie, qrySerieNF, "SERIE_N");
 }
@@ -370,8 +383,9 @@ void TfrmRelatorio::btpClienteBeforePesq(QObject*, bool&) {
 }
 
 void TfrmRelatorio::btpClienteAfterPesq(QObject*) {
-    if (qryCliente->IsEmpty())
+    if (qryCliente->IsEmpty()) {
         return;
+    }
     medCdCliente->SetText(qryCliente->FieldByName(QStringLiteral("NRINSJURCLIE")).AsString());
     medNmCliente->SetText(qryCliente->FieldByName(QStringLiteral("NMRAZSOCCLIE")).AsString());
 }
@@ -401,8 +415,9 @@ void TfrmRelatorio::btpFornecedorBeforePesq(QObject*, bool&) {
 }
 
 void TfrmRelatorio::btpFornecedorAfterPesq(QObject*) {
-    if (qryFornecedor->IsEmpty())
+    if (qryFornecedor->IsEmpty()) {
         return;
+    }
     medCdFornecedor->SetText(qryFornecedor->FieldByName(QStringLiteral("NRINSJURFORN")).AsString());
     medNmFornecedor->SetText(qryFornecedor->FieldByName(QStringLiteral("NMRAZSOCFORN")).AsString());
 }

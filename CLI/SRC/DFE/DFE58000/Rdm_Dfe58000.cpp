@@ -20,8 +20,9 @@ QString lista(std::initializer_list<bool> situacoes) {
     QString s = QStringLiteral("_");
     int codigo = 0;
     for (bool on : situacoes) {
-        if (on)
+        if (on) {
             s += QString::number(codigo) + u'_';
+        }
         ++codigo;
     }
     return s;
@@ -29,9 +30,10 @@ QString lista(std::initializer_list<bool> situacoes) {
 
 // The workspace's connection: every call of the module goes through it.
 TNetConnection& conexao() {
-    if (!frmManifestacao || !frmManifestacao->netManifestacao)
+    if (!frmManifestacao || !frmManifestacao->netManifestacao) {
         throw EHostError(QStringLiteral(
             "A tela de manifestação não está aberta: sem conexão com o servidor de aplicação."));
+    }
     return *frmManifestacao->netManifestacao;
 }
 
@@ -42,8 +44,9 @@ QVariantList chama(const char* metodo, const QVariantList& args) {
         resposta.typeId() == QMetaType::QVariantList && !resposta.toList().isEmpty();
     const bool recusa =
         resposta.typeId() == QMetaType::QString && !Consiste::EmptyString(resposta.toString());
-    if (!resultados && !recusa)
+    if (!resultados && !recusa) {
         RespostaInvalida(metodo, QStringLiteral("A resposta não traz a lista de resultados."));
+    }
     return Consiste::CheckResultServ(resposta, true, 0);
 }
 
@@ -57,8 +60,9 @@ QVariantList chamaAlterando(const char* metodo, const QVariantList& args, int el
     } catch (const ENetCallLost& e) {
         throw ENetCallLost(e.text() + u' ' + seFeito);
     }
-    while (resultado.size() < elementos)
+    while (resultado.size() < elementos) {
         resultado.append(QVariant());
+    }
     return resultado;
 }
 
@@ -150,8 +154,9 @@ QVariantList GeraXml(const QByteArray& cdsMarcados, const QString& stOperador) {
     args[gx::cdsMarcados] = cdsMarcados;
     args[gx::stOperador] = stOperador;
     QVariantList resultado = chama(gx::kName, args);
-    while (resultado.size() <= gx::Documentos)
+    while (resultado.size() <= gx::Documentos) {
         resultado.append(QVariant());
+    }
     return resultado;
 }
 
@@ -173,8 +178,9 @@ void RespostaInvalida(const char* metodo, const QString& detalhe) {
     if (frmManifestacao && frmManifestacao->netManifestacao) {
         const TNetConnection& net = *frmManifestacao->netManifestacao;
         onde = QStringLiteral(" %1:%2").arg(net.Host()).arg(net.Port());
-        if (!net.ServerName().isEmpty())
+        if (!net.ServerName().isEmpty()) {
             nome = net.ServerName() + u'.' + nome;
+        }
     }
     throw EHostError(QStringLiteral("Resposta inválida do servidor de aplicação%1 para %2. %3")
                          .arg(onde, nome, detalhe));
@@ -182,11 +188,13 @@ void RespostaInvalida(const char* metodo, const QString& detalhe) {
 
 QByteArray Pacote(const QVariant& elemento, const char* metodo) {
     // Text converts to bytes all too readily: only a byte string is a packet on this wire.
-    if (elemento.isNull())
+    if (elemento.isNull()) {
         RespostaInvalida(metodo, QStringLiteral("Falta um pacote de dados na resposta."));
-    if (elemento.typeId() != QMetaType::QByteArray)
+    }
+    if (elemento.typeId() != QMetaType::QByteArray) {
         RespostaInvalida(metodo, QStringLiteral("Um pacote de dados veio como outro valor (%1).")
                                      .arg(QString::fromLatin1(elemento.typeName())));
+    }
     return elemento.toByteArray();
 }
 
@@ -215,15 +223,17 @@ void ConfereLayout(const QByteArray& pacote, const QList<FieldDef>& campos, cons
         const auto it = std::find_if(recebidos.cbegin(), recebidos.cend(), [&](const FieldDef& r) {
             return r.name.compare(campo.name, Qt::CaseInsensitive) == 0;
         });
-        if (it == recebidos.cend())
+        if (it == recebidos.cend()) {
             RespostaInvalida(
                 metodo,
                 QStringLiteral("%1 veio em outro formato: sem o campo %2.").arg(oQue, campo.name));
-        if (it->type != campo.type && !(texto(it->type) && texto(campo.type)))
+        }
+        if (it->type != campo.type && !(texto(it->type) && texto(campo.type))) {
             RespostaInvalida(
                 metodo,
                 QStringLiteral("%1 veio em outro formato: o campo %2 é %3 em vez de %4.")
                     .arg(oQue, campo.name, fieldTypeName(it->type), fieldTypeName(campo.type)));
+        }
     }
 }
 

@@ -129,7 +129,8 @@ class TourRunner : public QObject {
   public:
     TourRunner(QList<TourStep> steps, QString dir, QWidget* mainWindow,
                std::function<void(QString)> done)
-        : m_steps(std::move(steps)),
+        : QObject(mainWindow),
+          m_steps(std::move(steps)),
           m_dir(std::move(dir)),
           m_main(mainWindow),
           m_done(std::move(done)),
@@ -308,7 +309,6 @@ class TourRunner : public QObject {
     void finish(const QString& failure) {
         m_timer.stop();
         std::function<void(QString)> done = std::move(m_done);
-        deleteLater();
         if (done) {
             done(failure);
         }
@@ -384,6 +384,7 @@ void runTour(const QString& file, QWidget* mainWindow, std::function<void(QStrin
             QStringLiteral("Não foi possível ler o roteiro %1: %2").arg(file, f.errorString()));
     }
     QList<TourStep> steps = parseTour(QString::fromUtf8(f.readAll()));
+    // Owned by the main window: it goes with it, and the dialogs in force before with it.
     new TourRunner(std::move(steps), QFileInfo(file).absolutePath(), mainWindow, std::move(done));
 }
 

@@ -40,7 +40,8 @@ struct TourStep {
 QList<TourStep> parseTour(const QString& text);
 
 // Runs the script file over mainWindow, then calls done with an empty text, or with the reason
-// the walk stopped. Raises host::EHostError when the file cannot be read or parsed.
+// the walk stopped. The walk belongs to mainWindow and ends with it. Raises host::EHostError when
+// the file cannot be read or parsed.
 void runTour(const QString& file, QWidget* mainWindow, std::function<void(QString)> done);
 
 }  // namespace suite

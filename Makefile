@@ -71,6 +71,7 @@ FUZZ_RUNS ?=
 FUZZ_TARGETS ?=
 
 fuzz:
+	scripts/install-deps --fuzz
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 		-DORVANTA_FUZZ=ON -DORVANTA_PCH=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz-targets
@@ -89,8 +90,7 @@ test-package: package
 # clang-format-16 package).
 CLANG_FORMAT ?= clang-format-16
 format:
-	@command -v $(CLANG_FORMAT) >/dev/null || { \
-		echo "$(CLANG_FORMAT) is missing: apt-get install clang-format-16" >&2; exit 1; }
+	scripts/install-deps --format
 	find host db suite server CLI contract tests bench fuzz \( -name '*.cpp' -o -name '*.h' \) \
 		-print0 | xargs -0 $(CLANG_FORMAT) -i
 
